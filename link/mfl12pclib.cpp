@@ -1,0 +1,103 @@
+#include "link/mfl12pclib.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "platform/files.h"
+
+namespace vbc {
+
+const std::uint8_t _a_SpeedParameters[NB_SPEED_PARAMETERS][3] = {
+    {0x00, 0xFF, 0xEB}, {0x00, 0xFF, 0xF9}, {0x00, 0xFF, 0xFB}, {0x00, 0xFF, 0xFC},
+    {0xB0, 0xFF, 0xFD}, {0x60, 0xFF, 0xFD}, {0x20, 0xFF, 0xFD}, {0x00, 0xFF, 0xFD},
+    {0xB0, 0xFF, 0xFE}, {0xA0, 0xFF, 0xFE}, {0x90, 0xFF, 0xFE}, {0x80, 0xFF, 0xFE},
+    {0x70, 0xFF, 0xFE},
+};
+
+const std::uint32_t _a_PCSpeedValue[NB_PC_SPEED_VALUES] = {
+    38400, 115200, 162500, 203125, 220338, 240740, 260000, 270833, 302325,
+};
+
+std::uint32_t _sg_FlashAddr = 0;
+
+std::int32_t _mfl12_2CalculateLengthOfFile(const char* fileName, std::int32_t* size) {
+    std::int64_t bytes = 0;
+    if (platform::GetFileInfo(fileName, &bytes) != 1) return 2;
+    // The image buffer holds size + 1 bytes in an int32 count: anything larger cannot load.
+    if (bytes < 0 || bytes >= std::numeric_limits<std::int32_t>::max()) return 2;
+    *size = static_cast<std::int32_t>(bytes);
+    return 1;
+}
+
+std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
+                                 std::int32_t productType) {
+    const char* name = nullptr;
+    switch (productType) {
+        case 1:
+            name = "mfl104_4.spm";
+            _sg_FlashAddr = 0x200000;
+            break;
+        case 2:
+            name = "mfl104_5.spm";
+            _sg_FlashAddr = 0x800000;
+            break;
+        default:
+            // No bootstrap exists for other product types: nothing to open.
+            return 3;
+    }
+    std::FILE* f = std::fopen(name, "rb");
+    if (!f) return 3;
+    std::int32_t count = 0;
+    int c;
+    while ((c = std::fgetc(f)) != EOF) {
+        if (count >= SPM_MAX_SIZE) {
+            std::fclose(f);
+            return 4;
+        }
+        buffer[count++] = static_cast<std::uint8_t>(c);
+    }
+    std::fclose(f);
+    *length = count;
+    return 1;
+}
+
+std::int32_t _mfl12_5ConversionLittleBig(std::uint32_t value, std::uint32_t* result,
+                                         std::int32_t length) {
+    *result = 0;
+    switch (length) {
+        case 1:
+            *result = value;
+            return 1;
+        case 2:
+            *result = (value >> 8) | ((value & 0xFFu) << 8);
+            return 1;
+        case 3:
+            *result = (value >> 16) | (value & 0xFF00u) | ((value & 0xFFu) << 16);
+            return 1;
+        case 4:
+            *result = ((value & 0xFFu) << 24) | ((value & 0xFF00u) << 8) |
+                      ((value >> 8) & 0xFF00u) | (value >> 24);
+            return 1;
+        default:
+            return 5;
+    }
+}
+
+std::int32_t _mfl12_6InitializeDefaultPath(char directory[260], const char* fileName) {
+    // The directory ends at the last backslash; on POSIX the slash separates directories too.
+    const char* last = std::strrchr(fileName, '\\');
+#ifndef _WIN32
+    const char* slash = std::strrchr(fileName, '/');
+    if (slash && (!last || slash > last)) last = slash;
+#endif
+    if (last) {
+        std::size_t n = static_cast<std::size_t>(last - fileName);
+        if (n > 259) n = 259;
+        std::memcpy(directory, fileName, n);
+        directory[n] = '\0';
+    }
+    return 1;
+}
+
+}  // namespace vbc

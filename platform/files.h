@@ -1,0 +1,25 @@
+// File helpers that stand in for the toolkit's file library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vbc::platform {
+
+// True when the file can be opened for reading.
+bool FileCanOpen(const char* name);
+
+// 1 when the file exists (size written), 0 otherwise; a directory is not a file.
+int GetFileInfo(const char* name, std::int64_t* size);
+
+// Reads the whole file, unchanged. False when it cannot be read.
+bool ReadWholeFile(const char* name, std::vector<std::uint8_t>& out);
+
+// Reads the first count bytes of the file into buffer. False when fewer could be read.
+bool FileToArray(const char* name, std::uint8_t* buffer, std::size_t count);
+
+// Replaces the file with these bytes in one rename, so a stop half-way never loses the old file.
+bool WriteFileAtomically(const char* name, const std::string& bytes);
+
+}  // namespace vbc::platform

@@ -1,0 +1,113 @@
+// RS-232 operations addressed by port number, as the system's modules call them,
+// and the device interface their backends implement (POSIX termios, scripted test line).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vbc {
+
+// Results of the operations below (negative codes are faults).
+constexpr int kComTimeout = -99;        // a read saw no byte within the port's time-out
+constexpr int kComErrUnknown = -1;      // the device failed (e.g. it disappeared)
+constexpr int kComErrInvalidPort = -2;  // port number out of range
+constexpr int kComErrNotOpen = -3;      // the port is not open
+constexpr int kComErrCannotOpen = -6;   // the device cannot be opened or configured
+
+constexpr int kParityNone = 0;
+constexpr int kParityEven = 2;
+constexpr int kEscapeSetDtr = 5;
+constexpr int kEscapeClearDtr = 6;
+
+int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize);
+int CloseCom(int port);
+int SetCTSMode(int port, int mode);
+int SetXMode(int port, int mode);
+int FlushInQ(int port);
+int FlushOutQ(int port);
+int ComSetEscape(int port, int escapeCode);
+int SetComTime(int port, double timeoutSeconds);
+int ComWrtByte(int port, int byte);
+int ComWrt(int port, const void* buffer, int count);
+// Next received byte 0..255, kComTimeout when the port's time-out passes first, another
+// negative code for any other fault.
+int ComRdByte(int port);
+// Reads up to count bytes, waiting up to the port's time-out for each; returns the number read.
+int ComRd(int port, void* buffer, int count);
+int GetInQLen(int port);
+int GetOutQLen(int port);
+
+// Waits, sleeping on the device, until a byte is waiting or milliseconds pass.
+// Returns 1 when input is waiting, 0 when the time passed, a negative code on a fault.
+int WaitInQ(int port, int milliseconds);
+// Waits, sleeping on the device, until the output queue is empty or milliseconds pass.
+// Returns the bytes still queued (0 when drained), a negative code on a fault.
+int WaitOutQEmpty(int port, int milliseconds);
+
+}  // namespace vbc
+
+namespace vbc::platform {
+
+struct LineSettings {
+    long baudRate = 38400;
+    int parity = kParityEven;
+    int dataBits = 8;
+    int stopBits = 1;
+};
+
+// One open serial device. Every method returns >= 0 on success, a negative code on a fault.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Applies new line settings to the open device (a reopen keeps the device open).
+    virtual int Configure(const LineSettings& settings) = 0;
+    virtual int SetDtr(bool on) = 0;
+    virtual int FlushInput() = 0;
+    virtual int FlushOutput() = 0;
+    // Queues all bytes for sending (blocking until the device accepts them).
+    virtual int Write(const std::uint8_t* data, std::size_t count) = 0;
+    // One byte, or kComTimeout after timeoutMs, or another negative code.
+    virtual int ReadByte(int timeoutMs) = 0;
+    virtual int InputQueueLength() = 0;
+    virtual int OutputQueueLength() = 0;
+    virtual int WaitInput(int timeoutMs) = 0;
+    virtual int WaitOutputEmpty(int timeoutMs) = 0;
+};
+
+// Opens devices by name ("COM1" ...).
+class SerialProvider {
+public:
+    virtual ~SerialProvider() = default;
+    // Opens the named device with settings; on failure returns null and sets *error < 0.
+    virtual std::unique_ptr<SerialDevice> Open(int port, const std::string& deviceName,
+                                               const LineSettings& settings, int* error) = 0;
+};
+
+// The provider used by OpenComConfig: the POSIX one unless a test or front end installed
+// another. The caller keeps ownership; nullptr restores the default. Closes every open port.
+void SetSerialProvider(SerialProvider* provider);
+SerialProvider& CurrentSerialProvider();
+
+// Closes every open port (between tests, and at exit).
+void CloseAllPorts();
+
+// How "COMN" is resolved on this machine: a file or symbolic link named "COMN" in the
+// working directory first, otherwise the N-th serial port of ListSerialPorts().
+std::string ResolvePortName(const std::string& deviceName);
+
+// Binds port N to a device path, overriding the resolution above (command line --device).
+void BindPortDevice(int port, const std::string& devicePath);
+void ClearPortBindings();
+
+struct PortInfo {
+    std::string path;         // e.g. /dev/ttyUSB0
+    std::string description;  // vendor and product for USB adapters, otherwise the driver
+};
+// The machine's serial ports, in a stable order (the order "COMN" counts).
+std::vector<PortInfo> ListSerialPorts();
+
+}  // namespace vbc::platform

@@ -1,0 +1,97 @@
+// Operator-interface toolkit: panels, controls, menus, popups and the event loop, addressed
+// by the numbers of the panel resources. Backends: recording (tests), console, Qt widgets.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vbc {
+
+// Event codes that callbacks test.
+constexpr int EVENT_COMMIT = 1;
+constexpr int EVENT_VAL_CHANGED = 2;
+constexpr int EVENT_CLOSE = 11;
+
+// Control attributes the system sets.
+constexpr int ATTR_DIMMED = 500;
+constexpr int ATTR_LABEL_TEXT = 940;
+constexpr int ATTR_STATUS_TEXT = 630;
+
+using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
+                                int eventData1, int eventData2);
+using PanelCallbackPtr = int (*)(int panel, int event, void* callbackData, int eventData1,
+                                 int eventData2);
+using MenuCallbackPtr = void (*)(int menuBar, int menuItem, void* callbackData, int panel);
+
+int LoadPanel(int parentPanel, const char* resourceFile, int panelResourceId);
+int DisplayPanel(int panel);
+int DiscardPanel(int panel);
+int LoadMenuBar(int panel, const char* resourceFile, int menuBarResourceId);
+int DiscardMenuBar(int menuBar);
+int RunUserInterface();
+int QuitUserInterface(int returnCode);
+int ProcessSystemEvents();
+int SetCtrlVal(int panel, int control, int value);
+int SetCtrlVal(int panel, int control, const char* text);
+int GetCtrlVal(int panel, int control, int* value);
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int SetCtrlAttribute(int panel, int control, int attribute, const char* text);
+int InsertListItem(int panel, int control, int index, const char* label, int value);
+int SetCtrlIndex(int panel, int control, int index);
+int ResetTextBox(int panel, int control, const char* text);
+int InsertTextBoxLine(int panel, int control, int index, const char* text);
+int MessagePopup(const char* title, const char* message);
+int ConfirmPopup(const char* title, const char* question);
+// pathName receives the chosen path (at most 259 characters and a NUL); returns 0 on cancel.
+int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
+                    const char* fileTypeList, const char* title, int buttonLabel,
+                    int restrictDirectory, int restrictExtension, int allowCancel,
+                    int allowMakeDirectory, char* pathName);
+
+}  // namespace vbc
+
+namespace vbc::platform {
+
+// One backend of the toolkit. Handles are positive integers chosen by the backend.
+class Toolkit {
+public:
+    virtual ~Toolkit() = default;
+    virtual int LoadPanel(int parentPanel, const std::string& resourceFile, int panelResourceId) = 0;
+    virtual int DisplayPanel(int panel) = 0;
+    virtual int DiscardPanel(int panel) = 0;
+    virtual int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId) = 0;
+    virtual int DiscardMenuBar(int menuBar) = 0;
+    virtual int RunUserInterface() = 0;
+    virtual int QuitUserInterface(int returnCode) = 0;
+    virtual int ProcessSystemEvents() = 0;
+    virtual int SetCtrlVal(int panel, int control, int value) = 0;
+    virtual int SetCtrlVal(int panel, int control, const std::string& text) = 0;
+    virtual int GetCtrlVal(int panel, int control, int* value) = 0;
+    virtual int SetCtrlAttribute(int panel, int control, int attribute, int value) = 0;
+    virtual int SetCtrlAttribute(int panel, int control, int attribute, const std::string& text) = 0;
+    virtual int InsertListItem(int panel, int control, int index, const std::string& label, int value) = 0;
+    virtual int SetCtrlIndex(int panel, int control, int index) = 0;
+    virtual int ResetTextBox(int panel, int control, const std::string& text) = 0;
+    virtual int InsertTextBoxLine(int panel, int control, int index, const std::string& text) = 0;
+    virtual int MessagePopup(const std::string& title, const std::string& message) = 0;
+    virtual int ConfirmPopup(const std::string& title, const std::string& question) = 0;
+    virtual int FileSelectPopup(const std::string& defaultDirectory, const std::string& defaultFileSpec,
+                                std::string* chosenPath) = 0;
+};
+
+// The backend in use. The caller keeps ownership; nullptr installs a backend that does nothing.
+void SetToolkit(Toolkit* toolkit);
+Toolkit& CurrentToolkit();
+
+// The program's functions by name, through which backends bind the callbacks that the
+// panel resources name.
+struct CallbackEntry {
+    const char* name;
+    CtrlCallbackPtr control = nullptr;
+    PanelCallbackPtr panel = nullptr;
+    MenuCallbackPtr menu = nullptr;
+};
+void RegisterCallbacks(const CallbackEntry* table, std::size_t count);
+const CallbackEntry* FindCallback(const std::string& name);
+
+}  // namespace vbc::platform

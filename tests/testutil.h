@@ -1,0 +1,59 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace vbc::test {
+
+// A fresh directory made current for the life of the object; the modules work in the
+// current directory (flash.txt, config.txt, the bootstrap files).
+class ScratchDir {
+public:
+    ScratchDir() {
+        old_ = std::filesystem::current_path();
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vbctest.XXXXXX").string();
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        if (!::mkdtemp(buf.data())) std::abort();
+        path_ = buf.data();
+        std::filesystem::current_path(path_);
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::current_path(old_, ec);
+        std::filesystem::remove_all(path_, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path old_;
+    std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Joins lines with CR LF after each one.
+inline std::string Crlf(std::initializer_list<std::string> lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\r\n";
+    return s;
+}
+
+}  // namespace vbc::test
