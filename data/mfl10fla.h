@@ -40,8 +40,10 @@ extern FlashDescriptionTable _vg_FlashDescritpion;
 
 // Reads flash.txt from the working directory: 1, or a file error code 2 to 17.
 std::int32_t _mfl10_100InitFlashDescription();
-// Parses a flash.txt image already in memory (what the reader does after loading the file).
-std::int32_t ParseFlashDescription(const std::uint8_t* data, std::uint32_t size);
+// Parses a flash.txt image already in memory into a table (what the reader does after
+// loading the file into _vg_FlashDescritpion). The table is not cleared first beyond count.
+std::int32_t ParseFlashDescription(FlashDescriptionTable* table, const std::uint8_t* data,
+                                   std::uint32_t size);
 
 std::int32_t _mfl10_500GetFlashIndex(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                      std::uint8_t* index);
