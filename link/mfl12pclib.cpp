@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "platform/files.h"
+#include "platform/serial.h"
 
 namespace vbc {
 
@@ -20,6 +22,27 @@ const std::uint32_t _a_PCSpeedValue[NB_PC_SPEED_VALUES] = {
 };
 
 std::uint32_t _sg_FlashAddr = 0;
+
+std::int32_t _mfl12_0UartInit(std::int32_t port, std::int32_t baudRate, std::int32_t parity,
+                              std::uint32_t timeoutSeconds) {
+    const std::string name = "COM" + std::to_string(port);
+    const int opened = OpenComConfig(port, name.c_str(), baudRate, parity, 8, 1, 65536, 65536);
+    if (opened != 0) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(opened) | 0x80000000u);
+    }
+    SetCTSMode(port, 0);
+    SetXMode(port, 0);
+    FlushInQ(port);
+    FlushOutQ(port);
+    ComSetEscape(port, kEscapeClearDtr);
+    SetComTime(port, static_cast<double>(timeoutSeconds));
+    return 1;
+}
+
+void _mfl12_1UartStop(std::uint8_t port) {
+    ComSetEscape(port, kEscapeClearDtr);
+    CloseCom(port);
+}
 
 std::int32_t _mfl12_2CalculateLengthOfFile(const char* fileName, std::int32_t* size) {
     std::int64_t bytes = 0;
@@ -56,6 +79,12 @@ std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
             return 4;
         }
         buffer[count++] = static_cast<std::uint8_t>(c);
+    }
+    // A read that failed part-way (or a directory of that name) must not pass for a
+    // shorter bootstrap.
+    if (std::ferror(f)) {
+        std::fclose(f);
+        return 3;
     }
     std::fclose(f);
     *length = count;

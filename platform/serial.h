@@ -11,16 +11,20 @@
 namespace vbc {
 
 // Results of the operations below (negative codes are faults).
-constexpr int kComTimeout = -99;        // a read saw no byte within the port's time-out
-constexpr int kComErrUnknown = -1;      // the device failed (e.g. it disappeared)
-constexpr int kComErrInvalidPort = -2;  // port number out of range
-constexpr int kComErrNotOpen = -3;      // the port is not open
-constexpr int kComErrCannotOpen = -6;   // the device cannot be opened or configured
+constexpr int kComTimeout = -99;             // a read saw no byte within the port's time-out
+constexpr int kComErrUnknown = -1;           // the device failed (e.g. it disappeared)
+constexpr int kComErrInvalidPort = -2;       // port number out of range
+constexpr int kComErrNotOpen = -3;           // the port is not open
+constexpr int kComErrInvalidParameter = -4;  // a setting or argument the port cannot take
+constexpr int kComErrCannotOpen = -6;        // the device cannot be opened or configured
 
 constexpr int kParityNone = 0;
 constexpr int kParityEven = 2;
 constexpr int kEscapeSetDtr = 5;
 constexpr int kEscapeClearDtr = 6;
+
+constexpr int kDefaultComTimeoutMs = 10'000;
+constexpr int kMaxComTimeoutMs = 2'147'483'647;  // about 24.8 days
 
 int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
@@ -30,6 +34,8 @@ int SetXMode(int port, int mode);
 int FlushInQ(int port);
 int FlushOutQ(int port);
 int ComSetEscape(int port, int escapeCode);
+// Read (and write-stall) time-out of the port; 10 s after an open. Values beyond
+// kMaxComTimeoutMs are clamped to it; a negative or NaN time-out is refused.
 int SetComTime(int port, double timeoutSeconds);
 int ComWrtByte(int port, int byte);
 int ComWrt(int port, const void* buffer, int count);
@@ -61,14 +67,21 @@ struct LineSettings {
 
 // One open serial device. Every method returns >= 0 on success, a negative code on a fault.
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default;
     // Applies new line settings to the open device (a reopen keeps the device open).
     virtual int Configure(const LineSettings& settings) = 0;
     virtual int SetDtr(bool on) = 0;
+    // CTS/RTS hardware handshake and XON/XOFF flow control (both off after an open).
+    virtual int SetHardwareHandshake(bool on) = 0;
+    virtual int SetSoftwareFlowControl(bool on) = 0;
+    // The port's time-out (kDefaultComTimeoutMs until set): how long a write may stall
+    // without progress. Reads get theirs with each call.
+    virtual int SetTimeoutMs(int milliseconds) = 0;
     virtual int FlushInput() = 0;
     virtual int FlushOutput() = 0;
-    // Queues all bytes for sending (blocking until the device accepts them).
+    // Queues all bytes for sending (blocking until the device accepts them); returns count,
+    // kComTimeout when the device stalls for the time-out, another negative code on a fault.
     virtual int Write(const std::uint8_t* data, std::size_t count) = 0;
     // One byte, or kComTimeout after timeoutMs, or another negative code.
     virtual int ReadByte(int timeoutMs) = 0;
@@ -80,7 +93,7 @@ public:
 
 // Opens devices by name ("COM1" ...).
 class SerialProvider {
-public:
+  public:
     virtual ~SerialProvider() = default;
     // Opens the named device with settings; on failure returns null and sets *error < 0.
     virtual std::unique_ptr<SerialDevice> Open(int port, const std::string& deviceName,
@@ -95,8 +108,10 @@ SerialProvider& CurrentSerialProvider();
 // Closes every open port (between tests, and at exit).
 void CloseAllPorts();
 
-// How "COMN" is resolved on this machine: a file or symbolic link named "COMN" in the
-// working directory first, otherwise the N-th serial port of ListSerialPorts().
+// How "COMN" (N = 1..255, no leading zero) is resolved on this machine: a binding set by
+// BindPortDevice(N) first, then a file or symbolic link named "COMN" in the working directory,
+// then the N-th serial port of ListSerialPorts(); otherwise, and for any other name, the name
+// itself.
 std::string ResolvePortName(const std::string& deviceName);
 
 // Binds port N to a device path, overriding the resolution above (command line --device).
@@ -107,7 +122,11 @@ struct PortInfo {
     std::string path;         // e.g. /dev/ttyUSB0
     std::string description;  // vendor and product for USB adapters, otherwise the driver
 };
-// The machine's serial ports, in a stable order (the order "COMN" counts).
+// The machine's serial ports, in a stable order (the order "COMN" counts): ttyS* first, then
+// ttyUSB*, ttyACM*, ttyAMA* and the rest, each group by number.
 std::vector<PortInfo> ListSerialPorts();
+// The same scan over another sysfs tty class directory and device directory (for tests).
+std::vector<PortInfo> ListSerialPortsIn(const std::string& sysClassTtyDir,
+                                        const std::string& devDir);
 
 }  // namespace vbc::platform

@@ -1,0 +1,522 @@
+// The POSIX termios backend and the machine's port list.
+#include "platform/posixserial.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+
+namespace vbc::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RateCode {
+    long rate;
+    speed_t code;
+};
+
+constexpr RateCode kStandardRates[] = {
+    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},     {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B576000
+    {576000, B576000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+#ifdef B1152000
+    {1152000, B1152000},
+#endif
+#ifdef B1500000
+    {1500000, B1500000},
+#endif
+#ifdef B2000000
+    {2000000, B2000000},
+#endif
+#ifdef B2500000
+    {2500000, B2500000},
+#endif
+#ifdef B3000000
+    {3000000, B3000000},
+#endif
+#ifdef B3500000
+    {3500000, B3500000},
+#endif
+#ifdef B4000000
+    {4000000, B4000000},
+#endif
+};
+
+bool StandardCode(long rate, speed_t* code) {
+    for (const RateCode& rc : kStandardRates) {
+        if (rc.rate == rate) {
+            *code = rc.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int RemainingMs(std::int64_t deadline) {
+    std::int64_t left = deadline - NowMs();
+    if (left <= 0) return 0;
+    return left > kMaxComTimeoutMs ? kMaxComTimeoutMs : static_cast<int>(left);
+}
+
+std::int64_t DeadlineAfter(int timeoutMs) {
+    return NowMs() + (timeoutMs < 0 ? 0 : timeoutMs);
+}
+
+constexpr short kFaultEvents = POLLHUP | POLLERR | POLLNVAL;
+
+class PosixSerialDevice : public SerialDevice {
+  public:
+    explicit PosixSerialDevice(int fd) : fd_(fd) {}
+    ~PosixSerialDevice() override {
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
+    PosixSerialDevice(const PosixSerialDevice&) = delete;
+    PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+    int Configure(const LineSettings& settings) override {
+        // A running line is retuned only after what is queued has left at the old rate.
+        return Apply(settings, true);
+    }
+
+    int SetDtr(bool on) override {
+        int bits = TIOCM_DTR;
+        if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
+        // Pseudo-terminals and some bridges have no modem lines: nothing to drive there.
+        if (errno == ENOTTY || errno == EINVAL || errno == ENOTSUP) return 0;
+        return kComErrUnknown;
+    }
+
+    int SetHardwareHandshake(bool on) override {
+        cts_ = on;
+        return Apply(settings_, false);
+    }
+
+    int SetSoftwareFlowControl(bool on) override {
+        xon_ = on;
+        return Apply(settings_, false);
+    }
+
+    int SetTimeoutMs(int milliseconds) override {
+        timeoutMs_ = milliseconds < 0 ? 0 : milliseconds;
+        return 0;
+    }
+
+    int FlushInput() override {
+        head_ = tail_ = 0;
+        return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : kComErrUnknown;
+    }
+
+    int FlushOutput() override { return ::tcflush(fd_, TCOFLUSH) == 0 ? 0 : kComErrUnknown; }
+
+    int Write(const std::uint8_t* data, std::size_t count) override {
+        std::size_t done = 0;
+        // The time-out bounds a stall, not the whole transfer: a long block at a low rate
+        // keeps moving and must not fail.
+        std::int64_t deadline = DeadlineAfter(timeoutMs_);
+        while (done < count) {
+            ssize_t n = ::write(fd_, data + done, count - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                deadline = DeadlineAfter(timeoutMs_);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return kComErrUnknown;
+            int wait = RemainingMs(deadline);
+            if (wait == 0) return kComTimeout;
+            pollfd p{fd_, POLLOUT, 0};
+            int r = ::poll(&p, 1, wait);
+            if (r < 0 && errno != EINTR) return kComErrUnknown;
+            if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
+                return kComErrUnknown;
+            }
+        }
+        return static_cast<int>(count);
+    }
+
+    int ReadByte(int timeoutMs) override {
+        if (head_ < tail_) return buffer_[head_++];
+        const std::int64_t deadline = DeadlineAfter(timeoutMs);
+        int emptyWakeups = 0;
+        for (;;) {
+            int n = Fill();
+            if (n > 0) return buffer_[head_++];
+            if (n < 0) return n;
+            int wait = RemainingMs(deadline);
+            if (wait == 0) return kComTimeout;
+            pollfd p{fd_, POLLIN, 0};
+            int r = ::poll(&p, 1, wait);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                return kComErrUnknown;
+            }
+            if (r == 0) return kComTimeout;
+            if (p.revents & POLLIN) {
+                // A readiness that yields nothing again and again must not become a spin.
+                if (++emptyWakeups > 16) ::poll(nullptr, 0, 1);
+                continue;
+            }
+            if (p.revents & kFaultEvents) return kComErrUnknown;
+        }
+    }
+
+    int InputQueueLength() override {
+        const int buffered = static_cast<int>(tail_ - head_);
+        if (buffered == 0) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLIN)) {
+                return kComErrUnknown;
+            }
+        }
+        int waiting = 0;
+        if (::ioctl(fd_, FIONREAD, &waiting) != 0) return kComErrUnknown;
+        return buffered + waiting;
+    }
+
+    int OutputQueueLength() override {
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return kComErrUnknown;
+        return queued;
+    }
+
+    int WaitInput(int timeoutMs) override {
+        if (head_ < tail_) return 1;
+        const std::int64_t deadline = DeadlineAfter(timeoutMs);
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            int r = ::poll(&p, 1, RemainingMs(deadline));
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                return kComErrUnknown;
+            }
+            if (r == 0) return 0;
+            if (p.revents & kFaultEvents) {
+                // A hung-up terminal also reports itself readable: only a byte says it is.
+                int n = Fill();
+                if (n > 0) return 1;
+                if (n < 0) return n;
+                return kComErrUnknown;
+            }
+            if (p.revents & POLLIN) return 1;
+        }
+    }
+
+    int WaitOutputEmpty(int timeoutMs) override {
+        const std::int64_t deadline = DeadlineAfter(timeoutMs);
+        for (;;) {
+            int queued = OutputQueueLength();
+            if (queued <= 0) return queued;
+            int left = RemainingMs(deadline);
+            if (left == 0) return queued;
+            // Sleep about as long as the queue takes to leave; a hang-up wakes the poll.
+            const long bitsPerByte =
+                1 + settings_.dataBits + (settings_.parity != kParityNone) + settings_.stopBits;
+            long ms = static_cast<long>(queued) * bitsPerByte * 1000 / settings_.baudRate;
+            ms = std::clamp<long>(ms, 1, left);
+            pollfd p{fd_, 0, 0};
+            int r = ::poll(&p, 1, static_cast<int>(ms));
+            if (r < 0 && errno != EINTR) return kComErrUnknown;
+            if (r > 0 && (p.revents & kFaultEvents)) return kComErrUnknown;
+        }
+    }
+
+    // Puts the line in raw mode with the settings; drain waits for queued output first.
+    int Apply(const LineSettings& s, bool drain) {
+        termios t{};
+        if (::tcgetattr(fd_, &t) != 0) return kComErrUnknown;
+        if (int r = detail::MakeRaw(s, cts_, xon_, &t); r != 0) return r;
+
+        speed_t code;
+        int r;
+        if (StandardCode(s.baudRate, &code)) {
+            if (::cfsetspeed(&t, code) != 0) return kComErrInvalidParameter;
+            r = ::tcsetattr(fd_, drain ? TCSADRAIN : TCSANOW, &t);
+        } else {
+            if (s.baudRate <= 0 || s.baudRate > 0x7FFFFFFFL) return kComErrInvalidParameter;
+            r = detail::ApplyArbitraryRate(fd_, t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag,
+                                           t.c_cc[VMIN], t.c_cc[VTIME],
+                                           static_cast<std::uint32_t>(s.baudRate), drain);
+        }
+        if (r != 0) return kComErrCannotOpen;
+        settings_ = s;
+        return 0;
+    }
+
+  private:
+    // Reads what the driver holds into the buffer: the count, 0 when nothing is waiting, a
+    // negative code when the device failed or hung up.
+    int Fill() {
+        for (;;) {
+            ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+            if (n > 0) {
+                head_ = 0;
+                tail_ = static_cast<std::size_t>(n);
+                return static_cast<int>(n);
+            }
+            // With VMIN 1 an end of file is a hang-up (the other side went away).
+            if (n == 0) return kComErrUnknown;
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+            return kComErrUnknown;
+        }
+    }
+
+    int fd_;
+    LineSettings settings_;
+    bool cts_ = false;
+    bool xon_ = false;
+    int timeoutMs_ = kDefaultComTimeoutMs;
+    // Bytes read from the driver and not yet handed out (one read serves many ReadByte).
+    std::array<std::uint8_t, 4096> buffer_{};
+    std::size_t head_ = 0;
+    std::size_t tail_ = 0;
+};
+
+// ---- port list ----
+
+std::string ReadLine(const fs::path& p) {
+    std::ifstream f(p);
+    std::string s;
+    if (!f || !std::getline(f, s)) return {};
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+int GroupRank(std::string_view prefix) {
+    if (prefix == "ttyS") return 0;
+    if (prefix == "ttyUSB") return 1;
+    if (prefix == "ttyACM") return 2;
+    if (prefix == "ttyAMA") return 3;
+    return 4;
+}
+
+struct Candidate {
+    int rank;
+    std::string prefix;
+    long number;
+    PortInfo info;
+};
+
+// Splits "ttyUSB12" into "ttyUSB" and 12 (-1 without a number).
+void SplitName(const std::string& name, std::string* prefix, long* number) {
+    std::size_t i = name.size();
+    while (i > 0 && name[i - 1] >= '0' && name[i - 1] <= '9') --i;
+    *prefix = name.substr(0, i);
+    *number = -1;
+    if (i < name.size() && name.size() - i < 9) *number = std::stol(name.substr(i));
+}
+
+// A UART slot that a driver reserved but no hardware answers has type 0 (unknown).
+bool UartPresent(const fs::path& sysEntry, const fs::path& devNode) {
+    std::string type = ReadLine(sysEntry / "type");
+    if (!type.empty()) return type != "0";
+#if defined(__linux__)
+    int fd = ::open(devNode.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    serial_struct ss{};
+    bool present = ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
+    ::close(fd);
+    return present;
+#else
+    (void)devNode;
+    return true;
+#endif
+}
+
+std::string Describe(const fs::path& sysEntry) {
+    std::error_code ec;
+    fs::path dev = fs::canonical(sysEntry / "device", ec);
+    if (!ec) {
+        // USB adapters: the USB device (the one with idVendor) is a few levels up.
+        fs::path p = dev;
+        for (int level = 0; level < 6 && !p.empty() && p != p.root_path(); ++level) {
+            if (fs::exists(p / "idVendor", ec)) {
+                std::string vendor = ReadLine(p / "manufacturer");
+                std::string product = ReadLine(p / "product");
+                std::string d = vendor;
+                if (!product.empty()) d += (d.empty() ? "" : " ") + product;
+                if (d.empty())
+                    d = "USB " + ReadLine(p / "idVendor") + ":" + ReadLine(p / "idProduct");
+                return d;
+            }
+            p = p.parent_path();
+        }
+    }
+    fs::path driver = fs::read_symlink(sysEntry / "device" / "driver", ec);
+    if (!ec && !driver.filename().empty()) return driver.filename().string();
+    return "serial";
+}
+
+}  // namespace
+
+namespace detail {
+bool IsStandardRate(long baudRate) {
+    speed_t code;
+    return StandardCode(baudRate, &code);
+}
+
+int MakeRaw(const LineSettings& settings, bool cts, bool xon, termios* t) {
+    ::cfmakeraw(t);
+    t->c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
+    if (xon) t->c_iflag |= IXON | IXOFF;
+    t->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    t->c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    t->c_cflag |= CLOCAL | CREAD;
+    switch (settings.dataBits) {
+        case 5:
+            t->c_cflag |= CS5;
+            break;
+        case 6:
+            t->c_cflag |= CS6;
+            break;
+        case 7:
+            t->c_cflag |= CS7;
+            break;
+        case 8:
+            t->c_cflag |= CS8;
+            break;
+        default:
+            return kComErrInvalidParameter;
+    }
+    switch (settings.parity) {
+        case kParityNone:
+            break;
+        case 1:  // odd
+            t->c_cflag |= PARENB | PARODD;
+            break;
+        case kParityEven:
+            t->c_cflag |= PARENB;
+            break;
+#ifdef CMSPAR
+        case 3:  // mark
+            t->c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:  // space
+            t->c_cflag |= PARENB | CMSPAR;
+            break;
+#endif
+        default:
+            return kComErrInvalidParameter;
+    }
+    if (settings.stopBits == 2) {
+        t->c_cflag |= CSTOPB;
+    } else if (settings.stopBits != 1) {
+        return kComErrInvalidParameter;
+    }
+    if (cts) t->c_cflag |= CRTSCTS;
+    // VMIN 1 with a non-blocking descriptor: no data reads as EAGAIN, a hang-up as 0.
+    t->c_cc[VMIN] = 1;
+    t->c_cc[VTIME] = 0;
+    return 0;
+}
+}  // namespace detail
+
+std::unique_ptr<SerialDevice> OpenPosixSerial(const std::string& path, const LineSettings& settings,
+                                              int* error) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = kComErrCannotOpen;
+        return nullptr;
+    }
+    termios probe{};
+    if (::tcgetattr(fd, &probe) != 0) {  // not a terminal
+        ::close(fd);
+        *error = kComErrCannotOpen;
+        return nullptr;
+    }
+    // Nobody else may open the line while a job runs on it.
+    ::ioctl(fd, TIOCEXCL);
+    auto device = std::make_unique<PosixSerialDevice>(fd);
+    int r = device->Apply(settings, false);
+    if (r != 0) {
+        *error = r == kComErrInvalidParameter ? r : kComErrCannotOpen;
+        return nullptr;
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    return device;
+}
+
+std::unique_ptr<SerialDevice> PosixSerialProvider::Open(int /*port*/, const std::string& deviceName,
+                                                        const LineSettings& settings, int* error) {
+    return OpenPosixSerial(ResolvePortName(deviceName), settings, error);
+}
+
+SerialProvider& PosixProvider() {
+    static PosixSerialProvider provider;
+    return provider;
+}
+
+std::vector<PortInfo> ListSerialPortsIn(const std::string& sysClassTtyDir,
+                                        const std::string& devDir) {
+    std::vector<Candidate> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(sysClassTtyDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const fs::path entry = it->path();
+        std::error_code e2;
+        // Virtual consoles, pseudo-terminals and the like have no device behind them.
+        if (!fs::exists(entry / "device", e2)) continue;
+        std::string prefix;
+        long number;
+        SplitName(name, &prefix, &number);
+        const fs::path node = fs::path(devDir) / name;
+        if ((prefix == "ttyS" || fs::exists(entry / "type", e2)) && !UartPresent(entry, node)) {
+            continue;
+        }
+        found.push_back({GroupRank(prefix), prefix, number, {node.string(), Describe(entry)}});
+    }
+    std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
+        if (a.rank != b.rank) return a.rank < b.rank;
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        if (a.number != b.number) return a.number < b.number;
+        return a.info.path < b.info.path;
+    });
+    std::vector<PortInfo> ports;
+    ports.reserve(found.size());
+    for (Candidate& c : found) ports.push_back(std::move(c.info));
+    return ports;
+}
+
+std::vector<PortInfo> ListSerialPorts() {
+    return ListSerialPortsIn("/sys/class/tty", "/dev");
+}
+
+}  // namespace vbc::platform
