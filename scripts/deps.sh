@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake ninja-build ccache pkg-config
     libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
     clang libclang-rt-dev
     xvfb xauth
 )
