@@ -17,6 +17,11 @@ constexpr int ATTR_DIMMED = 500;
 constexpr int ATTR_LABEL_TEXT = 940;
 constexpr int ATTR_STATUS_TEXT = 630;
 
+// Results of the operations below: 0 (or a handle, or a popup's answer) on success,
+// a negative code on a fault.
+constexpr int kUiErrBadHandle = -4;   // no such panel, menu bar or control (or discarded)
+constexpr int kUiErrOutOfRange = -5;  // an index or a length out of range
+
 using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
                                 int eventData1, int eventData2);
 using PanelCallbackPtr = int (*)(int panel, int event, void* callbackData, int eventData1,
@@ -42,7 +47,9 @@ int ResetTextBox(int panel, int control, const char* text);
 int InsertTextBoxLine(int panel, int control, int index, const char* text);
 int MessagePopup(const char* title, const char* message);
 int ConfirmPopup(const char* title, const char* question);
-// pathName receives the chosen path (at most 259 characters and a NUL); returns 0 on cancel.
+// pathName receives the chosen path (at most 259 characters and a NUL); returns 0 on cancel,
+// 1 or more when a file was chosen. A chosen path that does not fit is refused
+// (kUiErrOutOfRange) rather than cut; pathName is left unchanged unless a file was chosen.
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     const char* fileTypeList, const char* title, int buttonLabel,
                     int restrictDirectory, int restrictExtension, int allowCancel,
@@ -54,9 +61,10 @@ namespace vbc::platform {
 
 // One backend of the toolkit. Handles are positive integers chosen by the backend.
 class Toolkit {
-public:
+  public:
     virtual ~Toolkit() = default;
-    virtual int LoadPanel(int parentPanel, const std::string& resourceFile, int panelResourceId) = 0;
+    virtual int LoadPanel(int parentPanel, const std::string& resourceFile,
+                          int panelResourceId) = 0;
     virtual int DisplayPanel(int panel) = 0;
     virtual int DiscardPanel(int panel) = 0;
     virtual int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId) = 0;
@@ -68,15 +76,17 @@ public:
     virtual int SetCtrlVal(int panel, int control, const std::string& text) = 0;
     virtual int GetCtrlVal(int panel, int control, int* value) = 0;
     virtual int SetCtrlAttribute(int panel, int control, int attribute, int value) = 0;
-    virtual int SetCtrlAttribute(int panel, int control, int attribute, const std::string& text) = 0;
-    virtual int InsertListItem(int panel, int control, int index, const std::string& label, int value) = 0;
+    virtual int SetCtrlAttribute(int panel, int control, int attribute,
+                                 const std::string& text) = 0;
+    virtual int InsertListItem(int panel, int control, int index, const std::string& label,
+                               int value) = 0;
     virtual int SetCtrlIndex(int panel, int control, int index) = 0;
     virtual int ResetTextBox(int panel, int control, const std::string& text) = 0;
     virtual int InsertTextBoxLine(int panel, int control, int index, const std::string& text) = 0;
     virtual int MessagePopup(const std::string& title, const std::string& message) = 0;
     virtual int ConfirmPopup(const std::string& title, const std::string& question) = 0;
-    virtual int FileSelectPopup(const std::string& defaultDirectory, const std::string& defaultFileSpec,
-                                std::string* chosenPath) = 0;
+    virtual int FileSelectPopup(const std::string& defaultDirectory,
+                                const std::string& defaultFileSpec, std::string* chosenPath) = 0;
 };
 
 // The backend in use. The caller keeps ownership; nullptr installs a backend that does nothing.

@@ -44,6 +44,41 @@ void _mfl52_0DisplaySector(std::int32_t sector, std::uint32_t sectorSize, std::u
 
 // The message text of a result, as its panel shows it ("" for the success and time-out
 // panels and for categories that show nothing). Used by the display and by front ends.
+// The text is written into buffer, which is returned.
 const char* ResultMessage(std::int32_t category, std::int32_t code, char buffer[100]);
+
+// The kinds of message panel, one handle global each.
+enum class MessagePanel : int {
+    Success,           // "mmi.uir" panel 5, _v_PanelSuccessful
+    Timeout,           // "mmi.uir" panel 3, _v_PanelTimeout
+    GenericErr,        // "Utility.uir" panel 7, _v_PanelGenericErr
+    FlashFileErr,      // "Utility.uir" panel 6, _v_PanelFlashFileErr
+    ConfFileErr,       // "Utility.uir" panel 5, _v_PanelConfFileErr
+    LibPcErr,          // "Utility.uir" panel 8, _v_PanelLibPCErr
+    BootErr,           // "Utility.uir" panel 1, _v_PanelBootErr
+    CommandErr,        // "Utility.uir" panel 3, _v_PanelCommandErr
+    CompatibilityErr,  // _v_PanelCompatibilityErr; no operation shows it
+    Err4408,           // _v_Panel4408Err; no operation shows it
+    BlocksNotCleared,  // _v_PanelBlocksNotCleared; no operation shows it
+};
+
+// The panel a result is shown on; false for the categories that show nothing.
+bool ResultPanel(std::int32_t category, std::int32_t code, MessagePanel* kind);
+
+// Loads a fresh copy of the kind's panel into its handle global, puts the text into its
+// message control (panels of "Utility.uir" only) and displays it. A copy of that kind still
+// displayed is discarded first, so its handle global always names the one copy on screen.
+// Returns the new handle, or 0 for a kind that no operation shows.
+int ShowMessagePanel(MessagePanel kind, const char* text);
+// What an OK button does to its panel: discards the kind's panel if it is still displayed.
+// The handle global keeps its (now stale) value; it is never discarded a second time.
+void CloseMessagePanel(MessagePanel kind);
+bool IsMessagePanelDisplayed(MessagePanel kind);
+// The whole OK button of a message panel: on commit, closes the kind's panel and resets
+// the main panel's indicators. Returns 0, as control callbacks do.
+int AcknowledgeMessagePanel(MessagePanel kind, int event);
+// Forgets which message panels are displayed without discarding anything: for a toolkit
+// that was replaced (tests install a fresh one per case).
+void ForgetMessagePanels();
 
 }  // namespace vbc

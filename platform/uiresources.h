@@ -1,0 +1,98 @@
+// The panel resources ("mmi.uir", "Utility.uir"), carried inside the program as Qt Designer
+// XML, and what every toolkit backend needs to read from them without a widget toolkit:
+// control numbers, callback names, selector entries and the texts of static labels.
+//
+// Conventions of the resources (resources/*.ui):
+//   - one panel per file; the top widget's dynamic property "callback" names the panel
+//     callback, "closeBox" (false) removes the window's close button;
+//   - a control is a widget with the dynamic property "ctrlId" (its number) and, when it has
+//     one, "callback" (the name of its control callback);
+//   - a selector (combo box) may carry "itemValues" (one integer per entry); without it an
+//     entry's value is its index;
+//   - a menu bar resource is a main-window form whose menu bar holds the menus; every menu
+//     item (action) has "itemId" and "callback";
+//   - a label named kPanelTextObject holds the fixed text of a panel that the program does
+//     not fill (turn-on, success and time-out panels);
+//   - a widget of class kLedClass is an LED: "lit" (bool) and "label" (text).
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vbc::platform {
+
+// Faults of the toolkit operations that only backends reading resources have.
+constexpr int kUiErrNoResource = -20;    // no such resource, or it cannot be read
+constexpr int kUiErrNotSupported = -21;  // the control has no such attribute or value kind
+
+inline constexpr std::string_view kPanelTextObject = "panelText";
+inline constexpr std::string_view kLedClass = "VbcLed";
+
+enum class UiResourceKind { Panel, MenuBar };
+
+struct UiResourceInfo {
+    const char* file;  // "mmi.uir" or "Utility.uir"
+    UiResourceKind kind;
+    int number;
+    const char* name;  // the .ui file it was made from
+    std::string_view xml;
+};
+
+// Every embedded resource, in file-name order.
+std::span<const UiResourceInfo> UiResources();
+
+// The XML of a panel or a menu bar; empty when there is none. The file is matched on its
+// base name, ignoring case, as the resource files of the original program were.
+std::string_view UiResource(std::string_view file, int panelNumber);
+std::string_view UiMenuBarResource(std::string_view file, int menuBarNumber);
+
+// What a resource says, read with a small XML reader of our own.
+struct UiControlInfo {
+    int id = 0;
+    std::string className;
+    std::string objectName;
+    std::string callback;            // "" when none
+    std::vector<std::string> items;  // selector entries
+    std::vector<int> itemValues;     // one per entry (the index when not given)
+    int currentIndex = -1;           // selector entry shown at load
+};
+
+struct UiMenuItemInfo {
+    int id = 0;
+    std::string objectName;
+    std::string text;  // as written, with its '&' mnemonic
+    std::string callback;
+    std::string menu;  // title of the menu it sits in, "" for a top-level item
+};
+
+struct UiPanelInfo {
+    std::string className;  // of the top widget
+    std::string objectName;
+    std::string title;
+    std::string callback;  // panel callback, "" when none
+    bool closeBox = true;
+    std::vector<UiControlInfo> controls;    // in document order
+    std::vector<UiMenuItemInfo> menuItems;  // in menu order
+    const UiControlInfo* Control(int id) const;
+    const UiMenuItemInfo* MenuItem(int id) const;
+};
+
+// False when the XML is malformed or a number is not a number.
+bool ReadUiPanel(std::string_view xml, UiPanelInfo* info);
+
+// The string property of the widget (or action) with that object name; false when absent.
+bool UiStringProperty(std::string_view xml, std::string_view objectName, std::string_view property,
+                      std::string* value);
+// The text of the label with that object name, "" when there is none.
+std::string UiLabelText(std::string_view xml, std::string_view objectName);
+
+namespace detail {
+// Defined by the generated source (resources/embed.cmake).
+extern const UiResourceInfo kEmbeddedUi[];
+extern const std::size_t kEmbeddedUiCount;
+}  // namespace detail
+
+}  // namespace vbc::platform

@@ -1,0 +1,303 @@
+// The embedded panel resources: that each panel and control the program addresses by number
+// is there with the kind and the callback name it needs, and the reader that front ends
+// without widgets use to read them.
+#include "platform/uiresources.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "core/context.h"
+#include "ui/uirids.h"
+
+namespace vbc::platform {
+namespace {
+
+UiPanelInfo Read(std::string_view xml) {
+    UiPanelInfo info;
+    EXPECT_TRUE(ReadUiPanel(xml, &info));
+    return info;
+}
+
+TEST(UiResources, EveryEmbeddedResourceReads) {
+    ASSERT_EQ(UiResources().size(), 15u);
+    std::set<std::pair<std::string, int>> panels;
+    for (const auto& r : UiResources()) {
+        SCOPED_TRACE(r.name);
+        UiPanelInfo info;
+        ASSERT_TRUE(ReadUiPanel(r.xml, &info));
+        EXPECT_FALSE(info.title.empty());
+        if (r.kind == UiResourceKind::Panel) {
+            EXPECT_TRUE(panels.emplace(r.file, r.number).second);
+            EXPECT_EQ(info.className, "QWidget");
+        } else {
+            EXPECT_EQ(info.className, "QMainWindow");
+        }
+    }
+}
+
+TEST(UiResources, LookUpByFileAndNumber) {
+    EXPECT_FALSE(UiResource(kMmiUir, PANEL_MAIN).empty());
+    EXPECT_EQ(UiResource("MMI.UIR", PANEL_MAIN), UiResource(kMmiUir, PANEL_MAIN));
+    EXPECT_EQ(UiResource("C:\\vbc\\Utility.uir", UTIL_BOOT_ERR),
+              UiResource(kUtilityUir, UTIL_BOOT_ERR));
+    EXPECT_EQ(UiResource("./mmi.uir", PANEL_TIMEOUT), UiResource(kMmiUir, PANEL_TIMEOUT));
+    EXPECT_NE(UiResource(kMmiUir, 3), UiResource(kUtilityUir, 3));
+    EXPECT_TRUE(UiResource(kMmiUir, 42).empty());
+    EXPECT_TRUE(UiResource("other.uir", PANEL_MAIN).empty());
+    EXPECT_TRUE(UiResource("mmi.ui", PANEL_MAIN).empty());
+    // Menu bars and panels are numbered apart.
+    EXPECT_FALSE(UiMenuBarResource(kMmiUir, MENUBAR_MAIN).empty());
+    EXPECT_NE(UiMenuBarResource(kMmiUir, 1), UiResource(kMmiUir, 1));
+    EXPECT_TRUE(UiMenuBarResource(kUtilityUir, 1).empty());
+}
+
+struct MainControl {
+    int id;
+    const char* className;
+    const char* callback;
+};
+
+TEST(UiResources, MainPanelHasExactlyTheControlsTheProgramUses) {
+    const MainControl expected[] = {
+        {MAIN_LOAD_FILE, "QPushButton", "_mfl51_52MMILoadFile"},
+        {MAIN_QUIT, "QPushButton", "_mfl51_51MMIQuit"},
+        {MAIN_DOWNLOAD_CONFIG, "QComboBox", "_mfl51_60MMIDownloadConfiguration"},
+        {MAIN_START, "QPushButton", "_mfl51_50MMIStart"},
+        {MAIN_PRODUCT_TYPE, "QComboBox", "_mfl51_59MMISelectProjectType"},
+        {MAIN_FILE_NAME, "QLineEdit", ""},
+        {MAIN_FILE_SIZE, "QSpinBox", ""},
+        {MAIN_COMMENT_LIST, "QListWidget", ""},
+        {MAIN_PROGRESS_B, "QProgressBar", ""},
+        {MAIN_PROGRESS_A, "QSpinBox", ""},
+        {MAIN_STATUS_TEXT, "QLabel", ""},
+        {MAIN_FLASH_LED, "VbcLed", ""},
+        {MAIN_CPU_LED, "VbcLed", ""},
+        {MAIN_PORT, "QComboBox", "_mfl51_56MMISelectPort"},
+    };
+    const UiPanelInfo info = Read(UiResource(kMmiUir, PANEL_MAIN));
+    EXPECT_EQ(info.callback, "_mfl51_61MMIInterfacePanelFunction");
+    EXPECT_TRUE(info.closeBox);
+    ASSERT_EQ(info.controls.size(), std::size(expected));
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.id);
+        const UiControlInfo* c = info.Control(e.id);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->className, e.className);
+        EXPECT_EQ(c->callback, e.callback);
+    }
+}
+
+TEST(UiResources, SelectorsOfferTheirValuesAndShowTheContextDefaults) {
+    const UiPanelInfo info = Read(UiResource(kMmiUir, PANEL_MAIN));
+    const DownloadContext defaults;
+
+    const UiControlInfo* port = info.Control(MAIN_PORT);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->items, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
+                                                     "COM7", "COM8"}));
+    EXPECT_EQ(port->itemValues, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    ASSERT_GE(port->currentIndex, 0);
+    EXPECT_EQ(port->itemValues[port->currentIndex], defaults.comPort);
+
+    const UiControlInfo* product = info.Control(MAIN_PRODUCT_TYPE);
+    ASSERT_NE(product, nullptr);
+    EXPECT_EQ(product->itemValues, (std::vector<int>{1, 2}));
+    ASSERT_GE(product->currentIndex, 0);
+    EXPECT_EQ(product->itemValues[product->currentIndex], defaults.productType);
+
+    const UiControlInfo* config = info.Control(MAIN_DOWNLOAD_CONFIG);
+    ASSERT_NE(config, nullptr);
+    ASSERT_FALSE(config->items.empty());
+    ASSERT_GE(config->currentIndex, 0);
+    EXPECT_EQ(config->itemValues[config->currentIndex], defaults.downloadType);
+}
+
+TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
+    const UiPanelInfo info = Read(UiMenuBarResource(kMmiUir, MENUBAR_MAIN));
+    std::vector<std::pair<int, std::string>> expected = {{100, "_mfl51_100MMIMenuRestore"},
+                                                         {101, "_mfl51_101MMIMenuSave"},
+                                                         {102, "_mfl51_102MMIMenuQuit"}};
+    for (int m = 0; m < 4; ++m) {
+        for (int n = 0; n < 5; ++n) {
+            char name[64];
+            const int id = 110 + 10 * m + n;
+            std::snprintf(name, sizeof name, "_mfl51_%dMMIMenuCS%d_%dWaitState", id, m, n);
+            expected.emplace_back(id, name);
+        }
+    }
+    expected.emplace_back(150, "_mfl51_150MMIMenuService");
+
+    ASSERT_EQ(info.menuItems.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].second);
+        EXPECT_EQ(info.menuItems[i].id, expected[i].first);
+        EXPECT_EQ(info.menuItems[i].callback, expected[i].second);
+        EXPECT_FALSE(info.menuItems[i].text.empty());
+    }
+    // The wait-state items are grouped by chip select, in a menu of their own each.
+    for (int m = 0; m < 4; ++m) {
+        const std::string menu = "Chip select &" + std::to_string(m);
+        for (int n = 0; n < 5; ++n) {
+            const UiMenuItemInfo* item = info.MenuItem(110 + 10 * m + n);
+            ASSERT_NE(item, nullptr);
+            EXPECT_EQ(item->menu, menu);
+            EXPECT_EQ(item->text.substr(0, 2), "&" + std::to_string(n));
+        }
+    }
+}
+
+struct MessagePanelCase {
+    const char* file;
+    int number;
+    const char* okCallback;
+    bool programText;  // the program puts its message into control 3
+};
+
+TEST(UiResources, MessagePanelsHaveTheirOkButtonAndText) {
+    const MessagePanelCase cases[] = {
+        {kMmiUir, PANEL_SUCCESS, "_mfl51_80MMIDownloadSuccessOk", false},
+        {kMmiUir, PANEL_TIMEOUT, "_mfl51_81MMIButtonTimeOut", false},
+        {kUtilityUir, UTIL_GENERIC_ERR, "_mfl54_0GenericErrWindowsButton", true},
+        {kUtilityUir, UTIL_FLASH_FILE_ERR, "_mfl54_1FlashFileErrButton", true},
+        {kUtilityUir, UTIL_CONF_FILE_ERR, "_mfl54_2ConfFileErrButton", true},
+        {kUtilityUir, UTIL_LIB_PC_ERR, "_mfl54_3PcLibrairiesErrButton", true},
+        {kUtilityUir, UTIL_BOOT_ERR, "_mfl54_4BootErrorWindowsButton", true},
+        {kUtilityUir, UTIL_COMMAND_ERR, "_mfl54_6CommandErrWindowButton", true},
+        {kUtilityUir, 2, "_mfl54_5CompatibErrWindowButton", true},
+        {kUtilityUir, 4, "_mfl54_7Spm08ErrorWindowsButton", true},
+        {kUtilityUir, 9, "_mfl54_8ClearBlocksNotOk", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.number));
+        const std::string_view xml = UiResource(c.file, c.number);
+        const UiPanelInfo info = Read(xml);
+        EXPECT_FALSE(info.closeBox);  // only OK removes it, so the indicators get reset
+        EXPECT_EQ(info.callback, "");
+        std::vector<std::string> callbacks;
+        for (const auto& control : info.controls) {
+            if (!control.callback.empty()) callbacks.push_back(control.callback);
+        }
+        EXPECT_EQ(callbacks, std::vector<std::string>{c.okCallback});
+        const UiControlInfo* text = info.Control(UTIL_MESSAGE_TEXT);
+        if (c.programText) {
+            ASSERT_NE(text, nullptr);
+            EXPECT_EQ(text->className, "QLabel");
+            EXPECT_EQ(UiLabelText(xml, text->objectName), "");
+        } else {
+            EXPECT_EQ(text, nullptr);
+            EXPECT_GT(UiLabelText(xml, kPanelTextObject).size(), 20u);
+        }
+    }
+    EXPECT_EQ(UiLabelText(UiResource(kMmiUir, PANEL_SUCCESS), kPanelTextObject),
+              "The software has been downloaded successfully.");
+    const std::string timeout = UiLabelText(UiResource(kMmiUir, PANEL_TIMEOUT), kPanelTextObject);
+    for (const char* word : {"cable", "port", "switch the phone off", "Start"}) {
+        EXPECT_NE(timeout.find(word), std::string::npos) << word;
+    }
+}
+
+TEST(UiResources, TurnOnPanelOnlyTellsTheOperator) {
+    const std::string_view xml = UiResource(kMmiUir, PANEL_TURN_ON);
+    const UiPanelInfo info = Read(xml);
+    EXPECT_TRUE(info.controls.empty());
+    EXPECT_FALSE(info.closeBox);
+    EXPECT_NE(UiLabelText(xml, kPanelTextObject).find("Switch the phone on"), std::string::npos);
+}
+
+TEST(UiResources, ServicePanelBindsItsCommandsAndLinesUpItsHeader) {
+    const std::string_view xml = UiResource(kMmiUir, 4);
+    const UiPanelInfo info = Read(xml);
+    EXPECT_EQ(info.callback, "_mfl53_16ServicePanelQuit");
+    EXPECT_TRUE(info.closeBox);
+    const std::pair<int, const char*> expected[] = {
+        {2, "_mfl53_10SwitchOnMobile"}, {3, "_mfl53_11SwitchOffMobile"}, {4, ""}, {5, ""}};
+    ASSERT_EQ(info.controls.size(), std::size(expected));
+    for (auto [id, callback] : expected) {
+        ASSERT_NE(info.Control(id), nullptr) << id;
+        EXPECT_EQ(info.Control(id)->callback, callback) << id;
+    }
+    EXPECT_EQ(info.Control(4)->className, "QListWidget");
+    EXPECT_EQ(info.Control(5)->className, "QLabel");
+
+    // The column header has its bars where the known-flash lines have theirs.
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "%15s | %13s |            0x%2x |      0x%2x |      %2d |     %3d ", "AMD",
+                  "AM29LV160DB", 1, 0x49, 1, 35);
+    const std::string header = UiLabelText(xml, "knownFlashHeader");
+    ASSERT_EQ(header.size(), std::string(line).size());
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        EXPECT_EQ(header[i] == '|', line[i] == '|') << i;
+    }
+}
+
+// The reader itself, on small documents.
+TEST(UiXmlReader, DecodesTextAsQtWould) {
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n<!-- c --><ui version='4.0'><widget class=\"QWidget\" name=\"w\">"
+        "<widget class=\"QLabel\" name=\"a\"><property name=\"text\"><string>x &lt;&amp;&gt; "
+        "&quot;&apos; &#65;&#x42; &#xe9;</string></property></widget>"
+        "<widget class=\"QLabel\" name=\"b\"><property name=\"text\"><string><![CDATA[<raw> "
+        "]]></string></property></widget>"
+        "<widget class=\"QLabel\" name=\"c\"><property name=\"text\"><string/></property>"
+        "</widget></widget></ui>";
+    EXPECT_EQ(UiLabelText(xml, "a"), "x <&> \"' AB \xc3\xa9");
+    EXPECT_EQ(UiLabelText(xml, "b"), "<raw> ");
+    EXPECT_EQ(UiLabelText(xml, "c"), "");
+    EXPECT_EQ(UiLabelText(xml, "missing"), "");
+    std::string text;
+    EXPECT_FALSE(UiStringProperty(xml, "a", "toolTip", &text));
+    EXPECT_TRUE(UiStringProperty(xml, "a", "text", &text));
+}
+
+TEST(UiXmlReader, RefusesBrokenResources) {
+    const std::string head = "<ui><widget class=\"QWidget\" name=\"w\">";
+    const std::string tail = "</widget></ui>";
+    auto control = [](const std::string& id, const std::string& extra = "") {
+        return "<widget class=\"QComboBox\" name=\"x" + id +
+               "\"><property name=\"ctrlId\" stdset=\"0\"><number>" + id + "</number></property>" +
+               extra + "</widget>";
+    };
+    const std::string item = "<item><property name=\"text\"><string>e</string></property></item>";
+    const std::string values =
+        "<property name=\"itemValues\"><stringlist><string>1</string><string>2</string>"
+        "</stringlist></property>";
+    const struct {
+        const char* why;
+        std::string xml;
+        bool ok;
+    } cases[] = {
+        {"well formed", head + control("3") + control("4") + tail, true},
+        {"values match entries", head + control("3", item + item + values) + tail, true},
+        {"no root widget", "<ui></ui>", false},
+        {"not a ui file", "<form><widget/></form>", false},
+        {"unclosed element", head + control("3") + "</ui>", false},
+        {"mismatched end tag", head + "<widget></wodget>" + tail, false},
+        {"unknown entity", head + "<widget name=\"&nbsp;\"/>" + tail, false},
+        {"bad character reference", head + "<widget name=\"&#xZZ;\"/>" + tail, false},
+        {"text after the document", head + tail + "<ui/>", false},
+        {"number twice", head + control("3") + control("3") + tail, false},
+        {"number not a number", head + control("x3") + tail, false},
+        {"number zero", head + control("0") + tail, false},
+        {"fewer values than entries", head + control("3", item + values) + tail, false},
+        {"shown entry past the end",
+         head +
+             control("3", item + "<property name=\"currentIndex\"><number>1</number></property>") +
+             tail,
+         false},
+        {"menu names a missing action",
+         head + "<widget class=\"QMenuBar\" name=\"m\"><addaction name=\"nothing\"/></widget>" +
+             tail,
+         false},
+    };
+    for (const auto& c : cases) {
+        UiPanelInfo info;
+        EXPECT_EQ(ReadUiPanel(c.xml, &info), c.ok) << c.why;
+    }
+}
+
+}  // namespace
+}  // namespace vbc::platform

@@ -1,0 +1,406 @@
+#include "ui/mfl52display.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "data/mfl10fla.h"
+#include "platform/toolkit.h"
+#include "ui/uirids.h"
+
+namespace vbc {
+
+int _v_Panel = 0;
+int _v_MenuBarHandle = 0;
+int _v_PanelTurnOn = 0;
+int _v_PanelTimeout = 0;
+int _v_PanelSuccessful = 0;
+int _v_PanelGenericErr = 0;
+int _v_PanelFlashFileErr = 0;
+int _v_PanelConfFileErr = 0;
+int _v_PanelLibPCErr = 0;
+int _v_PanelBootErr = 0;
+int _v_PanelCommandErr = 0;
+int _v_PanelCompatibilityErr = 0;
+int _v_Panel4408Err = 0;
+int _v_PanelBlocksNotCleared = 0;
+
+char _ma_Comment[100] = {};
+std::int32_t _mv_NbCommentLine = 0;
+
+namespace {
+
+constexpr int kDim = 1;
+constexpr int kUndim = 0;
+
+// ---- Message texts ----
+
+struct CodeText {
+    std::int32_t code;
+    const char* text;
+};
+
+constexpr CodeText kFlashDescriptionTexts[] = {
+    {2, "FLASH DESCRIPTION : The file flash.txt not found"},
+    {3, "FLASH DESCRIPTION : Problem with parameter NEW_FLASH in the file flash.txt"},
+    {4, "FLASH DESCRIPTION : Problem with parameter MANUFACTURER_NAME in the file flash.txt"},
+    {5, "FLASH DESCRIPTION : Problem with parameter DEVICE_NAME in the file flash.txt"},
+    {6, "FLASH DESCRIPTION : Problem with parameter NORVANE_PRODUCT in the file flash.txt"},
+    {7, "FLASH DESCRIPTION : Problem with parameter MANUFACTURER_ID in the file flash.txt"},
+    {8, "FLASH DESCRIPTION : Problem with parameter DEVICE_ID in the file flash.txt"},
+    {9, "FLASH DESCRIPTION : Problem with parameter NB_BANKS in the file flash.txt"},
+    {10, "FLASH DESCRIPTION : Problem with parameter NB_SECTORS in the file flash.txt"},
+    {11,
+     "FLASH DESCRIPTION : Problem with parameter START_SECTOR_DESCRITPION in the file flash.txt"},
+    {12, "FLASH DESCRIPTION : Problem with parameter END_FLASH in the file flash.txt"},
+    {13, "FLASH DESCRIPTION : Problem with parameter BAD_SECTOR_START in the file flash.txt"},
+    {14, "FLASH DESCRIPTION : Problem with parameter BAD_SECTOR_END in the file flash.txt"},
+    {15, "FLASH DESCRIPTION : The flash id is not known (Not description in the file flash.txt)"},
+    {16, "FLASH DESCRIPTION : There are too many flash description in the file flash.txt "},
+    {17, "FLASH DESCRIPTION : A flash description has to many number of sector "},
+    {18, "FLASH DESCRIPTION : Impossible to find the sector starting at this address"},
+    {19, "FLASH DESCRIPTION : A sector number is not rigth "},
+    {20, "FLASH DESCRIPTION : Not enough sector to download this software"},
+};
+constexpr const char* kFlashDescriptionOther = "FLASH DESCRIPTION : The file flash.txt problem";
+
+constexpr CodeText kConfigTexts[] = {
+    {2, "There is no configuration file "},
+    {3, "Impossible to find the sofware file "},
+    {4, "Impossible to find the package file "},
+    {5, "The com number in configuration file is not rigth "},
+    {6, "Bad com description in configuration file "},
+    {9, "The PMU state in configuration file is not rigth "},
+    {10, "Bad PMU description in configuration file "},
+    {11, "The product type state in configuration file is not rigth "},
+    {12, "Bad product type description in configuration file "},
+    {13, "The download type state in configuration file is not rigth "},
+    {14, "Bad download type description in configuration file "},
+};
+constexpr const char* kConfigOther = "There is a problem in configuration file ";
+
+constexpr CodeText kLibPcTexts[] = {
+    {2, "LIB_PC : The calculation of the file size create an error"},
+    {3, "LIB_PC : File not found"},
+    {4, "LIB_PC : The size of the SPM is too long"},
+    {5, "LIB_PC : Bad length when you want to convert Little - big indien"},
+};
+constexpr const char* kLibPcOtherFormat = "LIB_PC : Default error number _ 0x%8x";
+
+constexpr std::int32_t kBootTimeoutCode = 4;
+constexpr CodeText kBootTexts[] = {
+    {2, "BOOT : The bootstrap (SPM) is not present on the disk"},
+    {3, "BOOT : The bootstrap (SPM) is too long"},
+    {7, "BOOT : BOOT FROM A VBC4410. Please select a project specific to a VBC4410"},
+    {8, "BOOT : The processor does not known, Acknowledge unknown"},
+    {9, "BOOT : Chip select requested is impossible"},
+    {10, "BOOT : Bad acknowledge receive from the mobile (Transmission problem)"},
+    {11, "BOOT : Problem with program in external RAM : StackPointer not set"},
+    {12, "BOOT : Bad acknowledgement during the identification of the flash"},
+    {13, "BOOT : Timeout during the flash identification"},
+    {14, "BOOT : The terminal GSM flash id is unknown"},
+    {15, "BOOT : The manufacturer of terminal GSM flash is unknown"},
+};
+constexpr const char* kBootOther = "BOOT : Problem during the boot sequence";
+
+constexpr CodeText kCommandTexts[] = {
+    {2, "COMMAND : Bad command acknowledge "},
+    {7, "COMMAND : Bad change speed acknowledge "},
+    {8, "COMMAND : Bad change speed checksum "},
+    {9, "COMMAND : Speed control err "},
+    {10, "COMMAND : bad set PMU acknowledge "},
+    {11, "COMMAND : bad erase command acknowledge "},
+    {12, "COMMAND : Erase processing aborted "},
+    {13, "COMMAND : Erase processing failed "},
+    {14, "COMMAND : Erase processing failed DQ6 "},
+    {15, "COMMAND : Erase processing failed DQ6 bis"},
+    {16, "COMMAND : Erase processing default aborted"},
+    {17, "COMMAND : bad read command acknowledge "},
+    {18, "COMMAND : bad read command parameter"},
+    {19, "COMMAND : Checksum error during the read command "},
+    {20, "COMMAND : Switch off error "},
+};
+constexpr const char* kCommandOther = "COMMAND : Command error ";
+
+constexpr const char* kDownloadErrorText = "Error during the download";
+constexpr const char* kSectorStartAckText =
+    "Problem : Bad acknowledge when the sector download start";
+constexpr const char* kSectorDownloadText = "Problem : Error during the sector donwload";
+constexpr const char* kSectorAckText = "Problem : Error acknowledge during the sector donwload";
+constexpr const char* kChecksumText = "Problem : Bad checksum";
+constexpr const char* kDownloadTimeoutText = "Timeout during the download";
+
+template <std::size_t N>
+const char* Lookup(const CodeText (&table)[N], std::int32_t code, const char* other) {
+    for (const auto& row : table) {
+        if (row.code == code) return row.text;
+    }
+    return other;
+}
+
+// ---- Message panels ----
+
+struct PanelKind {
+    const char* resourceFile;  // nullptr: no operation shows this kind
+    int resourceId;
+    int* handle;
+    bool hasText;
+};
+
+constexpr int kNbKinds = static_cast<int>(MessagePanel::BlocksNotCleared) + 1;
+
+const PanelKind kKinds[kNbKinds] = {
+    {kMmiUir, PANEL_SUCCESS, &_v_PanelSuccessful, false},
+    {kMmiUir, PANEL_TIMEOUT, &_v_PanelTimeout, false},
+    {kUtilityUir, UTIL_GENERIC_ERR, &_v_PanelGenericErr, true},
+    {kUtilityUir, UTIL_FLASH_FILE_ERR, &_v_PanelFlashFileErr, true},
+    {kUtilityUir, UTIL_CONF_FILE_ERR, &_v_PanelConfFileErr, true},
+    {kUtilityUir, UTIL_LIB_PC_ERR, &_v_PanelLibPCErr, true},
+    {kUtilityUir, UTIL_BOOT_ERR, &_v_PanelBootErr, true},
+    {kUtilityUir, UTIL_COMMAND_ERR, &_v_PanelCommandErr, true},
+    {nullptr, 0, &_v_PanelCompatibilityErr, true},
+    {nullptr, 0, &_v_Panel4408Err, true},
+    {nullptr, 0, &_v_PanelBlocksNotCleared, true},
+};
+
+// Whether the panel named by each kind's handle global is still on screen. The handle
+// global itself is never cleared, so this is what tells a live handle from a stale one.
+bool gDisplayed[kNbKinds] = {};
+
+int Index(MessagePanel kind) {
+    return static_cast<int>(kind);
+}
+
+}  // namespace
+
+// ---- Comment list ----
+
+void AddCommentLine(const char* text) {
+    // At most 97 characters of text fit between the two framing blanks.
+    std::snprintf(_ma_Comment, sizeof _ma_Comment, " %.97s ", text ? text : "");
+    InsertListItem(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine, _ma_Comment, 0);
+    ++_mv_NbCommentLine;
+    SetCtrlIndex(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine - 1);
+}
+
+// ---- Indicators and lock ----
+
+void _mfl52_4InitControls() {
+    SetCtrlVal(_v_Panel, MAIN_CPU_LED, 0);
+    SetCtrlVal(_v_Panel, MAIN_FLASH_LED, 0);
+    SetCtrlVal(_v_Panel, MAIN_PROGRESS_A, 0);
+    SetCtrlVal(_v_Panel, MAIN_PROGRESS_B, 0);
+}
+
+void _mfl52_5LockDuringDownload() {
+    SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, kDim);
+    SetCtrlAttribute(_v_Panel, MAIN_PORT, ATTR_DIMMED, kDim);
+    SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, kDim);
+    SetCtrlAttribute(_v_Panel, MAIN_LOAD_FILE, ATTR_DIMMED, kDim);
+    SetCtrlAttribute(_v_Panel, MAIN_QUIT, ATTR_DIMMED, kDim);
+    DiscardMenuBar(_v_MenuBarHandle);
+    // Paint the dimmed state before the long operation starts.
+    ProcessSystemEvents();
+}
+
+void _mfl52_6UnlockAfterDownload() {
+    _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
+    SetCtrlAttribute(_v_Panel, MAIN_PORT, ATTR_DIMMED, kUndim);
+    SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, kUndim);
+    SetCtrlAttribute(_v_Panel, MAIN_LOAD_FILE, ATTR_DIMMED, kUndim);
+    SetCtrlAttribute(_v_Panel, MAIN_QUIT, ATTR_DIMMED, kUndim);
+    SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, kUndim);
+    ProcessSystemEvents();
+}
+
+// ---- Message panels ----
+
+int ShowMessagePanel(MessagePanel kind, const char* text) {
+    const int i = Index(kind);
+    if (i < 0 || i >= kNbKinds || !kKinds[i].resourceFile) return 0;
+    const PanelKind& k = kKinds[i];
+    // One copy of a kind on screen at a time: its OK button then always finds its own
+    // handle in the global.
+    CloseMessagePanel(kind);
+    const int handle = LoadPanel(0, k.resourceFile, k.resourceId);
+    *k.handle = handle;
+    if (handle <= 0) {
+        // The panel cannot be loaded: do not lose the message.
+        if (k.hasText && text && *text) MessagePopup("vbcflash", text);
+        return handle;
+    }
+    if (k.hasText) SetCtrlVal(handle, UTIL_MESSAGE_TEXT, text ? text : "");
+    DisplayPanel(handle);
+    gDisplayed[i] = true;
+    return handle;
+}
+
+void CloseMessagePanel(MessagePanel kind) {
+    const int i = Index(kind);
+    if (i < 0 || i >= kNbKinds || !gDisplayed[i]) return;
+    DiscardPanel(*kKinds[i].handle);
+    gDisplayed[i] = false;
+}
+
+int AcknowledgeMessagePanel(MessagePanel kind, int event) {
+    if (event == EVENT_COMMIT) {
+        CloseMessagePanel(kind);
+        _mfl52_4InitControls();
+    }
+    return 0;
+}
+
+bool IsMessagePanelDisplayed(MessagePanel kind) {
+    const int i = Index(kind);
+    return i >= 0 && i < kNbKinds && gDisplayed[i];
+}
+
+void ForgetMessagePanels() {
+    for (bool& d : gDisplayed) d = false;
+}
+
+// ---- Result display ----
+
+bool ResultPanel(std::int32_t category, std::int32_t code, MessagePanel* kind) {
+    MessagePanel k;
+    switch (category) {
+        case ResultSuccess:
+            k = MessagePanel::Success;
+            break;
+        case ResultDownloadError:
+        case ResultSectorStartAck:
+        case ResultSectorDownload:
+        case ResultSectorAck:
+        case ResultChecksum:
+        case ResultDownloadTimeout:
+            k = MessagePanel::GenericErr;
+            break;
+        case ResultFlashFile:
+            k = MessagePanel::FlashFileErr;
+            break;
+        case ResultConfigFile:
+            k = MessagePanel::ConfFileErr;
+            break;
+        case ResultLibPc:
+            k = MessagePanel::LibPcErr;
+            break;
+        case ResultBoot:
+            k = code == kBootTimeoutCode ? MessagePanel::Timeout : MessagePanel::BootErr;
+            break;
+        case ResultCommand:
+            k = MessagePanel::CommandErr;
+            break;
+        default:
+            return false;
+    }
+    if (kind) *kind = k;
+    return true;
+}
+
+const char* ResultMessage(std::int32_t category, std::int32_t code, char buffer[100]) {
+    if (!buffer) return "";
+    const char* text = "";
+    switch (category) {
+        case ResultDownloadError:
+            text = kDownloadErrorText;
+            break;
+        case ResultFlashFile:
+            text = Lookup(kFlashDescriptionTexts, code, kFlashDescriptionOther);
+            break;
+        case ResultConfigFile:
+            text = Lookup(kConfigTexts, code, kConfigOther);
+            break;
+        case ResultLibPc:
+            text = Lookup(kLibPcTexts, code, nullptr);
+            if (!text) {
+                std::snprintf(buffer, 100, kLibPcOtherFormat, static_cast<std::uint32_t>(code));
+                return buffer;
+            }
+            break;
+        case ResultBoot:
+            text = code == kBootTimeoutCode ? "" : Lookup(kBootTexts, code, kBootOther);
+            break;
+        case ResultCommand:
+            text = Lookup(kCommandTexts, code, kCommandOther);
+            break;
+        case ResultSectorStartAck:
+            text = kSectorStartAckText;
+            break;
+        case ResultSectorDownload:
+            text = kSectorDownloadText;
+            break;
+        case ResultSectorAck:
+            text = kSectorAckText;
+            break;
+        case ResultChecksum:
+            text = kChecksumText;
+            break;
+        case ResultDownloadTimeout:
+            text = kDownloadTimeoutText;
+            break;
+        default:
+            break;  // success, and the categories that show nothing
+    }
+    std::snprintf(buffer, 100, "%s", text);
+    return buffer;
+}
+
+void _mfl52_10DisplayResult(std::int32_t category, std::int32_t code) {
+    MessagePanel kind;
+    if (!ResultPanel(category, code, &kind)) return;
+    if (category == ResultFlashFile) {
+        _mfl52_11DisplayFlashFileErr(code);
+        return;
+    }
+    if (category == ResultConfigFile) {
+        _mfl52_12DisplayConfigFileErr(code);
+        return;
+    }
+    char text[100];
+    ShowMessagePanel(kind, ResultMessage(category, code, text));
+}
+
+void _mfl52_11DisplayFlashFileErr(std::int32_t code) {
+    char text[100];
+    ShowMessagePanel(MessagePanel::FlashFileErr, ResultMessage(ResultFlashFile, code, text));
+}
+
+void _mfl52_12DisplayConfigFileErr(std::int32_t code) {
+    char text[100];
+    ShowMessagePanel(MessagePanel::ConfFileErr, ResultMessage(ResultConfigFile, code, text));
+}
+
+// ---- Indicators of what the boot found ----
+
+void _mfl52_2DisplayTypeCPU(std::uint8_t answerByte) {
+    constexpr std::uint8_t kVbc4410Answer = 0xBE;
+    SetCtrlAttribute(_v_Panel, MAIN_CPU_LED, ATTR_LABEL_TEXT,
+                     answerByte == kVbc4410Answer ? "BOOT FROM A VBC4410" : "Unknown boot");
+    SetCtrlVal(_v_Panel, MAIN_CPU_LED, 1);
+}
+
+void _mfl52_1DisplayTypeFlash(std::uint8_t manufacturerId, std::uint8_t deviceId) {
+    // A flash the table does not know leaves the names empty rather than undefined.
+    char manufacturerName[FLASH_NAME_SIZE] = {};
+    char deviceName[FLASH_NAME_SIZE] = {};
+    _mfl10_6GetManufacturerAndFlashName(manufacturerId, deviceId, manufacturerName, deviceName);
+    manufacturerName[FLASH_NAME_SIZE - 1] = '\0';
+    deviceName[FLASH_NAME_SIZE - 1] = '\0';
+    char label[100];
+    std::snprintf(label, sizeof label, " Flash %s %s", manufacturerName, deviceName);
+    SetCtrlAttribute(_v_Panel, MAIN_FLASH_LED, ATTR_LABEL_TEXT, label);
+    SetCtrlVal(_v_Panel, MAIN_FLASH_LED, 1);
+}
+
+void _mfl52_0DisplaySector(std::int32_t sector, std::uint32_t sectorSize, std::uint32_t length,
+                           const char* status, DownloadContext* context,
+                           std::int32_t* sectorsDisplayed) {
+    // The per-sector hook shows nothing in this system.
+    (void)sector;
+    (void)sectorSize;
+    (void)length;
+    (void)status;
+    (void)context;
+    (void)sectorsDisplayed;
+}
+
+}  // namespace vbc
