@@ -8,6 +8,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
     clang libclang-rt-dev
     xvfb xauth
+    openbox  # frames the windows in scripts/screenshots.sh
 )
 
 missing=()

@@ -1,11 +1,81 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test. Exits non-zero on any failure.
+# Installs what is missing, builds, and runs every test: the default build, the whole suite
+# again under AddressSanitizer + UndefinedBehaviorSanitizer, and each fuzz target for a short
+# fixed time when clang is present. Exits non-zero on any failure.
+#
+#   JOBS=N            build and test parallelism (default: the number of cores)
+#   MATRIX_JOBS=N     fault-matrix rows run side by side (default 16; they mostly sit through
+#                     the phone's time-outs, so they overlap well beyond the cores)
+#   FUZZ_SECONDS=S    time per fuzz target (default 60; 0 skips fuzzing)
+#   SKIP_ASAN=1       skip the sanitizer build and run (a quicker local check)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+ROOT="$PWD"
 
 scripts/deps.sh
 
 JOBS="${JOBS:-$(nproc)}"
-cmake --preset default
-cmake --build --preset default -j "$JOBS"
-ctest --preset default -j "$JOBS"
+MATRIX_JOBS="${MATRIX_JOBS:-16}"
+FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
+MATRIX='^Faults/FaultMatrix'
+
+status=0
+failed=()
+fail() {
+    status=1
+    failed+=("$1")
+}
+stage() {
+    printf '\n==== %s (%d s so far)\n' "$1" "$SECONDS"
+}
+
+# Builds a preset and runs its whole suite: the fault matrix side by side, the rest by cores.
+suite() {
+    local preset=$1
+    stage "$preset: configure and build"
+    cmake --preset "$preset"
+    cmake --build --preset "$preset" -j "$JOBS"
+    stage "$preset: fault matrix"
+    ctest --preset "$preset" -j "$MATRIX_JOBS" -R "$MATRIX" || fail "$preset fault matrix"
+    stage "$preset: tests"
+    ctest --preset "$preset" -j "$JOBS" -E "$MATRIX" || fail "$preset tests"
+}
+
+suite default
+if [ "${SKIP_ASAN:-0}" != 1 ]; then
+    suite asan
+fi
+
+if [ "$FUZZ_SECONDS" -gt 0 ] && command -v clang++ >/dev/null; then
+    stage "fuzz: configure and build"
+    cmake --preset fuzz
+    cmake --build --preset fuzz -j "$JOBS"
+    for bin in build/fuzz/fuzz/*_fuzz; do
+        name=$(basename "$bin" _fuzz)
+        stage "fuzz: $name for $FUZZ_SECONDS s"
+        # A directory of its own: targets may work in the current directory, and findings
+        # (crash-*, leak-*, timeout-*) land there.
+        work=$(mktemp -d "${TMPDIR:-/tmp}/vbcfuzz-$name.XXXXXX")
+        mkdir "$work/corpus"
+        args=(-max_total_time="$FUZZ_SECONDS" -timeout=25 -print_final_stats=1)
+        if [ -f "fuzz/$name.dict" ]; then args+=(-dict="$ROOT/fuzz/$name.dict"); fi
+        seeds=()
+        if [ -d "fuzz/corpus/$name" ]; then seeds=("$ROOT/fuzz/corpus/$name"); fi
+        if (cd "$work" && "$ROOT/$bin" "${args[@]}" corpus "${seeds[@]}") >"$work/log" 2>&1; then
+            grep -E '^stat::number_of_executed_units|^Done' "$work/log" || true
+            rm -rf "$work"
+        else
+            tail -n 60 "$work/log"
+            echo "fuzz target $name failed; log and findings in $work"
+            fail "fuzz $name"
+        fi
+    done
+elif [ "$FUZZ_SECONDS" -gt 0 ]; then
+    stage "fuzz: skipped (no clang++)"
+fi
+
+stage "done"
+if ((status)); then
+    echo "FAILED: ${failed[*]}"
+fi
+exit "$status"

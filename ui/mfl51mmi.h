@@ -1,13 +1,80 @@
-// Callbacks of the main panel, its menu bar and the two "mmi.uir" message panels.
+// Callbacks of the main panel, its menu bar and the two "mmi.uir" message panels: the
+// operator's commands. Every front end runs jobs through these.
 #pragma once
 
 namespace vbc {
+
+// ---- Controls of the main panel (each returns 0) ----
+
+// Start, on commit: boot the phone, show what was found, run the download sequence, show the
+// result, unlock the panel and release the serial port.
+int _mfl51_50MMIStart(int panel, int control, int event, void* callbackData, int eventData1,
+                      int eventData2);
+// Quit, on commit: asks; on yes releases the image, ends the event loop and the run-time.
+int _mfl51_51MMIQuit(int panel, int control, int event, void* callbackData, int eventData1,
+                     int eventData2);
+// Load file, on commit: the file dialog, then the software-file load.
+int _mfl51_52MMILoadFile(int panel, int control, int event, void* callbackData, int eventData1,
+                         int eventData2);
+// Port selector (control 16), on value changed: comPort.
+int _mfl51_56MMISelectPort(int panel, int control, int event, void* callbackData, int eventData1,
+                           int eventData2);
+// SIM-lock option: no effect.
+int _mfl51_57MMISelectSimLock(int panel, int control, int event, void* callbackData, int eventData1,
+                              int eventData2);
+// Product-type selector (control 6), on value changed: productType; undims control 4.
+int _mfl51_59MMISelectProjectType(int panel, int control, int event, void* callbackData,
+                                  int eventData1, int eventData2);
+// Download-configuration selector (control 4), on value changed: downloadType 0; undims
+// the Start control.
+int _mfl51_60MMIDownloadConfiguration(int panel, int control, int event, void* callbackData,
+                                      int eventData1, int eventData2);
+// Panel callback of the main panel: no effect.
+int _mfl51_61MMIInterfacePanelFunction(int panel, int event, void* callbackData, int eventData1,
+                                       int eventData2);
+
+// ---- Menu bar 1 of "mmi.uir" ----
+
+// Restore and Save of config.txt; a failure is shown as a configuration-file result.
+void _mfl51_100MMIMenuRestore(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_101MMIMenuSave(int menuBar, int menuItem, void* callbackData, int panel);
+// Ends the event loop at once, without asking.
+void _mfl51_102MMIMenuQuit(int menuBar, int menuItem, void* callbackData, int panel);
+
+// Wait states of chip select M (0 to 3) set to N (0 to 4), for the next boot: item 110+10M+N.
+void _mfl51_110MMIMenuCS0_0WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_111MMIMenuCS0_1WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_112MMIMenuCS0_2WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_113MMIMenuCS0_3WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_114MMIMenuCS0_4WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_120MMIMenuCS1_0WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_121MMIMenuCS1_1WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_122MMIMenuCS1_2WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_123MMIMenuCS1_3WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_124MMIMenuCS1_4WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_130MMIMenuCS2_0WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_131MMIMenuCS2_1WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_132MMIMenuCS2_2WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_133MMIMenuCS2_3WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_134MMIMenuCS2_4WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_140MMIMenuCS3_0WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_141MMIMenuCS3_1WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_142MMIMenuCS3_2WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_143MMIMenuCS3_3WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+void _mfl51_144MMIMenuCS3_4WaitState(int menuBar, int menuItem, void* callbackData, int panel);
+
+// Service: opens the service panel (one at a time).
+void _mfl51_150MMIMenuService(int menuBar, int menuItem, void* callbackData, int panel);
 
 // ---- OK buttons of the "mmi.uir" message panels ----
 int _mfl51_80MMIDownloadSuccessOk(int panel, int control, int event, void* callbackData,
                                   int eventData1, int eventData2);
 int _mfl51_81MMIButtonTimeOut(int panel, int control, int event, void* callbackData, int eventData1,
                               int eventData2);
+
+// The name of the wait-state menu callback for chip select M and N wait states
+// ("_mfl51_132MMIMenuCS2_2WaitState"), nullptr outside 0..3 and 0..4.
+const char* WaitStateCallbackName(int chipSelect, int waitStates);
 
 // Adds this module's callbacks to the toolkit's table of functions by name. Every callback
 // of this module belongs in the table in mfl51mmi.cpp.

@@ -166,6 +166,10 @@ const PanelKind kKinds[kNbKinds] = {
 // global itself is never cleared, so this is what tells a live handle from a stale one.
 bool gDisplayed[kNbKinds] = {};
 
+// The last result handed to the result display.
+DownloadResult gLastResult;
+bool gHasLastResult = false;
+
 int Index(MessagePanel kind) {
     return static_cast<int>(kind);
 }
@@ -191,7 +195,16 @@ void _mfl52_4InitControls() {
     SetCtrlVal(_v_Panel, MAIN_PROGRESS_B, 0);
 }
 
+namespace {
+bool gMainPanelLocked = false;
+}  // namespace
+
+bool MainPanelLocked() {
+    return gMainPanelLocked;
+}
+
 void _mfl52_5LockDuringDownload() {
+    gMainPanelLocked = true;
     SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, kDim);
     SetCtrlAttribute(_v_Panel, MAIN_PORT, ATTR_DIMMED, kDim);
     SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, kDim);
@@ -203,6 +216,7 @@ void _mfl52_5LockDuringDownload() {
 }
 
 void _mfl52_6UnlockAfterDownload() {
+    gMainPanelLocked = false;
     _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
     SetCtrlAttribute(_v_Panel, MAIN_PORT, ATTR_DIMMED, kUndim);
     SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, kUndim);
@@ -345,6 +359,8 @@ const char* ResultMessage(std::int32_t category, std::int32_t code, char buffer[
 }
 
 void _mfl52_10DisplayResult(std::int32_t category, std::int32_t code) {
+    gLastResult = DownloadResult{category, code};
+    gHasLastResult = true;
     MessagePanel kind;
     if (!ResultPanel(category, code, &kind)) return;
     if (category == ResultFlashFile) {
@@ -357,6 +373,16 @@ void _mfl52_10DisplayResult(std::int32_t category, std::int32_t code) {
     }
     char text[100];
     ShowMessagePanel(kind, ResultMessage(category, code, text));
+}
+
+bool LastDisplayedResult(DownloadResult* result) {
+    if (gHasLastResult && result) *result = gLastResult;
+    return gHasLastResult;
+}
+
+void ClearLastDisplayedResult() {
+    gHasLastResult = false;
+    gLastResult = DownloadResult{};
 }
 
 void _mfl52_11DisplayFlashFileErr(std::int32_t code) {

@@ -32,8 +32,16 @@ void AddCommentLine(const char* text);
 void _mfl52_4InitControls();
 void _mfl52_5LockDuringDownload();
 void _mfl52_6UnlockAfterDownload();
+// True from a lock of the main panel to the following unlock: a job or a file load holds
+// the serial line and the context, and other panels' commands must leave them alone.
+bool MainPanelLocked();
 
 void _mfl52_10DisplayResult(std::int32_t category, std::int32_t code);
+// The last result handed to _mfl52_10DisplayResult, shown or not (categories that show
+// nothing included): what a front end without windows reports as the job's outcome.
+// False when none was handed since the start or the last ClearLastDisplayedResult.
+bool LastDisplayedResult(DownloadResult* result);
+void ClearLastDisplayedResult();
 void _mfl52_11DisplayFlashFileErr(std::int32_t code);
 void _mfl52_12DisplayConfigFileErr(std::int32_t code);
 void _mfl52_2DisplayTypeCPU(std::uint8_t answerByte);

@@ -1,0 +1,258 @@
+// One whole job as the operator runs it, against a phone that takes the line's time: the
+// vbcflash-cli process writes a software image into vbcsim --pace (a process of its own, so its
+// CPU is not counted as the PC's), from the boot to the switch-off, at 115200 bit/s.
+//
+//   job_bench [--size N[K|M]] [--cli PATH] [--sim PATH] [--examples DIR]
+//
+// It prints one "name value" line per figure:
+//
+//   image_bytes        the software's size (default 4 MiB)
+//   sectors            sectors written
+//   line_s             the line's own time: every byte of the job on the wire at its rate and
+//                      bits per byte (11 at 38400 bit/s with even parity during the boot and
+//                      the speed-change command, 10 at 115200 bit/s after it), both directions
+//   boot_line_s        the part of it before the speed change
+//   wall_s             the job's wall time, from starting vbcflash-cli to its exit
+//   over_line_pct      (wall - line) / line (target: within 1 %)
+//   pc_cpu_s           user and system CPU time of the vbcflash-cli process
+//   pc_cpu_pct         pc_cpu_s / wall_s, in % of one core (target: under 2 %)
+//   pc_peak_mib        peak resident memory of the vbcflash-cli process (getrusage ru_maxrss)
+//   memory_limit_mib   3 x the image + 20 MiB, the target for pc_peak_mib
+//
+// The job must succeed and the phone's flash must hold the image afterwards; otherwise the
+// program says why and exits 1.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "data/mfl10fla.h"
+#include "sim/phone.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::fprintf(stderr, "job_bench: %s\n", why.c_str());
+    std::exit(1);
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+    if (!f) Fail("cannot write " + path.string());
+}
+
+std::uint64_t ParseSize(const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    std::uint64_t scale = 1;
+    if (*end == 'K' || *end == 'k') scale = 1024, ++end;
+    if (*end == 'M' || *end == 'm') scale = 1024 * 1024, ++end;
+    if (end == text.c_str() || *end != '\0' || v <= 0) Fail("--size: '" + text + "' is not a size");
+    return static_cast<std::uint64_t>(v * static_cast<double>(scale));
+}
+
+// A child process in the current directory, standard output into a file or a pipe.
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // the pipe's reading end, when piped
+};
+
+Child Spawn(const std::vector<std::string>& args, const char* outFile, const char* errFile) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    Child child;
+    int fds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (outFile) {
+        posix_spawn_file_actions_addopen(&actions, 1, outFile, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    } else {
+        if (::pipe2(fds, O_CLOEXEC) != 0) Fail("pipe");
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, errFile, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        Fail("cannot start " + args[0]);
+    posix_spawn_file_actions_destroy(&actions);
+    if (fds[1] >= 0) ::close(fds[1]);
+    child.out = fds[0];
+    return child;
+}
+
+// The next line of a piped output, waiting up to timeoutMs; "" when none comes.
+std::string ReadLine(int fd, int timeoutMs) {
+    std::string line;
+    char c = 0;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0 || ::read(fd, &c, 1) != 1) return "";
+        if (c == '\n') return line;
+        line += c;
+    }
+}
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// What goes over the line in one job of this image, in seconds at each rate.
+struct LineTime {
+    double boot = 0;
+    double total = 0;
+    int sectors = 0;
+};
+
+LineTime JobLineTime(const std::string& flashTxt, std::uint32_t spmSize, std::uint32_t length) {
+    using namespace vbc;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(flashTxt.data());
+    if (ParseFlashDescription(&_vg_FlashDescritpion, data,
+                              static_cast<std::uint32_t>(flashTxt.size())) != 1 ||
+        _vg_FlashDescritpion.count == 0)
+        Fail("cannot read flash.txt");
+    // The simulator reports the first chip of flash.txt.
+    const FlashDescription& chip = _vg_FlashDescritpion.descriptions[0];
+    SectorList list;
+    if (_mfl10_3GetSectorList(chip.manufacturerId, chip.deviceId, 0, length, &list) != 1)
+        Fail("the image does not fit the first chip of flash.txt");
+
+    constexpr double kBootByte = 11.0 / 38400;  // start, 8 data, even parity, stop
+    constexpr double kJobByte = 10.0 / 115200;  // start, 8 data, stop
+    // Boot loader: its announcement; the PC's answer, the product type 2 configuration and
+    // extended mode (8 + 6 + 3), the set-address, block and jump frames around the bootstrap.
+    double boot = 1 + 1 + (8 + 6 + 3) + (6 + 2 + spmSize + 6 + 2);
+    // Bootstrap: acknowledge and version, flash identification (and extension byte).
+    boot += 4 + 3 + (sim::HasExtensionByte(chip.manufacturerId, chip.deviceId) ? 1 : 0);
+    // Change-speed command and its parameters, with their answers, still at the boot's rate.
+    boot += 1 + 1 + 5 + 2;
+    // At the job's rate: the speed control and its answer, per sector the command, the data,
+    // the ready byte and the checksum answer, then the switch-off and its answer.
+    const double job = 2 + static_cast<double>(length) + list.count * (13.0 + 1 + 5) + 2;
+    LineTime t;
+    t.boot = boot * kBootByte;
+    t.total = t.boot + job * kJobByte;
+    t.sectors = list.count;
+    return t;
+}
+
+std::vector<std::uint8_t> Image(std::size_t n) {
+    std::vector<std::uint8_t> v(n);
+    std::uint32_t x = 0x2545F491;
+    for (auto& b : v) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::uint8_t>(x);
+    }
+    return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path self = fs::canonical("/proc/self/exe").parent_path();
+    fs::path cli = self.parent_path() / "cli" / "vbcflash-cli";
+    fs::path sim = self.parent_path() / "vbcsim";
+    fs::path examples = fs::path(__FILE__).parent_path().parent_path() / "examples";
+    std::uint64_t size = 4u << 20;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) Fail(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--size") {
+            size = ParseSize(value());
+        } else if (a == "--cli") {
+            cli = fs::absolute(value());
+        } else if (a == "--sim") {
+            sim = fs::absolute(value());
+        } else if (a == "--examples") {
+            examples = fs::absolute(value());
+        } else {
+            Fail("unknown option " + a +
+                 " (options: --size N[K|M], --cli PATH, --sim PATH, --examples DIR)");
+        }
+    }
+    for (const fs::path& p : {cli, sim}) {
+        if (!fs::exists(p)) Fail(p.string() + " is not built");
+    }
+
+    // A working directory with what the tool and the phone read.
+    std::string tmpl = (fs::temp_directory_path() / "vbcjob.XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) Fail("cannot make a working directory");
+    const fs::path dir = tmpl;
+    for (const char* f : {"flash.txt", "mfl104_5.spm"}) fs::copy_file(examples / f, dir / f);
+    const std::vector<std::uint8_t> image = Image(size);
+    WriteBytes(dir / "phone.cla", image);
+    fs::current_path(dir);
+
+    const LineTime line = JobLineTime(ReadText("flash.txt"),
+                                      static_cast<std::uint32_t>(fs::file_size("mfl104_5.spm")),
+                                      static_cast<std::uint32_t>(size));
+
+    // The phone, paced, serving this one job.
+    Child phone = Spawn(
+        {sim.string(), "--pace", "--once", "--flash-txt", "flash.txt", "--flash-out", "flash.bin"},
+        nullptr, "sim.err");
+    if (ReadLine(phone.out, 20000).empty()) Fail("vbcsim did not start: " + ReadText("sim.err"));
+
+    const auto start = std::chrono::steady_clock::now();
+    Child tool = Spawn({cli.string(), "phone.cla"}, "cli.out", "cli.err");
+    int status = 0;
+    rusage usage{};
+    if (::wait4(tool.pid, &status, 0, &usage) != tool.pid) Fail("lost vbcflash-cli");
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        Fail("the job failed:\n" + ReadText("cli.out") + ReadText("cli.err"));
+
+    const std::string report = ReadLine(phone.out, 60000);
+    ::waitpid(phone.pid, &status, 0);
+    if (report.find(" end=switched-off ") == std::string::npos)
+        Fail("the phone did not end the job switched off: " + report);
+    const std::string flash = ReadText("flash.bin");
+    if (flash.size() < image.size() || std::memcmp(flash.data(), image.data(), image.size()) != 0)
+        Fail("the phone's flash does not hold the image");
+
+    const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    const double peakMib = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    std::printf("image_bytes %llu\n", static_cast<unsigned long long>(size));
+    std::printf("sectors %d\n", line.sectors);
+    std::printf("line_s %.3f\n", line.total);
+    std::printf("boot_line_s %.3f\n", line.boot);
+    std::printf("wall_s %.3f\n", wall);
+    std::printf("over_line_pct %.3f\n", (wall - line.total) / line.total * 100.0);
+    std::printf("pc_cpu_s %.3f\n", cpu);
+    std::printf("pc_cpu_pct %.3f\n", cpu / wall * 100.0);
+    std::printf("pc_peak_mib %.1f\n", peakMib);
+    std::printf("memory_limit_mib %.1f\n", 3.0 * static_cast<double>(size) / (1 << 20) + 20.0);
+
+    fs::current_path(fs::temp_directory_path());
+    fs::remove_all(dir);
+    return 0;
+}

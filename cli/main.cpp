@@ -1,0 +1,300 @@
+// vbcflash-cli: runs the main panel's Start job from the command line. The options go through
+// the same commands as the panel's controls and menu items, on a toolkit without windows that
+// prints what the panel would show.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+#include "core/context.h"
+#include "data/mfl51loadfile.h"
+#include "platform/consoletoolkit.h"
+#include "platform/serial.h"
+#include "platform/toolkit.h"
+#include "ui/mfl50dev.h"
+#include "ui/mfl51mmi.h"
+#include "ui/mfl52display.h"
+#include "ui/uirids.h"
+
+namespace {
+
+using vbc::platform::ConsoleToolkit;
+
+constexpr int kExitBadOptions = 64;  // EX_USAGE
+constexpr int kExitFlashTxt = 65;    // EX_DATAERR
+constexpr int kExitInternal = 70;    // EX_SOFTWARE
+constexpr const char* kProgram = "vbcflash-cli";
+constexpr const char* kUsageHint = "Run with --help for more information.";
+
+constexpr const char* kFooter =
+    R"(It works in the current directory (or the DIR of -C), as the desktop tool does:
+flash.txt, the bootstrap files mfl104_4.spm (product type 1) and mfl104_5.spm
+(product type 2) and config.txt are read there. A relative FILE is taken from there too.
+
+Options apply in the order given: --restore sets the port, the product type, the
+download type and the software file from config.txt, and the options after it win.
+A failure while they apply (restore, file load, save) ends the run before any job.
+
+Output: every progress line of the job on standard output as it is added, the elapsed
+time, and last the message of the result. A progress bar goes to standard error when it
+is a terminal.
+
+Exit status:
+  0      the software was written into the flash (or, without a job, the options applied)
+  1-13   the category of the job's result: 1 download, 2 flash description, 3 config.txt,
+         5 PC library, 6 boot (phone not answering, bootstrap, flash identification),
+         8 target command, 9-13 sector download (acknowledge, checksum, time-out)
+  64     bad options
+  65     flash.txt cannot be read or is malformed
+  70     an internal fault of the tool
+)";
+
+int Usage(const std::string& message) {
+    std::cerr << kProgram << ": " << message << "\n" << kUsageHint << "\n";
+    return kExitBadOptions;
+}
+
+// "W0,W1,W2,W3", each 0 to 4.
+bool ParseWaitStates(const std::string& text, std::array<int, 4>* states) {
+    std::array<int, 4> parsed{};
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < parsed.size(); ++i) {
+        if (pos >= text.size() || text[pos] < '0' || text[pos] > '4') return false;
+        parsed[i] = text[pos++] - '0';
+        const bool last = i + 1 == parsed.size();
+        if (last ? pos != text.size() : (pos >= text.size() || text[pos++] != ',')) return false;
+    }
+    if (states) *states = parsed;
+    return true;
+}
+
+// The job's exit status from the result the display showed last.
+int ExitStatus(const vbc::DownloadResult& r) {
+    if (r.category == vbc::ResultSuccess) return 0;
+    if (r.category >= 1 && r.category <= 13) return r.category;
+    std::cerr << kProgram << ": the job ended with an unknown result (category " << r.category
+              << ", code " << r.code << ")\n";
+    return kExitInternal;
+}
+
+// A step that showed a failure ends the run with its category.
+bool FailureShown(int* status) {
+    vbc::DownloadResult r;
+    if (!vbc::LastDisplayedResult(&r) || r.category == vbc::ResultSuccess) return false;
+    *status = ExitStatus(r);
+    return true;
+}
+
+int Internal(const std::string& what, int code) {
+    std::cerr << kProgram << ": " << what << " failed (toolkit code " << code << ")\n";
+    return kExitInternal;
+}
+
+int ListPorts() {
+    const auto ports = vbc::platform::ListSerialPorts();
+    if (ports.empty()) std::cerr << kProgram << ": no serial ports found\n";
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        std::printf("COM%zu\t%s\t%s\n", i + 1, ports[i].path.c_str(), ports[i].description.c_str());
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+struct Job {
+    std::string file;
+    int port = 1;
+    std::string device;
+    int product = 2;
+    std::array<int, 4> waitStates{};
+    CLI::Option* fileOpt = nullptr;
+    CLI::Option* portOpt = nullptr;
+    CLI::Option* deviceOpt = nullptr;
+    CLI::Option* productOpt = nullptr;
+    CLI::Option* waitStatesOpt = nullptr;
+    CLI::Option* restoreOpt = nullptr;
+    CLI::Option* saveOpt = nullptr;
+};
+
+// Selects the menu item bound to callback on the main panel's current menu bar.
+int SelectMenu(ConsoleToolkit& console, const char* callback) {
+    const int item = console.MenuItemWithCallback(vbc::_v_MenuBarHandle, callback);
+    if (item < 0) return item;
+    return console.SelectMenuItem(vbc::_v_MenuBarHandle, item);
+}
+
+// Loads the software file as the panel's file dialog would have named it.
+int LoadFile(const std::string& file) {
+    std::error_code ec;
+    const std::string path = std::filesystem::absolute(file, ec).string();
+    if (ec) return Usage("cannot resolve the software file '" + file + "': " + ec.message());
+    if (path.size() >= static_cast<std::size_t>(vbc::kPathSize)) {
+        return Usage("the path of the software file is longer than " +
+                     std::to_string(vbc::kPathSize - 1) + " characters: " + path);
+    }
+    std::memcpy(vbc::_sg_DownloadContext.claFileName, path.c_str(), path.size() + 1);
+    vbc::_mfl51_0InitLoadFile();
+    return 0;
+}
+
+// Applies the options in the order given, each through the command the panel uses for it,
+// then runs the job. Returns the exit status.
+int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
+    using namespace vbc;
+    if (StartMainPanel() != 1) return kExitFlashTxt;
+
+    const auto& order = app.parse_order();
+    int status = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const CLI::Option* opt = order[i];
+        ClearLastDisplayedResult();
+        int rc = 0;
+        if (opt == job.portOpt) {
+            rc = console.Change(_v_Panel, MAIN_PORT, job.port);
+            if (rc < 0) return Internal("the port selector", rc);
+        } else if (opt == job.productOpt) {
+            rc = console.Change(_v_Panel, MAIN_PRODUCT_TYPE, job.product);
+            if (rc < 0) return Internal("the product-type selector", rc);
+        } else if (opt == job.waitStatesOpt) {
+            for (int cs = 0; cs < 4; ++cs) {
+                rc = SelectMenu(console, WaitStateCallbackName(cs, job.waitStates[cs]));
+                if (rc < 0) return Internal("the wait-state menu", rc);
+            }
+        } else if (opt == job.restoreOpt) {
+            rc = SelectMenu(console, "_mfl51_100MMIMenuRestore");
+            if (rc < 0) return Internal("the restore menu", rc);
+        } else if (opt == job.fileOpt) {
+            // A restore given after the file names the file itself.
+            bool restoreFollows = false;
+            for (std::size_t k = i + 1; k < order.size(); ++k)
+                restoreFollows = restoreFollows || order[k] == job.restoreOpt;
+            if (restoreFollows) continue;
+            rc = LoadFile(job.file);
+            if (rc != 0) return rc;
+        } else {
+            continue;
+        }
+        if (FailureShown(&status)) return status;
+    }
+
+    // The device serves the port the options ended on.
+    if (job.deviceOpt->count() > 0) {
+        platform::BindPortDevice(_sg_DownloadContext.comPort, job.device);
+    }
+
+    if (job.saveOpt->count() > 0) {
+        ClearLastDisplayedResult();
+        const int rc = SelectMenu(console, "_mfl51_101MMIMenuSave");
+        if (rc < 0) return Internal("the save menu", rc);
+        if (FailureShown(&status)) return status;
+        // Saving the settings was the whole run.
+        if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0) return 0;
+    }
+
+    const bool noFile = _sg_DownloadContext.claFileName[0] == '\0';
+    ClearLastDisplayedResult();
+    const int rc = console.Commit(_v_Panel, MAIN_START);
+    if (rc < 0) return Internal("the Start control", rc);
+    if (noFile) {
+        std::cerr << kProgram << ": config.txt names no software file\n" << kUsageHint << "\n";
+        return kExitBadOptions;
+    }
+    DownloadResult result;
+    if (!LastDisplayedResult(&result)) {
+        std::cerr << kProgram << ": the job ended without a result\n";
+        return kExitInternal;
+    }
+    return ExitStatus(result);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Writes software into the flash memory of a VBC4410 phone over a serial port: boots the "
+        "phone, identifies its flash, writes the file and switches the phone off.",
+        kProgram};
+    app.footer(kFooter);
+
+    Job job;
+    std::string directory;
+    bool listPorts = false;
+
+    job.fileOpt = app.add_option("FILE", job.file, "Software file (*.cla) to write")->type_name("");
+    job.portOpt =
+        app.add_option("--port", job.port, "Serial port number N: the port named COMN (default 1)")
+            ->type_name("N")
+            ->check(CLI::Range(1, 255));
+    job.deviceOpt = app.add_option("--device", job.device,
+                                   "Serial device to use for the port, instead of resolving "
+                                   "COMN (a COMN link here, then the N-th port of --list-ports)")
+                        ->type_name("PATH");
+    job.productOpt = app.add_option("--product", job.product,
+                                    "Product type: 1 (bootstrap mfl104_4.spm) or 2 (mfl104_5.spm, "
+                                    "the default)")
+                         ->type_name("N")
+                         ->check(CLI::Range(1, 2));
+    std::string waitStates;
+    job.waitStatesOpt =
+        app.add_option("--wait-states", waitStates,
+                       "Wait states of chip selects 0 to 3, each 0 to 4, for the boot "
+                       "(default 0,0,0,0)")
+            ->type_name("W0,W1,W2,W3")
+            ->check(
+                [](const std::string& text) {
+                    return ParseWaitStates(text, nullptr)
+                               ? std::string()
+                               : "expected four numbers from 0 to 4 separated by commas, "
+                                 "e.g. 0,1,0,2";
+                },
+                "");
+    job.restoreOpt =
+        app.add_flag("--restore")->description("Restore the settings saved in config.txt first");
+    job.saveOpt = app.add_flag("--save")->description(
+        "Save the settings to config.txt once the options apply");
+    app.add_flag("--list-ports", listPorts,
+                 "List the serial ports: COM number, device, description");
+    app.add_option("-C", directory, "Change to DIR before anything else")->type_name("DIR");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help
+        return Usage(e.what());
+    }
+    if (!waitStates.empty()) ParseWaitStates(waitStates, &job.waitStates);
+
+    if (listPorts) {
+        for (const CLI::Option* opt : {job.fileOpt, job.portOpt, job.deviceOpt, job.productOpt,
+                                       job.waitStatesOpt, job.restoreOpt, job.saveOpt}) {
+            if (opt->count() > 0)
+                return Usage("--list-ports runs no job: it takes no " + opt->get_name(true) +
+                             " (only -C)");
+        }
+    } else if (job.fileOpt->count() > 0 && job.file.empty()) {
+        return Usage("the software FILE is an empty name");
+    } else if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0 &&
+               job.saveOpt->count() == 0) {
+        return Usage(
+            "a software FILE is required (or --restore to take the one config.txt "
+            "names)");
+    }
+    if (!directory.empty() && ::chdir(directory.c_str()) != 0) {
+        return Usage("cannot change to directory '" + directory + "': " + std::strerror(errno));
+    }
+    if (listPorts) return ListPorts();
+
+    ConsoleToolkit console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+    vbc::platform::SetToolkit(&console);
+    const int status = Run(console, app, job);
+    vbc::platform::CloseAllPorts();
+    vbc::ResetDownloadContext();
+    vbc::platform::SetToolkit(nullptr);
+    return status;
+}

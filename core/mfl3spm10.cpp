@@ -1,0 +1,91 @@
+#include "core/mfl3spm10.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "data/mfl10fla.h"
+#include "link/mfl11command.h"
+#include "link/mfl12pclib.h"
+#include "platform/clock.h"
+#include "platform/toolkit.h"
+#include "ui/mfl52display.h"
+#include "ui/uirids.h"
+
+namespace vbc {
+namespace {
+
+void SetStatusText(const char* text) {
+    SetCtrlAttribute(_v_Panel, MAIN_STATUS_TEXT, ATTR_STATUS_TEXT, text);
+}
+
+// Stamps stepTime in the copy and shows the time since Start was pressed, "2 min 5 sec".
+void ShowElapsedTime(DownloadContext& context) {
+    context.stepTime = static_cast<std::int32_t>(Time());
+    const std::uint32_t elapsed = static_cast<std::uint32_t>(context.stepTime) -
+                                  static_cast<std::uint32_t>(context.startTime);
+    char text[48];
+    std::snprintf(text, sizeof text, "%u%s%u%s", elapsed / 60u, " min ", elapsed % 60u, " sec");
+    SetStatusText(text);
+}
+
+void Fail(DownloadResult* result, std::int32_t category, std::int32_t code) {
+    result->category = category;
+    result->code = code;
+}
+
+}  // namespace
+
+void _mfl3_0Generic4410(DownloadResult* result, DownloadContext context) {
+    SetStatusText(" ");
+    Fail(result, ResultSuccess, 0);
+
+    std::int32_t status = _mfl11_8SetGPIO(context);
+    if (status != 1) return Fail(result, ResultCommand, status);
+    status = _mfl11_0SetSpeedAndPMU(context);
+    if (status != 1) return Fail(result, ResultCommand, status);
+
+    // The flash must be described before anything is written into it.
+    const std::uint8_t manufacturerId = context.targetInfo[2];
+    const std::uint8_t deviceId = context.targetInfo[3];
+    std::int32_t sectorCount = 0;
+    status = _mfl10_1GetNumberOfSector(manufacturerId, deviceId, &sectorCount);
+    if (status != 1) return Fail(result, ResultFlashFile, status);
+    for (std::int32_t k = 0; k < sectorCount; ++k) {
+        std::uint32_t size = 0;
+        status =
+            _mfl10_0GetSectorSize(manufacturerId, deviceId, static_cast<std::uint8_t>(k), &size);
+        if (status != 1) return Fail(result, ResultFlashFile, status);
+        _mfl52_0DisplaySector(k, size, 0, "N. A.", &context, &_mv_NbSectorsDisplay);
+    }
+    AddCommentLine("Check the compatibility");
+
+    if (context.downloadType == 0) {
+        AddCommentLine("Download sector by sector");
+        _mfl3_1DownloadSoftware(result, context);
+    } else {
+        Fail(result, ResultDownloadError, 0);
+    }
+
+    ShowElapsedTime(context);
+    if (IsSuccess(*result) && context.pmuOption == 0) {
+        AddCommentLine("You do not need to remove the battery to start the mobile");
+    } else {
+        AddCommentLine("Remove the battery of the mobile ");
+    }
+
+    if (IsSuccess(*result)) {
+        status = _mfl11_7SwitchOffCommand(context.comPort);
+        if (status != 1) Fail(result, ResultCommand, status);
+    }
+}
+
+void _mfl3_1DownloadSoftware(DownloadResult* result, DownloadContext context) {
+    Fail(result, ResultSuccess, 0);
+    _mfl11_54Download(result, context, static_cast<std::uint32_t>(context.fileSize),
+                      context.fileBuffer, _sg_FlashAddr);
+    if (!IsSuccess(*result)) return;
+    ShowElapsedTime(context);
+    result->category = ResultSuccess;
+}
+
+}  // namespace vbc

@@ -1,0 +1,439 @@
+// Command set of the running bootstrap, and the sector-by-sector download.
+//
+// Every parameter goes out most significant byte first; every checksum the bootstrap sends
+// comes back least significant byte first. Status bytes are the low 8 bits of ComRdByte, so a
+// read that times out (-99) is simply a wrong answer here.
+#include "link/mfl11command.h"
+
+#include <cstddef>
+#include <cstdio>
+
+#include "data/mfl10fla.h"
+#include "link/mfl12pclib.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/toolkit.h"
+#include "ui/mfl52display.h"
+#include "ui/uirids.h"
+
+namespace vbc {
+
+std::int32_t _mv_Qlength = 0;
+std::time_t _mv_TimeOut = 0;
+std::time_t _mv_TimeOutEnd = 0;
+DownloadResult _mv_ResultDownload = {};
+std::uint32_t _mv_SoftPourcent = 0;
+std::int32_t _mv_NbSectorsDisplay = 0;
+
+namespace {
+
+// Opcodes.
+constexpr std::uint8_t kOpChangeSpeed = 0xE0;
+constexpr std::uint8_t kOpEraseAll = 0xE2;
+constexpr std::uint8_t kOpEraseSector = 0xE3;
+constexpr std::uint8_t kOpEraseRange = 0xE4;
+constexpr std::uint8_t kOpRead = 0xE6;
+constexpr std::uint8_t kOpSwitchOff = 0xE8;
+constexpr std::uint8_t kOpSpeedControl = 0xE9;
+constexpr std::uint8_t kOpDownloadSector = 0xEA;
+constexpr std::uint8_t kOpSetGpio = 0xEB;
+constexpr std::uint8_t kOpSetPmu = 0xEF;
+
+// Status bytes.
+constexpr std::uint8_t kAckCommand = 0xC0;
+constexpr std::uint8_t kAckEraseRefused = 0xC1;
+constexpr std::uint8_t kAckSpeedParameters = 0xC3;
+constexpr std::uint8_t kSpeedChecksumGood = 0x00;
+constexpr std::uint8_t kAckEraseStatus = 0xC5;
+constexpr std::uint8_t kAckReadParameters = 0xC7;
+constexpr std::uint8_t kAckGpio = 0xC9;
+constexpr std::uint8_t kAckSpeedControl = 0xCA;
+constexpr std::uint8_t kAckSectorReady = 0xCB;
+constexpr std::uint8_t kAckSectorChecksum = 0xCC;
+constexpr std::uint8_t kAckSectorFailed = 0xCD;
+constexpr std::uint8_t kAckPmu = 0xCF;
+constexpr std::uint8_t kEraseFailed = 0xF3;
+constexpr std::uint8_t kEraseFailedDq6 = 0xF4;
+constexpr std::uint8_t kEraseFailedDq6Bis = 0xF5;
+constexpr std::uint8_t kEraseDone = 0xF6;
+
+constexpr int kSpeedChangeTries = 4;
+constexpr int kSpeedControlTries = 4;
+constexpr int kPmuTries = 3;
+constexpr std::uint32_t kSpeedChangeTimeoutSeconds = 10;
+
+// The port's output queue: the data goes out in blocks of its size.
+constexpr std::uint32_t kBlockSize = 65536;
+// Whole-second clock readings more than this apart end an answer wait.
+constexpr std::int64_t kAnswerWaitSeconds = 10;
+constexpr int kSectorAttempts = 3;
+constexpr int kDownloadFailures = 5;
+
+// How long one sleep on the device lasts while waiting: short enough to keep the operator
+// interface live, long enough to cost nothing.
+constexpr int kAnswerPollMs = 20;
+constexpr int kDrainPollMs = 20;
+// An output queue that has not shrunk for more than this many whole seconds never will.
+constexpr std::int64_t kDrainStallSeconds = 10;
+
+std::uint8_t ReadStatus(std::int32_t port) {
+    return static_cast<std::uint8_t>(ComRdByte(port));
+}
+
+void PutBigEndian32(std::uint8_t* out, std::uint32_t value) {
+    out[0] = static_cast<std::uint8_t>(value >> 24);
+    out[1] = static_cast<std::uint8_t>(value >> 16);
+    out[2] = static_cast<std::uint8_t>(value >> 8);
+    out[3] = static_cast<std::uint8_t>(value);
+}
+
+void WriteBigEndian32(std::int32_t port, std::uint32_t value) {
+    std::uint8_t bytes[4];
+    PutBigEndian32(bytes, value);
+    ComWrt(port, bytes, 4);
+}
+
+// Four bytes as the bootstrap sends a checksum: least significant first.
+std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Adds the bytes, read where they lie, to a running 32-bit sum.
+std::uint32_t AddBytes(std::uint32_t sum, const std::uint8_t* data, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) sum += data[i];
+    return sum;
+}
+
+enum class DrainEnd { kEmpty, kStalled, kFault };
+
+// Waits, asleep on the device, until every queued byte has left. Gives up on a fault of the
+// line and when the queue length has not moved for more than kDrainStallSeconds.
+DrainEnd DrainOutQueue(std::int32_t port, bool pumpEvents) {
+    int last = -1;
+    std::int64_t lastProgress = Time();
+    for (;;) {
+        const int queued = GetOutQLen(port);
+        if (queued == 0) return DrainEnd::kEmpty;
+        if (queued < 0) return DrainEnd::kFault;
+        if (pumpEvents) ProcessSystemEvents();
+        const std::int64_t now = Time();
+        if (queued != last) {
+            last = queued;
+            lastProgress = now;
+        } else if (now - lastProgress > kDrainStallSeconds) {
+            return DrainEnd::kStalled;
+        }
+        if (WaitOutQEmpty(port, kDrainPollMs) < 0) return DrainEnd::kFault;
+    }
+}
+
+// Waits up to the answer time for one byte from the bootstrap, keeping the operator
+// interface live. False when the time ran out or the line failed (nothing will come then).
+bool AnswerWait(std::int32_t port, std::uint8_t* answer) {
+    _mv_Qlength = 0;
+    _mv_TimeOut = static_cast<std::time_t>(Time());
+    for (;;) {
+        _mv_Qlength = GetInQLen(port);
+        if (_mv_Qlength > 0) {
+            const int byte = ComRdByte(port);
+            if (byte < 0) return false;
+            *answer = static_cast<std::uint8_t>(byte);
+            return true;
+        }
+        if (_mv_Qlength < 0) return false;
+        ProcessSystemEvents();
+        _mv_TimeOutEnd = static_cast<std::time_t>(Time());
+        if (static_cast<std::uint64_t>(_mv_TimeOutEnd - _mv_TimeOut) >
+            static_cast<std::uint64_t>(kAnswerWaitSeconds)) {
+            return false;
+        }
+        if (WaitInQ(port, kAnswerPollMs) < 0) return false;
+    }
+}
+
+void TimedOut(DownloadResult* result) {
+    _mv_ResultDownload.category = ResultDownloadTimeout;
+    *result = _mv_ResultDownload;
+}
+
+void ShowProgress(std::uint32_t bytesSent, std::uint32_t length) {
+    _mv_SoftPourcent = static_cast<std::uint32_t>(static_cast<double>(bytesSent) /
+                                                  static_cast<double>(length) * 100.0);
+    SetCtrlVal(_v_Panel, MAIN_PROGRESS_A, static_cast<int>(_mv_SoftPourcent));
+    SetCtrlVal(_v_Panel, MAIN_PROGRESS_B, static_cast<int>(_mv_SoftPourcent));
+    ProcessSystemEvents();
+}
+
+}  // namespace
+
+std::int32_t _mfl11_0SetSpeedAndPMU(DownloadContext context) {
+    std::int32_t status = 0;
+    for (int i = 0; i < kSpeedChangeTries; ++i) {
+        status =
+            _mfl11_50ChangeSpeed(kSpeedChangeTimeoutSeconds, context.comPort, context.speedIndex);
+        if (status == kStatusOk) break;
+    }
+    if (status != kStatusOk) return status;
+    if (context.pmuOption != 1) return kStatusOk;
+    for (int i = 0; i < kPmuTries; ++i) {
+        status = _mfl11_52SetPMU(context.comPort);
+        if (status == kStatusOk) break;
+    }
+    return status;
+}
+
+std::int32_t _mfl11_50ChangeSpeed(std::uint32_t timeoutSeconds, std::int32_t port,
+                                  std::int32_t row) {
+    // A row without a PC rate would leave the phone at a speed the PC cannot follow: the
+    // phone is not asked to change at all.
+    if (row < 0 || row >= NB_PC_SPEED_VALUES) return 9;
+
+    ComWrtByte(port, kOpChangeSpeed);
+    if (ReadStatus(port) != kAckCommand) return 2;
+
+    const std::uint8_t* p = _a_SpeedParameters[row];
+    const std::uint16_t sum = static_cast<std::uint16_t>(p[0] + p[1] + p[2]);
+    const std::uint8_t frame[5] = {p[0], p[1], p[2], static_cast<std::uint8_t>(sum >> 8),
+                                   static_cast<std::uint8_t>(sum)};
+    ComWrt(port, frame, 5);
+    if (ReadStatus(port) != kAckSpeedParameters) return 7;
+    if (ReadStatus(port) != kSpeedChecksumGood) return 8;
+
+    // No byte may leave at the new rate. A dead line or a queue that never drains must not
+    // hold the job forever: the reopen and the speed control below then decide.
+    DrainOutQueue(port, false);
+    _mfl12_0UartInit(port, static_cast<std::int32_t>(_a_PCSpeedValue[row]), kParityNone,
+                     timeoutSeconds);
+    if (_mfl11_51SpeedControl(port) != kStatusOk) return 9;
+    return kStatusOk;
+}
+
+std::int32_t _mfl11_51SpeedControl(std::int32_t port) {
+    std::uint8_t answer = 0;
+    for (int i = 0; i < kSpeedControlTries; ++i) {
+        ComWrtByte(port, kOpSpeedControl);
+        answer = ReadStatus(port);
+        if (answer == kAckSpeedControl) break;
+    }
+    return answer == kAckSpeedControl ? kStatusOk : 9;
+}
+
+std::int32_t _mfl11_52SetPMU(std::int32_t port) {
+    ComWrtByte(port, kOpSetPmu);
+    if (ReadStatus(port) != kAckCommand) return 2;
+    if (ReadStatus(port) != kAckPmu) return 10;
+    ComRdByte(port);  // its meaning is not used
+    return kStatusOk;
+}
+
+std::int32_t _mfl11_8SetGPIO(DownloadContext context) {
+    if (context.speedIndex > 2) {
+        const std::int32_t status = _mfl11_53SetGPIO(context.comPort);
+        if (status != kStatusOk) return status;
+    }
+    return kStatusOk;
+}
+
+std::int32_t _mfl11_53SetGPIO(std::int32_t port) {
+    ComWrtByte(port, kOpSetGpio);
+    if (ReadStatus(port) != kAckCommand) return 2;
+    if (ReadStatus(port) != kAckGpio) return 21;
+    return kStatusOk;
+}
+
+std::int32_t _mfl11_7SwitchOffCommand(std::int32_t port) {
+    ComWrtByte(port, kOpSwitchOff);
+    return ReadStatus(port) == kAckCommand ? kStatusOk : 20;
+}
+
+std::int32_t _mfl11_3DownloadSectorCommand(std::uint32_t address, std::uint32_t sectorSize,
+                                           std::uint32_t length, std::int32_t port) {
+    ComWrtByte(port, kOpDownloadSector);
+    WriteBigEndian32(port, sectorSize);
+    WriteBigEndian32(port, address);
+    WriteBigEndian32(port, length);
+    return kStatusOk;
+}
+
+std::int32_t _mfl11_4EraseFlash(std::uint8_t opcode, std::uint32_t value1, std::uint32_t value2,
+                                std::uint8_t byteValue, std::int32_t port) {
+    // Only three erase forms exist; another opcode is never sent to the bootstrap.
+    if (opcode != kOpEraseAll && opcode != kOpEraseSector && opcode != kOpEraseRange) return 11;
+
+    ComWrtByte(port, opcode);
+    const std::uint8_t status = ReadStatus(port);
+    if (status != kAckEraseRefused) {
+        if (opcode == kOpEraseSector) {
+            WriteBigEndian32(port, value1);
+        } else if (opcode == kOpEraseRange) {
+            ComWrtByte(port, byteValue);
+            WriteBigEndian32(port, value2);
+            WriteBigEndian32(port, value1);
+        }
+    }
+    return status == kAckCommand ? kStatusOk : 11;
+}
+
+std::int32_t _mfl11_5FlashEraseResult(std::int32_t port, std::int32_t expectStatus) {
+    if (expectStatus != 0 && ReadStatus(port) != kAckEraseStatus) return 12;
+    switch (ReadStatus(port)) {
+        case kEraseFailed:
+            return 13;
+        case kEraseFailedDq6:
+            return 14;
+        case kEraseFailedDq6Bis:
+            return 15;
+        case kEraseDone:
+            return kStatusOk;
+        default:
+            return 16;
+    }
+}
+
+std::int32_t _mfl11_6ReadCommand(std::uint32_t address, std::uint32_t length, std::uint8_t* buffer,
+                                 std::int32_t port) {
+    ComWrtByte(port, kOpRead);
+    if (ReadStatus(port) != kAckCommand) return 17;
+    WriteBigEndian32(port, length);
+    WriteBigEndian32(port, address);
+    if (ReadStatus(port) != kAckReadParameters) return 18;
+
+    std::uint32_t sum = 0;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const int byte = ComRdByte(port);
+        // A byte that never came leaves a hole in the buffer: the read has failed, and the
+        // rest would only add one port time-out after another.
+        if (byte < 0) return 19;
+        buffer[i] = static_cast<std::uint8_t>(byte);
+        sum += buffer[i];
+    }
+    std::uint8_t checksum[4] = {0, 0, 0, 0};
+    ComRd(port, checksum, 4);
+    return LittleEndian32(checksum) == sum ? kStatusOk : 19;
+}
+
+void _mfl11_54Download(DownloadResult* result, DownloadContext context, std::uint32_t length,
+                       const std::uint8_t* data, std::uint32_t startAddress) {
+    *result = DownloadResult{};
+    const std::int32_t port = context.comPort;
+    const std::uint8_t manufacturer = context.targetInfo[2];
+    const std::uint8_t device = context.targetInfo[3];
+
+    SectorList list;
+    std::int32_t status =
+        _mfl10_3GetSectorList(manufacturer, device, startAddress - _sg_FlashAddr, length, &list);
+    if (status != kStatusOk) {
+        *result = {ResultFlashFile, status};
+        return;
+    }
+    // Without the image there is nothing to send: never report a write that did not happen.
+    if (!data && list.count > 0) {
+        *result = {ResultDownloadError, 0};
+        return;
+    }
+
+    std::uint32_t bytesSent = 0;
+    std::uint32_t address = startAddress;
+    std::uint8_t sectorFailures = 0;
+    std::uint8_t downloadFailures = 0;
+    int i = 0;
+    while (i < list.count) {
+        const std::uint8_t sector = list.numbers[i];
+        std::uint32_t pcChecksum = 0;
+        std::uint32_t size = 0;
+        status = _mfl10_0GetSectorSize(manufacturer, device, sector, &size);
+        if (status != kStatusOk) {
+            *result = {ResultFlashFile, status};
+            return;
+        }
+        const std::uint32_t left = length - bytesSent;
+        const std::uint32_t transfer = size < left ? size : left;
+        const std::uint8_t* next = data + bytesSent;
+        bytesSent += transfer;
+
+        _mfl11_3DownloadSectorCommand(address, size, transfer, port);
+        std::uint8_t answer = 0;
+        if (!AnswerWait(port, &answer)) {
+            TimedOut(result);
+            return;
+        }
+        if (answer != kAckSectorReady) {
+            *result = {ResultSectorStartAck, 0};
+            return;
+        }
+
+        // Whole blocks, each drained before the next; then the rest.
+        for (std::uint32_t block = 0; block < transfer / kBlockSize; ++block) {
+            if (ComWrt(port, next, static_cast<int>(kBlockSize)) < 0) {
+                TimedOut(result);
+                return;
+            }
+            pcChecksum = AddBytes(pcChecksum, next, kBlockSize);
+            next += kBlockSize;
+            if (DrainOutQueue(port, true) != DrainEnd::kEmpty) {
+                TimedOut(result);
+                return;
+            }
+        }
+        const std::uint32_t rest = transfer % kBlockSize;
+        if (ComWrt(port, next, static_cast<int>(rest)) < 0) {
+            TimedOut(result);
+            return;
+        }
+        pcChecksum = AddBytes(pcChecksum, next, rest);
+
+        if (!AnswerWait(port, &answer)) {
+            TimedOut(result);
+            return;
+        }
+        if (answer == kAckSectorChecksum) {
+            // Bytes that do not arrive within the port's time-out stay 0.
+            std::uint8_t checksum[4] = {0, 0, 0, 0};
+            ComRd(port, checksum, 4);
+            if (LittleEndian32(checksum) == pcChecksum) {
+                _mfl52_0DisplaySector(sector, size, transfer, "Downloaded", &context,
+                                      &_mv_NbSectorsDisplay);
+                ShowProgress(bytesSent, length);
+                address += size;
+                sectorFailures = 0;
+                ++i;
+                continue;
+            }
+            AddCommentLine("CkeckSum NOK -> try again");
+            _mfl52_0DisplaySector(sector, size, transfer, "wait...", &context,
+                                  &_mv_NbSectorsDisplay);
+            ++sectorFailures;
+            ++downloadFailures;
+            if (sectorFailures >= kSectorAttempts || downloadFailures >= kDownloadFailures) {
+                _mfl52_0DisplaySector(sector, size, transfer, "Error", &context,
+                                      &_mv_NbSectorsDisplay);
+                *result = {ResultChecksum, kAckSectorChecksum};
+                return;
+            }
+        } else {
+            char text[16];
+            std::snprintf(text, sizeof text, "Bad Ack: %x", static_cast<unsigned>(answer));
+            AddCommentLine(text);
+            if (answer != kAckSectorFailed) {
+                *result = {ResultSectorAck, answer};
+                return;
+            }
+            const std::uint8_t detail = ReadStatus(port);
+            _mfl52_0DisplaySector(sector, size, transfer, "Wait...", &context,
+                                  &_mv_NbSectorsDisplay);
+            ++sectorFailures;
+            ++downloadFailures;
+            if (sectorFailures >= kSectorAttempts || downloadFailures >= kDownloadFailures) {
+                _mfl52_0DisplaySector(sector, size, transfer, "Error", &context,
+                                      &_mv_NbSectorsDisplay);
+                *result = {ResultSectorDownload, detail};
+                return;
+            }
+        }
+        // The same sector again, from the same offset of the image to the same address.
+        bytesSent -= transfer;
+    }
+}
+
+}  // namespace vbc

@@ -1,0 +1,129 @@
+#include "platform/qt/qtfrontend.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/serial.h"
+#include "ui/uirids.h"
+
+namespace vbc::platform {
+namespace {
+
+// Longest entry, in characters, the selector itself makes room for; its list is wider.
+constexpr int kSelectorChars = 22;
+
+QString Path(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// What an entry names, and what the operator may want to know about it.
+struct PortDevice {
+    QString device;       // empty: nothing answers to the name
+    QString description;  // for the tooltip
+};
+
+PortDevice Resolve(int port, const std::vector<PortInfo>& ports) {
+    const std::string name = "COM" + std::to_string(port);
+    const std::string resolved = ResolvePortName(name);
+    if (resolved != name) {
+        PortDevice d{Path(resolved), {}};
+        for (const PortInfo& p : ports) {
+            if (p.path == resolved) d.description = QString::fromStdString(p.description);
+        }
+        return d;
+    }
+    // A file or a link of that name in the working directory (a simulator's pseudo-terminal).
+    std::error_code ec;
+    const std::filesystem::path local(name);
+    if (!std::filesystem::is_symlink(local, ec) && !std::filesystem::exists(local, ec)) return {};
+    if (std::filesystem::is_symlink(local, ec)) {
+        const std::filesystem::path target = std::filesystem::read_symlink(local, ec);
+        if (!ec) {
+            PortDevice d{Path(target.string()), QStringLiteral("Link %1 in the working directory")
+                                                    .arg(QString::fromStdString(name))};
+            if (!std::filesystem::exists(local, ec)) d.description += QStringLiteral(" (dangling)");
+            return d;
+        }
+    }
+    return {Path("./" + name), QStringLiteral("File in the working directory")};
+}
+
+QString EntryText(int port, const PortDevice& d) {
+    const QString dash = QStringLiteral(" %1 ").arg(QChar(0x2014));
+    return QStringLiteral("COM%1").arg(port) + dash +
+           (d.device.isEmpty() ? QStringLiteral("no device") : d.device);
+}
+
+// Relabels the selector just before its list opens.
+class PortFollower : public QObject {
+  public:
+    explicit PortFollower(QComboBox* selector) : QObject(selector), selector_(selector) {}
+
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == selector_ && OpensTheList(e)) ShowPortDevices(selector_);
+        return false;
+    }
+
+  private:
+    static bool OpensTheList(QEvent* e) {
+        if (e->type() == QEvent::MouseButtonPress) return true;
+        if (e->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(e);
+        return key->key() == Qt::Key_F4 || key->key() == Qt::Key_Space ||
+               ((key->modifiers() & Qt::AltModifier) &&
+                (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up));
+    }
+
+    QComboBox* selector_;
+};
+
+}  // namespace
+
+QString PortEntryText(int port) {
+    return EntryText(port, Resolve(port, ListSerialPorts()));
+}
+
+void ShowPortDevices(QComboBox* selector) {
+    if (!selector) return;
+    const std::vector<PortInfo> ports = ListSerialPorts();
+    for (int i = 0; i < selector->count(); ++i) {
+        bool ok = false;
+        const int port = selector->itemData(i).toInt(&ok);
+        if (!ok || port <= 0) continue;
+        const PortDevice d = Resolve(port, ports);
+        selector->setItemText(i, EntryText(port, d));
+        selector->setItemData(i, d.description.isEmpty() ? d.device : d.description,
+                              Qt::ToolTipRole);
+    }
+    // Long device paths widen the list, not the panel.
+    if (QAbstractItemView* view = selector->view()) {
+        view->setMinimumWidth(
+            std::max(selector->width(), view->sizeHintForColumn(0) + 2 * view->frameWidth() + 8));
+    }
+}
+
+void FollowPortDevices(QComboBox* selector) {
+    if (!selector) return;
+    selector->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    selector->setMinimumContentsLength(kSelectorChars);
+    ShowPortDevices(selector);
+    selector->installEventFilter(new PortFollower(selector));
+}
+
+int FrontEndToolkit::LoadPanel(int parentPanel, const std::string& resourceFile,
+                               int panelResourceId) {
+    const int handle = QtToolkit::LoadPanel(parentPanel, resourceFile, panelResourceId);
+    if (handle > 0 && resourceFile == kMmiUir && panelResourceId == PANEL_MAIN) {
+        FollowPortDevices(qobject_cast<QComboBox*>(ControlWidget(handle, MAIN_PORT)));
+    }
+    return handle;
+}
+
+}  // namespace vbc::platform

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Screenshots of the vbcflash GUI for the documentation: runs the real GUI on a virtual X
+# display (Xvfb), driven against the simulated phone, and saves
+#   main.png      the main panel at rest, a software file loaded
+#   download.png  a download in progress
+#   success.png   the success panel
+#   error.png     an error panel (a flash that flash.txt does not describe)
+#   service.png   the service panel after a switch on
+# into docs/screenshots/ or the directory given.
+#
+#   scripts/screenshots.sh [OUTPUT_DIRECTORY]
+#
+# BUILD_DIR chooses the build directory (default build/default, configured if needed).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+OUT="${1:-docs/screenshots}"
+BUILD_DIR="${BUILD_DIR:-build/default}"
+DRIVER="$BUILD_DIR/platform/qt/vbcflash_screenshots"
+
+for tool in xvfb-run Xvfb; do
+    command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
+done
+
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$BUILD_DIR" -j "${JOBS:-2}" --target vbcflash_screenshots
+
+mkdir -p "$OUT"
+# A fixed screen and density, so that the pictures do not depend on the machine.
+unset QT_QPA_PLATFORM QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR
+export QT_QPA_PLATFORM=xcb QT_ENABLE_HIGHDPI_SCALING=0
+# A window manager, when there is one, gives the windows their frames and title bars.
+xvfb-run --auto-servernum --server-args="-screen 0 1400x900x24 -dpi 96 -nolisten tcp" \
+    bash -c '
+        wm=""
+        if command -v openbox >/dev/null; then
+            openbox --sm-disable >/dev/null 2>&1 &
+            wm=$!
+            sleep 1
+        else
+            echo "screenshots: no openbox, the windows have no frames" >&2
+        fi
+        "$0" "$1"
+        rc=$?
+        if [ -n "$wm" ]; then kill "$wm" 2>/dev/null || true; fi
+        exit $rc
+    ' "$DRIVER" "$OUT"
+echo "screenshots: saved in $OUT"

@@ -1,0 +1,60 @@
+// A recording toolkit with the main panel and its menu bar up, as after start-up, for the
+// tests of the modules that draw on the main panel.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/context.h"
+#include "platform/recordingtoolkit.h"
+#include "platform/toolkit.h"
+#include "ui/mfl52display.h"
+#include "ui/uirids.h"
+
+namespace vbc::test {
+
+struct MainPanelUp {
+    MainPanelUp() : use(rec) {
+        ResetDownloadContext();
+        ForgetMessagePanels();
+        _v_Panel = LoadPanel(0, kMmiUir, PANEL_MAIN);
+        DisplayPanel(_v_Panel);
+        _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
+        _mv_NbCommentLine = 0;
+        rec.ClearLog();
+    }
+    ~MainPanelUp() {
+        ForgetMessagePanels();
+        ResetDownloadContext();
+    }
+    MainPanelUp(const MainPanelUp&) = delete;
+    MainPanelUp& operator=(const MainPanelUp&) = delete;
+
+    std::vector<std::string> Comments() const { return rec.ListLines(_v_Panel, MAIN_COMMENT_LIST); }
+    // The texts of the "Utility.uir" message panels of that number still on screen.
+    std::vector<std::string> Shown(int utilityPanel) const {
+        std::vector<std::string> texts;
+        for (int h : rec.DisplayedPanels(kUtilityUir, utilityPanel))
+            texts.push_back(rec.CtrlText(h, UTIL_MESSAGE_TEXT));
+        return texts;
+    }
+    // Every message panel on screen, of either resource file.
+    std::size_t PanelsShown() const {
+        std::size_t n = 0;
+        for (int id : {1, 3, 5, 6, 7, 8}) n += rec.DisplayedPanels(kUtilityUir, id).size();
+        for (int id : {PANEL_TIMEOUT, PANEL_SUCCESS}) n += rec.DisplayedPanels(kMmiUir, id).size();
+        return n;
+    }
+    // Unlocked: the menu bar is back and none of the locked controls is dimmed.
+    bool Unlocked() const {
+        if (rec.LiveMenuBar(_v_Panel) == 0) return false;
+        for (int c : {MAIN_LOAD_FILE, MAIN_QUIT, MAIN_DOWNLOAD_CONFIG, MAIN_START, MAIN_PORT})
+            if (rec.IsDimmed(_v_Panel, c)) return false;
+        return true;
+    }
+
+    platform::RecordingToolkit rec;
+    platform::ScopedToolkit use;
+};
+
+}  // namespace vbc::test

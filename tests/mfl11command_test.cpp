@@ -1,0 +1,474 @@
+// The bootstrap's command set on the scripted line: the exact frames the PC sends, the answers
+// it accepts, the codes it returns and the retries.
+#include "link/mfl11command.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/mfl12pclib.h"
+#include "platform/scriptedserial.h"
+#include "platform/serial.h"
+
+namespace vbc {
+namespace {
+
+using platform::Bytes;
+using platform::Hex;
+using platform::ScriptedLine;
+
+// The port as the boot leaves it: COM1 at 38400 bit/s, even parity, 5 s time-out.
+void OpenAsBooted(ScriptedLine& line) {
+    ASSERT_EQ(_mfl12_0UartInit(1, 38400, kParityEven, 5), 1);
+    line.TakeSent();
+}
+
+// The port as the speed change leaves it: 115200 bit/s, no parity, 10 s time-out.
+void OpenAtSpeed(ScriptedLine& line) {
+    ASSERT_EQ(_mfl12_0UartInit(1, 115200, kParityNone, 10), 1);
+    line.TakeSent();
+}
+
+std::size_t CountByte(const std::vector<std::uint8_t>& bytes, std::uint8_t b) {
+    return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), b));
+}
+
+std::size_t IndexOf(const std::vector<std::string>& events, const std::string& e,
+                    std::size_t from = 0) {
+    for (std::size_t i = from; i < events.size(); ++i)
+        if (events[i] == e) return i;
+    return events.size();
+}
+
+// ---- change speed ----
+
+TEST(ChangeSpeed, Row1ExchangeThenReopensTheSamePortAt115200NoParity) {
+    ScriptedLine line;
+    OpenAsBooted(line);
+    const std::size_t before = line.Events().size();
+    line.Expect("E0", "C0");
+    line.Expect("00 FF F9 01 F8", "C3 00");
+    line.Expect("E9", "CA");
+
+    EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, 1), 1);
+
+    EXPECT_EQ(Hex(line.Sent()), "E0 00 FF F9 01 F8 E9");
+    EXPECT_TRUE(line.ScriptDone()) << ::testing::PrintToString(line.ScriptErrors());
+    // One open (the boot's) and one reopen on the open device: the port is never closed.
+    ASSERT_EQ(line.Opens().size(), 2u);
+    EXPECT_TRUE(line.Opens()[1].reopen);
+    EXPECT_EQ(line.Opens()[1].port, 1);
+    EXPECT_EQ(line.Settings().baudRate, 115200);
+    EXPECT_EQ(line.Settings().parity, kParityNone);
+    EXPECT_EQ(line.TimeoutMs(), 10000);
+    EXPECT_EQ(line.Closes(), 0);
+    const std::vector<std::string> events(line.Events().begin() + static_cast<long>(before),
+                                          line.Events().end());
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"write 1", "write 5", "configure COM1 115200 none 8 1",
+                                        "cts off", "xon off", "flush in", "flush out", "dtr off",
+                                        "timeout 10000", "write 1"}));
+}
+
+TEST(ChangeSpeed, FrameIsTheRowThenItsSumHighByteFirstAtTheRowsPcRate) {
+    struct Case {
+        int row;
+        const char* frame;
+        long rate;
+    };
+    for (const Case& c : {Case{0, "00 FF EB 01 EA", 38400}, Case{1, "00 FF F9 01 F8", 115200},
+                          Case{2, "00 FF FB 01 FA", 162500}, Case{4, "B0 FF FD 02 AC", 220338},
+                          Case{8, "B0 FF FE 02 AD", 302325}}) {
+        SCOPED_TRACE(c.row);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        line.Expect("E0", "C0");
+        line.Expect(c.frame, "C3 00");
+        line.Expect("E9", "CA");
+        EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, c.row), 1);
+        EXPECT_EQ(Hex(line.Sent()), std::string("E0 ") + c.frame + " E9");
+        EXPECT_EQ(line.Settings().baudRate, c.rate);
+    }
+}
+
+TEST(ChangeSpeed, FailuresReturnTheirCodeAndOnlyAGoodVerdictReopens) {
+    struct Case {
+        const char* name;
+        const char* answerToE0;
+        const char* answerToFrame;
+        bool speedControlAnswers;
+        std::int32_t code;
+        const char* sent;
+        bool reopened;
+    };
+    const Case cases[] = {
+        {"first answer wrong", "C1", "", false, 2, "E0", false},
+        {"first answer missing", "", "", false, 2, "E0", false},
+        {"parameters not acknowledged", "C0", "C0 00", false, 7, "E0 00 FF F9 01 F8", false},
+        {"checksum refused", "C0", "C3 01", false, 8, "E0 00 FF F9 01 F8", false},
+        {"verdict missing", "C0", "C3", false, 8, "E0 00 FF F9 01 F8", false},
+        {"no speed control", "C0", "C3 00", false, 9, "E0 00 FF F9 01 F8 E9 E9 E9 E9", true},
+        {"speed control", "C0", "C3 00", true, 1, "E0 00 FF F9 01 F8 E9", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        line.When("E0", c.answerToE0);
+        line.When("00 FF F9 01 F8", c.answerToFrame);
+        if (c.speedControlAnswers) line.When("E9", "CA");
+        EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, 1), c.code);
+        EXPECT_EQ(Hex(line.Sent()), c.sent);
+        EXPECT_EQ(line.Opens().size(), c.reopened ? 2u : 1u);
+    }
+}
+
+TEST(ChangeSpeed, SpeedControlStopsAtTheFirstCaWithinFourTries) {
+    struct Case {
+        const char* answers;  // one answer per 0xE9, in order
+        std::int32_t code;
+        std::size_t e9;
+    };
+    for (const Case& c : {Case{"CA", 1, 1}, Case{"00 CA", 1, 2}, Case{"00 11 22 CA", 1, 4},
+                          Case{"00 11 22 33 CA", 9, 4}, Case{"", 9, 4}}) {
+        SCOPED_TRACE(c.answers);
+        ScriptedLine line;
+        OpenAtSpeed(line);
+        const std::vector<std::uint8_t> answers = Bytes(c.answers);
+        std::size_t next = 0;
+        line.OnPcBytes([&](ScriptedLine& l, std::span<const std::uint8_t> bytes) {
+            for (std::uint8_t b : bytes) {
+                if (b == 0xE9 && next < answers.size()) l.Send({&answers[next++], 1});
+            }
+        });
+        EXPECT_EQ(_mfl11_51SpeedControl(1), c.code);
+        EXPECT_EQ(line.Sent(), std::vector<std::uint8_t>(c.e9, 0xE9));
+    }
+}
+
+TEST(ChangeSpeed, RowsWithoutAPcRateAreNeverSent) {
+    for (int row : {-1, 9, 12, 13}) {
+        SCOPED_TRACE(row);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        line.When("E0", "C0");
+        EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, row), 9);
+        EXPECT_TRUE(line.Sent().empty());
+        EXPECT_EQ(line.Opens().size(), 1u);
+    }
+}
+
+TEST(ChangeSpeed, WaitsForTheOutputQueueBeforeTheReopen) {
+    ScriptedLine line;
+    OpenAsBooted(line);
+    line.SetOutQueueReadings({5, 4, 2, 1});
+    line.Expect("E0", "C0");
+    line.Expect("00 FF F9 01 F8", "C3 00");
+    line.Expect("E9", "CA");
+    const std::int64_t start = line.Clock().NowMs();
+    EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, 1), 1);
+    EXPECT_GT(line.OutQueuePolls(), 0);
+    EXPECT_LT(line.Clock().NowMs() - start, 1000);
+}
+
+TEST(ChangeSpeed, AnOutputQueueThatNeverDrainsIsGivenUpAfterTenSeconds) {
+    ScriptedLine line;
+    OpenAsBooted(line);
+    // The queue reports 5 bytes for far longer than any drain may last.
+    line.SetOutQueueReadings(std::vector<int>(60000, 5));
+    line.Expect("E0", "C0");
+    line.Expect("00 FF F9 01 F8", "C3 00");
+    line.Expect("E9", "CA");
+    const std::int64_t start = line.Clock().NowMs();
+    EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, 1), 1);
+    const std::int64_t waited = line.Clock().NowMs() - start;
+    EXPECT_GT(waited, 10000);
+    EXPECT_LT(waited, 12100);
+    // The wait slept on the device rather than polling the queue length in a loop.
+    EXPECT_LT(line.OutQueuePolls(), 1000);
+    EXPECT_EQ(line.Settings().baudRate, 115200);
+}
+
+// ---- speed change and PMU ----
+
+DownloadContext Context(int speedIndex, int pmuOption) {
+    DownloadContext c;
+    c.comPort = 1;
+    c.speedIndex = speedIndex;
+    c.pmuOption = pmuOption;
+    return c;
+}
+
+TEST(SetSpeedAndPmu, RetriesTheSpeedChangeFourTimes) {
+    struct Case {
+        const char* name;
+        int goodVerdictFrom;  // attempt whose verdict is good; 0: none
+        bool speedControl;
+        std::int32_t code;
+        std::size_t e0;
+        std::size_t e9;
+    };
+    const Case cases[] = {
+        {"first attempt", 1, true, 1, 1, 1},
+        {"third attempt", 3, true, 1, 3, 1},
+        {"fourth attempt", 4, true, 1, 4, 1},
+        {"checksum always refused", 0, true, 8, 4, 0},
+        {"never a speed control answer", 1, false, 9, 4, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        int attempt = 0;
+        line.When("E0", "C0");
+        line.OnPcBytes([&](ScriptedLine& l, std::span<const std::uint8_t> bytes) {
+            if (bytes.size() != 5) return;
+            ++attempt;
+            const bool good = c.goodVerdictFrom != 0 && attempt >= c.goodVerdictFrom;
+            l.Send(good ? "C3 00" : "C3 01");
+        });
+        if (c.speedControl) line.When("E9", "CA");
+        EXPECT_EQ(_mfl11_0SetSpeedAndPMU(Context(1, 0)), c.code);
+        EXPECT_EQ(CountByte(line.Sent(), 0xE0), c.e0);
+        EXPECT_EQ(CountByte(line.Sent(), 0xE9), c.e9);
+        EXPECT_EQ(CountByte(line.Sent(), 0xEF), 0u);
+    }
+}
+
+TEST(SetSpeedAndPmu, SendsThePmuCommandOnlyForOptionOne) {
+    for (int option : {0, 1, 2, -1}) {
+        SCOPED_TRACE(option);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        line.When("E0", "C0");
+        line.When("00 FF F9 01 F8", "C3 00");
+        line.When("E9", "CA");
+        line.When("EF", "C0 CF 00");
+        EXPECT_EQ(_mfl11_0SetSpeedAndPMU(Context(1, option)), 1);
+        EXPECT_EQ(Hex(line.Sent()),
+                  option == 1 ? "E0 00 FF F9 01 F8 E9 EF" : "E0 00 FF F9 01 F8 E9");
+        // The PMU command goes out at the new speed.
+        if (option == 1) {
+            const auto& ev = line.Events();
+            EXPECT_LT(IndexOf(ev, "configure COM1 115200 none 8 1"), ev.size() - 1);
+        }
+    }
+}
+
+TEST(SetSpeedAndPmu, PmuTriedThreeTimesAndNoPmuAfterAFailedSpeedChange) {
+    struct Case {
+        const char* name;
+        const char* verdict;
+        const char* pmuAnswer;
+        std::int32_t code;
+        std::size_t ef;
+    };
+    const Case cases[] = {
+        {"PMU not accepted", "C3 00", "C1", 2, 3},
+        {"PMU not set", "C3 00", "C0 C0 00", 10, 3},
+        {"speed change failed", "C3 01", "C0 CF 00", 8, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        line.When("E0", "C0");
+        line.When("00 FF F9 01 F8", c.verdict);
+        line.When("E9", "CA");
+        line.When("EF", c.pmuAnswer);
+        EXPECT_EQ(_mfl11_0SetSpeedAndPMU(Context(1, 1)), c.code);
+        EXPECT_EQ(CountByte(line.Sent(), 0xEF), c.ef);
+    }
+}
+
+TEST(SetPmu, ConsumesExactlyThreeAnswerBytes) {
+    ScriptedLine line;
+    OpenAtSpeed(line);
+    line.Expect("EF", "C0 CF 5A 77");
+    EXPECT_EQ(_mfl11_52SetPMU(1), 1);
+    EXPECT_EQ(Hex(line.Sent()), "EF");
+    EXPECT_EQ(line.Pending(), 1u);  // the 0x77 is left for the next command
+    EXPECT_EQ(ComRdByte(1), 0x77);
+}
+
+// ---- GPIO and switch-off ----
+
+TEST(SetGpio, SentOnlyForSpeedRowsAboveTwo) {
+    for (int row = 0; row <= 8; ++row) {
+        SCOPED_TRACE(row);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        line.When("EB", "C0 C9");
+        EXPECT_EQ(_mfl11_8SetGPIO(Context(row, 0)), 1);
+        EXPECT_EQ(Hex(line.Sent()), row > 2 ? "EB" : "");
+    }
+}
+
+TEST(SetGpio, AnswersAndCodes) {
+    struct Case {
+        const char* answer;
+        std::int32_t code;
+    };
+    for (const Case& c :
+         {Case{"C0 C9", 1}, Case{"C1 C9", 2}, Case{"", 2}, Case{"C0 C0", 21}, Case{"C0", 21}}) {
+        SCOPED_TRACE(c.answer);
+        ScriptedLine line;
+        OpenAsBooted(line);
+        line.When("EB", c.answer);
+        EXPECT_EQ(_mfl11_53SetGPIO(1), c.code);
+        EXPECT_EQ(_mfl11_8SetGPIO(Context(3, 0)), c.code);
+        EXPECT_EQ(Hex(line.Sent()), "EB EB");
+    }
+}
+
+TEST(SwitchOff, AnswersAndCodes) {
+    struct Case {
+        const char* answer;
+        std::int32_t code;
+    };
+    for (const Case& c : {Case{"C0", 1}, Case{"C1", 20}, Case{"", 20}}) {
+        SCOPED_TRACE(c.answer);
+        ScriptedLine line;
+        OpenAtSpeed(line);
+        line.When("E8", c.answer);
+        EXPECT_EQ(_mfl11_7SwitchOffCommand(1), c.code);
+        EXPECT_EQ(Hex(line.Sent()), "E8");
+    }
+}
+
+// ---- download-sector command ----
+
+TEST(DownloadSectorCommand, SizeThenAddressThenLengthBigEndianAndNothingRead) {
+    ScriptedLine line;
+    OpenAtSpeed(line);
+    line.Send("CB");
+    const std::size_t before = line.Events().size();
+    EXPECT_EQ(_mfl11_3DownloadSectorCommand(0x200000, 0x10000, 0x8000, 1), 1);
+    EXPECT_EQ(Hex(line.Sent()), "EA 00 01 00 00 00 20 00 00 00 00 80 00");
+    EXPECT_EQ(line.Pending(), 1u);
+    const std::vector<std::string> events(line.Events().begin() + static_cast<long>(before),
+                                          line.Events().end());
+    EXPECT_EQ(events, (std::vector<std::string>{"write 1", "write 4", "write 4", "write 4"}));
+
+    line.TakeSent();
+    EXPECT_EQ(_mfl11_3DownloadSectorCommand(0x12345678, 0x9ABCDEF0, 0x0F1E2D3C, 1), 1);
+    EXPECT_EQ(Hex(line.Sent()), "EA 9A BC DE F0 12 34 56 78 0F 1E 2D 3C");
+}
+
+// ---- erase ----
+
+TEST(EraseFlash, FramesAndCodes) {
+    struct Case {
+        std::uint8_t opcode;
+        const char* status;
+        std::int32_t code;
+        const char* sent;
+    };
+    const Case cases[] = {
+        {0xE2, "C0", 1, "E2"},
+        {0xE2, "C1", 11, "E2"},
+        {0xE2, "", 11, "E2"},
+        {0xE3, "C0", 1, "E3 12 34 56 78"},
+        {0xE3, "C1", 11, "E3"},
+        {0xE3, "C5", 11, "E3 12 34 56 78"},
+        {0xE4, "C0", 1, "E4 07 AA BB CC DD 12 34 56 78"},
+        {0xE4, "C1", 11, "E4"},
+        {0xE4, "33", 11, "E4 07 AA BB CC DD 12 34 56 78"},
+        {0xE5, "C0", 11, ""},
+        {0xE0, "C0", 11, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Hex({&c.opcode, 1}) + " " + c.status);
+        ScriptedLine line;
+        OpenAtSpeed(line);
+        line.When({&c.opcode, 1}, Bytes(c.status));
+        EXPECT_EQ(_mfl11_4EraseFlash(c.opcode, 0x12345678, 0xAABBCCDD, 0x07, 1), c.code);
+        EXPECT_EQ(Hex(line.Sent()), c.sent);
+    }
+}
+
+TEST(FlashEraseResult, Codes) {
+    struct Case {
+        std::int32_t expectStatus;
+        const char* answer;
+        std::int32_t code;
+        std::size_t left;  // answer bytes not consumed
+    };
+    const Case cases[] = {
+        {1, "C5 F6", 1, 0},  {1, "C5 F3", 13, 0}, {1, "C5 F4", 14, 0}, {1, "C5 F5", 15, 0},
+        {1, "C5 00", 16, 0}, {1, "C5", 16, 0},    {1, "F6", 12, 0},    {1, "C0 F6", 12, 1},
+        {0, "F6", 1, 0},     {0, "F3 F6", 13, 1}, {0, "C5 F6", 16, 1}, {0, "", 16, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.expectStatus) + " " + c.answer);
+        ScriptedLine line;
+        OpenAtSpeed(line);
+        line.Send(c.answer);
+        EXPECT_EQ(_mfl11_5FlashEraseResult(1, c.expectStatus), c.code);
+        EXPECT_TRUE(line.Sent().empty());
+        EXPECT_EQ(line.Pending(), c.left);
+    }
+}
+
+// ---- read memory ----
+
+TEST(ReadCommand, FramesChecksumOrderAndCodes) {
+    struct Case {
+        const char* name;
+        const char* firstAnswer;
+        const char* reply;  // after the parameters
+        std::int32_t code;
+        const char* sent;
+    };
+    // 0xFF + 0xFF + 0x12 = 0x0210: the checksum arrives as 10 02 00 00.
+    const char* params = "E6 00 00 00 03 00 20 00 40";
+    const Case cases[] = {
+        {"good", "C0", "C7 FF FF 12 10 02 00 00", 1, params},
+        {"checksum big-endian", "C0", "C7 FF FF 12 00 00 02 10", 19, params},
+        {"checksum off by one", "C0", "C7 FF FF 12 11 02 00 00", 19, params},
+        {"checksum short, the rest taken as 0", "C0", "C7 FF FF 12 10 02", 1, params},
+        {"command refused", "C1", "", 17, "E6"},
+        {"parameters refused", "C0", "C1 FF FF 12 10 02 00 00", 18, params},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        OpenAtSpeed(line);
+        line.Expect("E6", c.firstAnswer);
+        line.Expect("00 00 00 03 00 20 00 40", c.reply);
+        std::uint8_t buffer[3] = {0, 0, 0};
+        EXPECT_EQ(_mfl11_6ReadCommand(0x200040, 3, buffer, 1), c.code);
+        EXPECT_EQ(Hex(line.Sent()), c.sent);
+        if (c.code == 1) {
+            EXPECT_EQ(Hex(buffer), "FF FF 12");
+        }
+    }
+}
+
+TEST(ReadCommand, DataThatStopsComingFailsAfterOneTimeOut) {
+    ScriptedLine line;
+    OpenAtSpeed(line);
+    line.Expect("E6", "C0");
+    line.Expect("00 01 00 00 00 20 00 00", "C7 01 02 03");
+    std::vector<std::uint8_t> buffer(0x10000, 0);
+    const std::int64_t start = line.Clock().NowMs();
+    EXPECT_EQ(_mfl11_6ReadCommand(0x200000, 0x10000, buffer.data(), 1), 19);
+    EXPECT_EQ(line.TimeoutsFired(), 1);
+    EXPECT_LE(line.Clock().NowMs() - start, 10000);
+    EXPECT_EQ(Hex({buffer.data(), 4}), "01 02 03 00");
+}
+
+TEST(ReadCommand, ZeroLengthReadsOnlyTheChecksum) {
+    ScriptedLine line;
+    OpenAtSpeed(line);
+    line.Expect("E6", "C0");
+    line.Expect("00 00 00 00 00 80 00 00", "C7 00 00 00 00");
+    EXPECT_EQ(_mfl11_6ReadCommand(0x800000, 0, nullptr, 1), 1);
+    EXPECT_EQ(line.Pending(), 0u);
+}
+
+}  // namespace
+}  // namespace vbc

@@ -1,0 +1,135 @@
+// Start-up: the run-time, the main panel and its menu bar, flash.txt, then the event loop.
+#include "ui/mfl50dev.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/context.h"
+#include "data/mfl10fla.h"
+#include "platform/recordingtoolkit.h"
+#include "tests/testutil.h"
+#include "ui/mfl52display.h"
+#include "ui/uirids.h"
+
+namespace vbc {
+namespace {
+
+using platform::RecordingToolkit;
+using Lines = std::vector<std::string>;
+
+int gStartArgc = -1;
+char** gStartArgv = nullptr;
+int StartFails(int, char**) {
+    return 0;
+}
+int StartRecords(int argc, char** argv) {
+    gStartArgc = argc;
+    gStartArgv = argv;
+    return 1;
+}
+
+class StartUp : public ::testing::Test {
+  protected:
+    StartUp() : use_(rec_) {
+        ResetDownloadContext();
+        ForgetMessagePanels();
+        saved_ = _vg_FlashDescritpion;
+        _vg_FlashDescritpion.count = 0;
+        _mv_NbCommentLine = 0;
+    }
+    ~StartUp() override {
+        SetToolkitRunTime(nullptr, nullptr);
+        ForgetMessagePanels();
+        ResetDownloadContext();
+        _vg_FlashDescritpion = saved_;
+    }
+    int Main() {
+        char arg0[] = "vbcflash";
+        char* argv[] = {arg0, nullptr};
+        return _main(1, argv);
+    }
+    std::vector<std::string> FlashErrors() const {
+        std::vector<std::string> texts;
+        for (int h : rec_.DisplayedPanels(kUtilityUir, UTIL_FLASH_FILE_ERR))
+            texts.push_back(rec_.CtrlText(h, UTIL_MESSAGE_TEXT));
+        return texts;
+    }
+
+    test::ScratchDir dir_;
+    RecordingToolkit rec_;
+    platform::ScopedToolkit use_;
+    FlashDescriptionTable saved_;
+};
+
+TEST_F(StartUp, ARunTimeThatCannotStartEndsWithMinusOneShowingNothing) {
+    SetToolkitRunTime(StartFails, nullptr);
+    EXPECT_EQ(Main(), -1);
+    EXPECT_TRUE(rec_.Log().empty());
+}
+
+TEST_F(StartUp, WithoutFlashTxtThePanelSaysSoAndStaysUsable) {
+    bool ran = false;
+    rec_.SetRunHook([&] {
+        ran = true;
+        EXPECT_TRUE(rec_.IsDisplayed(_v_Panel));
+        EXPECT_EQ(rec_.FindPanel(_v_Panel)->resourceId, PANEL_MAIN);
+        EXPECT_EQ(rec_.LiveMenuBar(_v_Panel), _v_MenuBarHandle);
+        EXPECT_EQ(FlashErrors(), Lines{"FLASH DESCRIPTION : The file flash.txt not found"});
+        EXPECT_TRUE(rec_.ListLines(_v_Panel, MAIN_COMMENT_LIST).empty());
+        // Commands still work, then the menu ends the loop.
+        EXPECT_EQ(rec_.FireMenu("_mfl51_121MMIMenuCS1_1WaitState", _v_MenuBarHandle, 121, _v_Panel),
+                  0);
+        EXPECT_EQ(_sg_DownloadContext.csWaitStates[1], 1);
+        EXPECT_EQ(rec_.FireMenu("_mfl51_102MMIMenuQuit", _v_MenuBarHandle, 102, _v_Panel), 0);
+    });
+    EXPECT_EQ(Main(), 0);
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(rec_.QuitRequested());
+    EXPECT_TRUE(rec_.Errors().empty());
+}
+
+TEST_F(StartUp, WithFlashTxtNothingIsShownAndConfigTxtIsNotRead) {
+    std::filesystem::copy_file(std::filesystem::path(VBC_SOURCE_DIR) / "examples" / "flash.txt",
+                               "flash.txt");
+    test::WriteFile("config.txt", test::Crlf({"CLA File : ", "COM : 4", "PMU : 1",
+                                              "Product Type : 1", "Download Type : 0"}));
+    SetToolkitRunTime(StartRecords, nullptr);
+    gStartArgc = -1;
+
+    EXPECT_EQ(Main(), 0);
+
+    EXPECT_EQ(gStartArgc, 1);
+    ASSERT_NE(gStartArgv, nullptr);
+    EXPECT_GT(_vg_FlashDescritpion.count, 0);
+    EXPECT_TRUE(FlashErrors().empty());
+    EXPECT_EQ(rec_.DisplayedPanels(kMmiUir, PANEL_MAIN).size(), 1u);
+    // The load-time defaults stand.
+    EXPECT_EQ(_sg_DownloadContext.comPort, 1);
+    EXPECT_EQ(_sg_DownloadContext.pmuOption, 0);
+    EXPECT_EQ(_sg_DownloadContext.productType, 2);
+    // Panel, then menu bar, then the loop.
+    EXPECT_EQ(rec_.LogLines("LoadPanel"), Lines{"LoadPanel 0 mmi.uir 2"});
+    const auto& log = rec_.Log();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[0].op, "LoadPanel");
+    EXPECT_EQ(log[1].op, "DisplayPanel");
+    EXPECT_EQ(log[2].op, "LoadMenuBar");
+    EXPECT_EQ(log.back().op, "RunUserInterface");
+}
+
+TEST_F(StartUp, StartMainPanelReportsWhatFlashTxtGave) {
+    test::WriteFile("flash.txt", test::Crlf({"NEW_FLASH", "MANUFACTURER_NAME : ST", "oops"}));
+    const std::int32_t status = StartMainPanel();
+    EXPECT_NE(status, 1);
+    ASSERT_EQ(FlashErrors().size(), 1u);
+    EXPECT_EQ(FlashErrors()[0].rfind("FLASH DESCRIPTION : ", 0), 0u);
+    // The table of callbacks is in place for the panel just loaded.
+    EXPECT_NE(platform::FindCallback("_mfl51_50MMIStart"), nullptr);
+    EXPECT_NE(platform::FindCallback("_mfl54_1FlashFileErrButton"), nullptr);
+}
+
+}  // namespace
+}  // namespace vbc

@@ -1,0 +1,58 @@
+#include "ui/mfl50dev.h"
+
+#include "data/mfl10fla.h"
+#include "platform/toolkit.h"
+#include "ui/mfl51mmi.h"
+#include "ui/mfl52display.h"
+#include "ui/mfl53ser.h"
+#include "ui/mfl54util.h"
+#include "ui/uirids.h"
+
+namespace vbc {
+namespace {
+
+RunTimeStartFn gRunTimeStart = nullptr;
+RunTimeReleaseFn gRunTimeRelease = nullptr;
+
+}  // namespace
+
+void SetToolkitRunTime(RunTimeStartFn start, RunTimeReleaseFn release) {
+    gRunTimeStart = start;
+    gRunTimeRelease = release;
+}
+
+int StartToolkitRunTime(int argc, char* argv[]) {
+    return gRunTimeStart ? gRunTimeStart(argc, argv) : 1;
+}
+
+void ReleaseToolkitRunTime() {
+    if (gRunTimeRelease) gRunTimeRelease();
+}
+
+void RegisterProgramCallbacks() {
+    RegisterMmiCallbacks();
+    RegisterUtilCallbacks();
+    RegisterServiceCallbacks();
+}
+
+std::int32_t StartMainPanel() {
+    // The toolkit binds the callbacks by name when it loads a panel or a menu bar.
+    RegisterProgramCallbacks();
+    _v_Panel = LoadPanel(0, kMmiUir, PANEL_MAIN);
+    DisplayPanel(_v_Panel);
+    _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
+
+    const std::int32_t status = _mfl10_100InitFlashDescription();
+    // The main panel stays usable with whatever the table holds.
+    if (status != 1) _mfl52_11DisplayFlashFileErr(status);
+    return status;
+}
+
+int _main(int argc, char* argv[]) {
+    if (StartToolkitRunTime(argc, argv) == 0) return -1;
+    StartMainPanel();
+    RunUserInterface();
+    return 0;
+}
+
+}  // namespace vbc
