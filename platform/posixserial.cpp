@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <vector>
 
 namespace vbc::platform {
 namespace {
@@ -99,10 +100,20 @@ std::int64_t DeadlineAfter(int timeoutMs) {
 
 constexpr short kFaultEvents = POLLHUP | POLLERR | POLLNVAL;
 
+// The program sizes its output queue for a whole 64 KiB block: a write of that size is
+// queued at once and drained while the operator interface keeps running. Drivers and
+// pseudo-terminals take far less, so the rest waits here.
+constexpr std::size_t kOutputQueueBytes = 65536;
+
+// How long a close may spend sending what is still queued.
+constexpr int kCloseDrainLimitMs = kDefaultComTimeoutMs;
+
 class PosixSerialDevice : public SerialDevice {
   public:
     explicit PosixSerialDevice(int fd) : fd_(fd) {}
     ~PosixSerialDevice() override {
+        // Queued bytes were accepted by Write: give them a bounded chance to leave.
+        PushUntil(0, std::min(timeoutMs_, kCloseDrainLimitMs), true);
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
     }
@@ -111,6 +122,7 @@ class PosixSerialDevice : public SerialDevice {
 
     int Configure(const LineSettings& settings) override {
         // A running line is retuned only after what is queued has left at the old rate.
+        if (int r = PushUntil(0, timeoutMs_, false); r < 0) return r;
         return Apply(settings, true);
     }
 
@@ -142,35 +154,30 @@ class PosixSerialDevice : public SerialDevice {
         return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : kComErrUnknown;
     }
 
-    int FlushOutput() override { return ::tcflush(fd_, TCOFLUSH) == 0 ? 0 : kComErrUnknown; }
+    int FlushOutput() override {
+        out_.clear();
+        outHead_ = 0;
+        return ::tcflush(fd_, TCOFLUSH) == 0 ? 0 : kComErrUnknown;
+    }
 
     int Write(const std::uint8_t* data, std::size_t count) override {
-        std::size_t done = 0;
-        // The time-out bounds a stall, not the whole transfer: a long block at a low rate
-        // keeps moving and must not fail.
-        std::int64_t deadline = DeadlineAfter(timeoutMs_);
-        while (done < count) {
-            ssize_t n = ::write(fd_, data + done, count - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                deadline = DeadlineAfter(timeoutMs_);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return kComErrUnknown;
-            int wait = RemainingMs(deadline);
-            if (wait == 0) return kComTimeout;
-            pollfd p{fd_, POLLOUT, 0};
-            int r = ::poll(&p, 1, wait);
-            if (r < 0 && errno != EINTR) return kComErrUnknown;
-            if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
-                return kComErrUnknown;
-            }
+        if (count == 0) return 0;
+        // Never drop bytes: a single write larger than the queue grows it.
+        capacity_ = std::max(capacity_, count);
+        // Only a full queue makes the caller wait, and only until the new bytes fit.
+        if (int r = PushUntil(capacity_ - count, timeoutMs_, false); r < 0) return r;
+        if (outHead_ > 0 && out_.size() + count > capacity_) {
+            out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(outHead_));
+            outHead_ = 0;
         }
+        out_.insert(out_.end(), data, data + count);
+        if (int r = Push(); r < 0) return r;
         return static_cast<int>(count);
     }
 
     int ReadByte(int timeoutMs) override {
+        // A read that waits for the phone's answer also sends what the answer depends on.
+        int pushed = Push();
         if (head_ < tail_) return buffer_[head_++];
         const std::int64_t deadline = DeadlineAfter(timeoutMs);
         int emptyWakeups = 0;
@@ -178,16 +185,21 @@ class PosixSerialDevice : public SerialDevice {
             int n = Fill();
             if (n > 0) return buffer_[head_++];
             if (n < 0) return n;
+            if (pushed < 0) return pushed;
             int wait = RemainingMs(deadline);
             if (wait == 0) return kComTimeout;
-            pollfd p{fd_, POLLIN, 0};
+            pollfd p{fd_, ReadEvents(), 0};
             int r = ::poll(&p, 1, wait);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 return kComErrUnknown;
             }
             if (r == 0) return kComTimeout;
-            if (p.revents & POLLIN) {
+            if (p.revents & POLLOUT) {
+                pushed = Push();
+                if (pushed > 0) continue;
+            }
+            if (p.revents & (POLLIN | POLLOUT)) {
                 // A readiness that yields nothing again and again must not become a spin.
                 if (++emptyWakeups > 16) ::poll(nullptr, 0, 1);
                 continue;
@@ -197,8 +209,10 @@ class PosixSerialDevice : public SerialDevice {
     }
 
     int InputQueueLength() override {
+        const int pushed = Push();
         const int buffered = static_cast<int>(tail_ - head_);
         if (buffered == 0) {
+            if (pushed < 0) return pushed;
             pollfd p{fd_, POLLIN, 0};
             if (::poll(&p, 1, 0) > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLIN)) {
                 return kComErrUnknown;
@@ -210,22 +224,35 @@ class PosixSerialDevice : public SerialDevice {
     }
 
     int OutputQueueLength() override {
-        int queued = 0;
-        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return kComErrUnknown;
-        return queued;
+        if (int r = Push(); r < 0) return r;
+        return QueuedTotal();
     }
 
     int WaitInput(int timeoutMs) override {
+        int pushed = Push();
         if (head_ < tail_) return 1;
         const std::int64_t deadline = DeadlineAfter(timeoutMs);
+        int emptyWakeups = 0;
         for (;;) {
-            pollfd p{fd_, POLLIN, 0};
+            if (pushed < 0) {
+                // A byte that made it in before the line failed is still worth reading.
+                int n = Fill();
+                return n > 0 ? 1 : pushed;
+            }
+            pollfd p{fd_, ReadEvents(), 0};
             int r = ::poll(&p, 1, RemainingMs(deadline));
             if (r < 0) {
                 if (errno == EINTR) continue;
                 return kComErrUnknown;
             }
             if (r == 0) return 0;
+            if (p.revents & POLLOUT) {
+                pushed = Push();
+                if (p.revents & POLLIN) return 1;
+                if (pushed != 0) continue;
+                if (++emptyWakeups > 16) ::poll(nullptr, 0, 1);
+                continue;
+            }
             if (p.revents & kFaultEvents) {
                 // A hung-up terminal also reports itself readable: only a byte says it is.
                 int n = Fill();
@@ -239,11 +266,27 @@ class PosixSerialDevice : public SerialDevice {
 
     int WaitOutputEmpty(int timeoutMs) override {
         const std::int64_t deadline = DeadlineAfter(timeoutMs);
+        int emptyWakeups = 0;
         for (;;) {
             int queued = OutputQueueLength();
             if (queued <= 0) return queued;
             int left = RemainingMs(deadline);
             if (left == 0) return queued;
+            if (Pending() > 0) {
+                // Ours to send: wake as soon as the driver takes more.
+                pollfd p{fd_, POLLOUT, 0};
+                int r = ::poll(&p, 1, left);
+                if (r < 0 && errno != EINTR) return kComErrUnknown;
+                if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
+                    return kComErrUnknown;
+                }
+                if (r > 0 && (p.revents & POLLOUT)) {
+                    int pushed = Push();
+                    if (pushed < 0) return pushed;
+                    if (pushed == 0 && ++emptyWakeups > 16) ::poll(nullptr, 0, 1);
+                }
+                continue;
+            }
             // Sleep about as long as the queue takes to leave; a hang-up wakes the poll.
             const long bitsPerByte =
                 1 + settings_.dataBits + (settings_.parity != kParityNone) + settings_.stopBits;
@@ -287,6 +330,61 @@ class PosixSerialDevice : public SerialDevice {
     }
 
   private:
+    std::size_t Pending() const { return out_.size() - outHead_; }
+
+    // Bytes not yet on the line: ours and the driver's.
+    int QueuedTotal() {
+        int driver = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &driver) != 0) return kComErrUnknown;
+        const std::size_t total = Pending() + static_cast<std::size_t>(std::max(driver, 0));
+        return total > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(total);
+    }
+
+    short ReadEvents() const { return static_cast<short>(POLLIN | (Pending() > 0 ? POLLOUT : 0)); }
+
+    // Hands the driver what it takes now, without waiting: the bytes moved (capped at
+    // INT32_MAX), or a negative code when the device failed or hung up.
+    int Push() {
+        std::size_t moved = 0;
+        while (Pending() > 0) {
+            ssize_t n = ::write(fd_, out_.data() + outHead_, Pending());
+            if (n > 0) {
+                outHead_ += static_cast<std::size_t>(n);
+                moved += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            return kComErrUnknown;
+        }
+        if (Pending() == 0) {
+            out_.clear();
+            outHead_ = 0;
+        }
+        return moved > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(moved);
+    }
+
+    // Pushes, waiting on the driver, until at most `limit` bytes of ours are left. With
+    // totalLimit the wait ends after limitMs in all; otherwise limitMs bounds a stall (a long
+    // queue at a low rate keeps moving and must not fail). 0, kComTimeout or a fault code.
+    int PushUntil(std::size_t limit, int limitMs, bool totalLimit) {
+        std::int64_t deadline = DeadlineAfter(limitMs);
+        for (;;) {
+            int pushed = Push();
+            if (pushed < 0) return pushed;
+            if (Pending() <= limit) return 0;
+            if (pushed > 0 && !totalLimit) deadline = DeadlineAfter(limitMs);
+            int wait = RemainingMs(deadline);
+            if (wait == 0) return kComTimeout;
+            pollfd p{fd_, POLLOUT, 0};
+            int r = ::poll(&p, 1, wait);
+            if (r < 0 && errno != EINTR) return kComErrUnknown;
+            if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
+                return kComErrUnknown;
+            }
+        }
+    }
+
     // Reads what the driver holds into the buffer: the count, 0 when nothing is waiting, a
     // negative code when the device failed or hung up.
     int Fill() {
@@ -314,6 +412,10 @@ class PosixSerialDevice : public SerialDevice {
     std::array<std::uint8_t, 4096> buffer_{};
     std::size_t head_ = 0;
     std::size_t tail_ = 0;
+    // Bytes accepted by Write and not yet handed to the driver: out_[outHead_..].
+    std::vector<std::uint8_t> out_;
+    std::size_t outHead_ = 0;
+    std::size_t capacity_ = kOutputQueueBytes;
 };
 
 // ---- port list ----

@@ -80,7 +80,7 @@ class SerialDevice {
     virtual int SetTimeoutMs(int milliseconds) = 0;
     virtual int FlushInput() = 0;
     virtual int FlushOutput() = 0;
-    // Queues all bytes for sending (blocking until the device accepts them); returns count,
+    // Queues all bytes for sending (waiting only while the output queue is full); returns count,
     // kComTimeout when the device stalls for the time-out, another negative code on a fault.
     virtual int Write(const std::uint8_t* data, std::size_t count) = 0;
     // One byte, or kComTimeout after timeoutMs, or another negative code.

@@ -1,10 +1,22 @@
 // The raw-mode frame the POSIX backend asks the driver for (a pseudo-terminal does not keep
 // the parity bits, so they are checked here, on the termios that is built).
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/posixserial.h"
+#include "platform/serial.h"
 
 namespace vbc::platform {
 namespace {
@@ -69,6 +81,226 @@ TEST(PosixSerialFrame, RatesOfThePhoneTableThatNeedAnArbitraryRate) {
     for (long rate : {162500L, 203125L, 220338L, 240740L, 260000L, 270833L, 302325L}) {
         EXPECT_FALSE(detail::IsStandardRate(rate)) << rate;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The output queue, against a real pseudo-terminal (which takes only a few KiB itself).
+
+// The phone's end of a pseudo-terminal; the PC's end is opened by its device path.
+class Peer {
+  public:
+    Peer() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) std::abort();
+        path_ = ::ptsname(master_);
+    }
+    ~Peer() { Close(); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+    void Close() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+    // Reads until n bytes came, the other end went away, or nothing came for 10 s.
+    std::vector<std::uint8_t> Read(std::size_t n) {
+        std::vector<std::uint8_t> out;
+        while (out.size() < n) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 10'000) <= 0) break;
+            std::uint8_t buf[4096];
+            ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
+            if (r <= 0) break;
+            out.insert(out.end(), buf, buf + r);
+        }
+        return out;
+    }
+    void Write(std::uint8_t byte) { ASSERT_EQ(::write(master_, &byte, 1), 1); }
+    const std::string& path() const { return path_; }
+
+  private:
+    int master_ = -1;
+    std::string path_;
+};
+
+std::vector<std::uint8_t> Pattern(std::size_t n) {
+    std::vector<std::uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    return v;
+}
+
+class PosixSerialQueue : public testing::Test {
+  protected:
+    // Port numbers are per process; each test runs in a process of its own.
+    static constexpr int kPort = 7;
+    void SetUp() override {
+        ASSERT_EQ(
+            OpenComConfig(kPort, peer_.path().c_str(), 115200, kParityNone, 8, 1, 65536, 65536), 0);
+        ASSERT_EQ(SetComTime(kPort, 10.0), 0);
+    }
+    void TearDown() override { CloseCom(kPort); }
+    // Calls WaitOutQEmpty in short slices, as the download's drain does, until it reports 0
+    // (or a fault, or 20 s pass); returns its last result.
+    static int DrainInSlices() {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int left = 0;
+        do {
+            left = WaitOutQEmpty(kPort, 20);
+        } while (left > 0 && std::chrono::steady_clock::now() < end);
+        return left;
+    }
+    Peer peer_;
+};
+
+TEST_F(PosixSerialQueue, WholeBlockIsQueuedAtOnceAndLeavesInOrderWhileTheDrainWaits) {
+    const std::vector<std::uint8_t> block = Pattern(65536);
+    // Nothing reads the other end: the block is still accepted whole, and mostly queued.
+    ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+    const int queued = GetOutQLen(kPort);
+    EXPECT_GT(queued, 0);
+    EXPECT_LE(queued, 65536);
+    // Short waits with nobody reading report what is left and do not fail (the terminal may
+    // still take a little as its own buffers settle).
+    const int left = WaitOutQEmpty(kPort, 1);
+    EXPECT_GT(left, 0);
+    EXPECT_LE(left, queued);
+
+    std::vector<std::uint8_t> got;
+    std::thread reader([&] { got = peer_.Read(block.size()); });
+    EXPECT_EQ(DrainInSlices(), 0);
+    EXPECT_EQ(GetOutQLen(kPort), 0);
+    reader.join();
+    EXPECT_EQ(got, block);
+}
+
+TEST_F(PosixSerialQueue, ReadWaitingForTheAnswerSendsWhatIsStillQueued) {
+    const std::vector<std::uint8_t> block = Pattern(65536 + 1000);
+    // Larger than the queue: accepted whole all the same, nothing dropped.
+    ASSERT_EQ(ComWrt(kPort, block.data(), static_cast<int>(block.size())),
+              static_cast<int>(block.size()));
+    EXPECT_GT(GetOutQLen(kPort), 0);
+    // The phone answers only once it has every byte.
+    std::vector<std::uint8_t> got;
+    std::thread phone([&] {
+        got = peer_.Read(block.size());
+        if (got.size() == block.size()) peer_.Write(0xA5);
+    });
+    EXPECT_EQ(ComRdByte(kPort), 0xA5);
+    EXPECT_EQ(GetOutQLen(kPort), 0);
+    phone.join();
+    EXPECT_EQ(got, block);
+}
+
+TEST_F(PosixSerialQueue, AnswerPollingSendsWhatIsStillQueued) {
+    const std::vector<std::uint8_t> block = Pattern(65536);
+    ASSERT_EQ(ComWrt(kPort, block.data(), 40000), 40000);
+    ASSERT_EQ(ComWrt(kPort, block.data() + 40000, 25536), 25536);
+    std::vector<std::uint8_t> got;
+    std::thread phone([&] {
+        got = peer_.Read(block.size());
+        if (got.size() == block.size()) peer_.Write(0x5A);
+    });
+    // As the download waits for an answer: input length, then a short wait, again.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int waiting = 0;
+    while ((waiting = GetInQLen(kPort)) == 0 && std::chrono::steady_clock::now() < end) {
+        ASSERT_GE(WaitInQ(kPort, 20), 0);
+    }
+    EXPECT_EQ(waiting, 1);
+    EXPECT_EQ(ComRdByte(kPort), 0x5A);
+    phone.join();
+    EXPECT_EQ(got, block);
+}
+
+TEST_F(PosixSerialQueue, FullQueueMakesTheWriteWaitOnlyUntilTheRestFits) {
+    const std::vector<std::uint8_t> block = Pattern(3 * 65536);
+    std::vector<std::uint8_t> got;
+    ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+    std::thread reader([&] { got = peer_.Read(block.size()); });
+    // The queue is full: these wait for room as the other side reads, then return.
+    ASSERT_EQ(ComWrt(kPort, block.data() + 65536, 65536), 65536);
+    ASSERT_EQ(ComWrt(kPort, block.data() + 2 * 65536, 65536), 65536);
+    EXPECT_EQ(DrainInSlices(), 0);
+    reader.join();
+    EXPECT_EQ(got, block);
+}
+
+TEST_F(PosixSerialQueue, FullQueueThatNeverMovesTimesOutWithoutTakingTheBytes) {
+    const std::vector<std::uint8_t> block = Pattern(65536);
+    ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+    const int queued = GetOutQLen(kPort);
+    ASSERT_GT(queued, 0);
+    ASSERT_EQ(SetComTime(kPort, 0.1), 0);
+    EXPECT_EQ(ComWrt(kPort, block.data(), 65536), kComTimeout);
+    EXPECT_GT(GetOutQLen(kPort), 0);
+    EXPECT_LE(GetOutQLen(kPort), queued);
+    // The bytes already taken still arrive, and nothing of the refused write.
+    std::vector<std::uint8_t> got;
+    std::thread reader([&] { got = peer_.Read(block.size() + 1); });
+    EXPECT_EQ(ComWrtByte(kPort, 0xEE), 1);
+    EXPECT_EQ(DrainInSlices(), 0);
+    reader.join();
+    std::vector<std::uint8_t> expected = block;
+    expected.push_back(0xEE);
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(PosixSerialQueue, FlushDropsWhatIsQueued) {
+    const std::vector<std::uint8_t> block(65536, 0x11);
+    ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+    ASSERT_GT(GetOutQLen(kPort), 0);
+    ASSERT_EQ(FlushOutQ(kPort), 0);
+    EXPECT_EQ(GetOutQLen(kPort), 0);
+    EXPECT_EQ(WaitOutQEmpty(kPort, 0), 0);
+    ASSERT_EQ(ComWrtByte(kPort, 0x5A), 1);
+    // Whatever the terminal had taken before the flush may still come; the rest never does.
+    std::vector<std::uint8_t> got;
+    while (got.empty() || got.back() != 0x5A) {
+        std::vector<std::uint8_t> one = peer_.Read(1);
+        ASSERT_EQ(one.size(), 1u);
+        got.push_back(one[0]);
+    }
+    EXPECT_LT(got.size(), 65536u);
+    EXPECT_EQ(GetOutQLen(kPort), 0);
+}
+
+TEST_F(PosixSerialQueue, ReopenAtANewRateSendsWhatIsQueuedFirst) {
+    const std::vector<std::uint8_t> block = Pattern(65536);
+    ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+    ASSERT_GT(GetOutQLen(kPort), 0);
+    std::vector<std::uint8_t> got;
+    std::thread reader([&] { got = peer_.Read(block.size()); });
+    ASSERT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 302325, kParityNone, 8, 1, 65536, 65536),
+              0);
+    EXPECT_EQ(GetOutQLen(kPort), 0);
+    reader.join();
+    EXPECT_EQ(got, block);
+}
+
+TEST_F(PosixSerialQueue, CloseSendsWhatIsQueued) {
+    const std::vector<std::uint8_t> block = Pattern(65536);
+    ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+    ASSERT_GT(GetOutQLen(kPort), 0);
+    std::vector<std::uint8_t> got;
+    std::thread reader([&] { got = peer_.Read(block.size()); });
+    EXPECT_EQ(CloseCom(kPort), 0);
+    reader.join();
+    EXPECT_EQ(got, block);
+}
+
+TEST_F(PosixSerialQueue, HangUpWithOutputQueuedIsAFaultNotAWait) {
+    const std::vector<std::uint8_t> block = Pattern(65536);
+    ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+    ASSERT_GT(GetOutQLen(kPort), 0);
+    ASSERT_EQ(SetComTime(kPort, 3600.0), 0);
+    peer_.Close();
+    EXPECT_EQ(GetOutQLen(kPort), kComErrUnknown);
+    EXPECT_EQ(WaitOutQEmpty(kPort, 3'600'000), kComErrUnknown);
+    EXPECT_EQ(ComRdByte(kPort), kComErrUnknown);
+    EXPECT_EQ(WaitInQ(kPort, 3'600'000), kComErrUnknown);
+    EXPECT_EQ(GetInQLen(kPort), kComErrUnknown);
+    EXPECT_EQ(ComWrtByte(kPort, 0x01), kComErrUnknown);
+    // The close does not wait for bytes that can no longer leave.
+    EXPECT_EQ(CloseCom(kPort), 0);
 }
 
 }  // namespace

@@ -555,7 +555,7 @@ TEST(SerialPty, EveryByteValueCrossesUnchangedBothWays) {
     EXPECT_EQ(ComRdByte(1), 0x9D);
 }
 
-TEST(SerialPty, LargeWriteBlocksUntilTheOtherSideHasItAll) {
+TEST(SerialPty, LargeWriteIsQueuedAndArrivesWholeAsTheDrainWaits) {
     test::ScratchDir dir;
     PtyPort pty(2);
     ASSERT_EQ(Open(2, 115200, kParityNone), 0);
@@ -564,6 +564,7 @@ TEST(SerialPty, LargeWriteBlocksUntilTheOtherSideHasItAll) {
     std::vector<std::uint8_t> got;
     std::thread reader([&] { got = pty.Read(block.size()); });
     EXPECT_EQ(ComWrt(2, block.data(), 65536), 65536);
+    EXPECT_EQ(WaitOutQEmpty(2, 10'000), 0);
     reader.join();
     EXPECT_EQ(got, block);
 }
