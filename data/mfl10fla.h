@@ -60,8 +60,7 @@ std::int32_t _mfl10_4GetSectorBank(std::uint8_t manufacturerId, std::uint8_t dev
                                    std::uint16_t sector, std::uint8_t* bank);
 std::int32_t _mfl10_5GetFlashSize(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                   std::uint32_t* size);
-std::int32_t _mfl10_6GetManufacturerAndFlashName(std::uint8_t manufacturerId,
-                                                 std::uint8_t deviceId,
+std::int32_t _mfl10_6GetManufacturerAndFlashName(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                                  char manufacturerName[FLASH_NAME_SIZE],
                                                  char deviceName[FLASH_NAME_SIZE]);
 

@@ -9,7 +9,8 @@
 namespace vbc {
 
 std::int32_t _mfl11_0SetSpeedAndPMU(DownloadContext context);
-std::int32_t _mfl11_50ChangeSpeed(std::uint32_t timeoutSeconds, std::int32_t port, std::int32_t row);
+std::int32_t _mfl11_50ChangeSpeed(std::uint32_t timeoutSeconds, std::int32_t port,
+                                  std::int32_t row);
 std::int32_t _mfl11_51SpeedControl(std::int32_t port);
 std::int32_t _mfl11_52SetPMU(std::int32_t port);
 std::int32_t _mfl11_8SetGPIO(DownloadContext context);

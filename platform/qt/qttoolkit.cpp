@@ -841,12 +841,12 @@ int QtToolkit::FileSelectPopup(const std::string& defaultDirectory,
     QString directory = QFile::decodeName(QByteArray::fromStdString(defaultDirectory));
     if (directory.isEmpty() || !QFileInfo(directory).isDir()) directory = QDir::currentPath();
     QStringList filters;
-    const QString spec = FromStd(defaultFileSpec);
-    if (!spec.isEmpty() && spec != QLatin1String("*") && spec != QLatin1String("*.*")) {
-        const QString suffix = spec.section(QLatin1Char('.'), -1);
-        filters << (spec.startsWith(QLatin1String("*.")) && !suffix.contains(QLatin1Char('*'))
-                        ? QStringLiteral("%1 files (%2)").arg(suffix.toUpper(), spec)
-                        : QStringLiteral("Files (%1)").arg(spec));
+    const QString pattern = FromStd(defaultFileSpec);
+    if (!pattern.isEmpty() && pattern != QLatin1String("*") && pattern != QLatin1String("*.*")) {
+        const QString suffix = pattern.section(QLatin1Char('.'), -1);
+        filters << (pattern.startsWith(QLatin1String("*.")) && !suffix.contains(QLatin1Char('*'))
+                        ? QStringLiteral("%1 files (%2)").arg(suffix.toUpper(), pattern)
+                        : QStringLiteral("Files (%1)").arg(pattern));
     }
     filters << QStringLiteral("All files (*)");
 
