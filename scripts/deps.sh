@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, tests, demo and GUI need, when they are missing.
+# Installs the Debian packages the build, tests, demo, benchmarks and screenshots need, when
+# they are missing. Packages are installed without their recommendations, so every package the
+# build finds must be listed here: a machine that once installed more hides a gap.
 set -euo pipefail
 
 PACKAGES=(
-    build-essential cmake ninja-build ccache pkg-config
-    libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
-    qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
-    clang libclang-rt-dev
-    xvfb xauth
-    openbox  # frames the windows in scripts/screenshots.sh
+    build-essential cmake ninja-build pkg-config
+    ccache                      # optional compiler cache; rebuilds in CI and scripts are faster
+    libgtest-dev libgmock-dev googletest  # unit and end-to-end tests
+    libbenchmark-dev            # bench/
+    libcli11-dev                # vbcflash-cli's options
+    qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc
+    libgl-dev                   # Qt's GUI module needs the OpenGL headers
+    libqt6opengl6-dev           # Qt UiTools (below) depends on Qt OpenGL and OpenGLWidgets
+    qt6-tools-dev qt6-tools-dev-tools  # Qt UiTools: the GUI loads the .ui panels at run time
+    clang libclang-rt-dev       # the libFuzzer targets (libFuzzer, ASan and UBSan run-times)
+    xvfb xauth                  # scripts/screenshots.sh: a virtual X display
+    openbox                     # frames the windows in scripts/screenshots.sh
 )
 
 missing=()
