@@ -23,7 +23,8 @@ class Channel {
     virtual int Read(int timeoutMs) = 0;
     // Sends bytes to the PC; returns once they have left (paced lines take the line's time).
     virtual void Write(const std::uint8_t* data, std::size_t count) = 0;
-    // Pulls the cable: what was written has left; every later read reports kReadStopped.
+    // Pulls the cable once the PC has read what was written (a line that can tell waits for
+    // that, with a bound); every later read reports kReadStopped.
     virtual void Drop() = 0;
     // Whether a PC has the line open; the boot loader only announces itself to one.
     virtual bool PeerPresent() { return true; }

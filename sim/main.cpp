@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
         ->group("Faults");
     app.add_option("--drop-at", drop,
                    "Close the line at this stage: " + vbc::sim::DropStageNames() +
-                       " (sector stages: the sector's first attempt, any sector by default)")
+                       " (sector stages: the sector's first attempt, any sector by default). The "
+                       "line closes once the PC has read what was sent before (at most 5 s)")
         ->group("Faults");
 
     CLI11_PARSE(app, argc, argv);

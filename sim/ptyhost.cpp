@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,6 +21,8 @@ constexpr std::int64_t kMs = 1000000;  // nanoseconds
 constexpr std::size_t kReadChunk = 4096;
 // Paced transfers wake at most this often: the last byte of a burst is at most this late.
 constexpr std::int64_t kMinPaceWait = 1 * kMs;
+// Longest wait for the PC to read what was sent before a drop.
+constexpr std::int64_t kDropDrainLimit = 5000 * kMs;
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -277,7 +280,30 @@ void PtyLine::Write(const std::uint8_t* data, std::size_t count) {
     }
 }
 
+bool PtyLine::PcHasReadAll() {
+    // poll() on the slave first moves what the master wrote into the slave's input queue (the
+    // kernel hands written bytes on asynchronously), so the count that follows is complete.
+    struct pollfd p {
+        ownSlave_, POLLIN, 0
+    };
+    const int ready = ::poll(&p, 1, 0);
+    int unread = 0;
+    if (::ioctl(ownSlave_, FIONREAD, &unread) != 0) return true;  // cannot tell: do not wait
+    return unread == 0 && !(ready > 0 && (p.revents & POLLIN));
+}
+
 void PtyLine::Drop() {
+    // Hanging up discards what the PC has not read yet, so a drop would land earlier than the
+    // stage it was made at. Wait, with a bound, until the PC has taken everything sent.
+    if (master_ >= 0 && ownSlave_ >= 0) {
+        const Ns deadline = Now() + kDropDrainLimit;
+        for (;;) {
+            ProcessPeerEvents();
+            if (PcHasReadAll() || Stopped() || (inotify_ >= 0 && peers_ == 0)) break;
+            if (Now() >= deadline) break;
+            WaitFor(std::min(deadline, Now() + kMinPaceWait), false);
+        }
+    }
     Close();
     dropped_ = true;
 }

@@ -45,6 +45,8 @@ class PtyLine : public Channel {
     bool WaitFor(Ns deadline, bool watchInput, bool watchOutput = false);
     void ProcessPeerEvents();
     bool Stopped() const;
+    // Whether the PC has read every byte sent to it.
+    bool PcHasReadAll();
 
     int stopFd_;
     bool pace_;

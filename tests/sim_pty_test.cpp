@@ -1,14 +1,19 @@
 // The simulator end to end over a real pseudo-terminal, with the test playing a bare PC.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <numeric>
+#include <thread>
 
 #include "sim/minipc.h"
+#include "sim/ptyhost.h"
 #include "sim/simulator.h"
 #include "testutil.h"
 
@@ -185,6 +190,39 @@ TEST_F(SimPty, DroppedLineEndsTheJobAndComesBackUnderTheSameName) {
     BootAndRaise(again);
     ASSERT_TRUE(again.SwitchOff(&why)) << why;
     ASSERT_TRUE(sim->WaitJobDone(10s, 2));
+}
+
+// A drop lands after what was sent before it: the PC that starts reading only once the phone
+// has begun to drop still gets every byte, then sees the line gone.
+TEST(PtyLineDrop, WaitsUntilThePcHasReadWhatWasSent) {
+    PtyLine line(-1, false);
+    std::string why;
+    ASSERT_TRUE(line.Open(&why)) << why;
+    const int pc = ::open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(pc, 0);
+    ASSERT_TRUE(line.PeerPresent());
+    const Bytes sent = {0xC2, 0x20, 0xCA};
+    std::atomic<bool> dropping{false};
+    std::thread phone([&] {
+        line.Write(sent.data(), sent.size());
+        dropping = true;
+        line.Drop();
+    });
+    while (!dropping) std::this_thread::yield();
+    Bytes got;
+    std::uint8_t buf[16];
+    for (;;) {
+        struct pollfd p {
+            pc, POLLIN, 0
+        };
+        ASSERT_GT(::poll(&p, 1, 5000), 0) << "the line neither delivered nor hung up";
+        const ssize_t n = ::read(pc, buf, sizeof buf);
+        if (n <= 0) break;  // hung up
+        got.insert(got.end(), buf, buf + n);
+    }
+    phone.join();
+    ::close(pc);
+    EXPECT_EQ(got, sent);
 }
 
 TEST_F(SimPty, OnceServesOneJobAndStopRemovesTheLink) {
