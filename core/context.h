@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <type_traits>
 
-namespace vbc {
+#include "core/resultcodes.h"
 
-// Status convention of every leaf operation: 1 is success, anything else a code.
-constexpr std::int32_t kStatusOk = 1;
+namespace vbc {
 
 constexpr int kPathSize = 260;
 
@@ -60,7 +59,9 @@ struct DownloadResult {
     std::int32_t code = 0;
 };
 
-inline bool IsSuccess(const DownloadResult& r) { return r.category == ResultSuccess; }
+inline bool IsSuccess(const DownloadResult& r) {
+    return r.category == ResultSuccess;
+}
 
 // Restores the global context to its load-time defaults (releasing any image); for tests.
 void ResetDownloadContext();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/resultcodes.h"
 #include "data/mfl10fla.h"
 #include "link/mfl11command.h"
 #include "link/mfl12pclib.h"
@@ -40,21 +41,21 @@ void _mfl3_0Generic4410(DownloadResult* result, DownloadContext context) {
     Fail(result, ResultSuccess, 0);
 
     std::int32_t status = _mfl11_8SetGPIO(context);
-    if (status != 1) return Fail(result, ResultCommand, status);
+    if (status != kStatusOk) return Fail(result, ResultCommand, status);
     status = _mfl11_0SetSpeedAndPMU(context);
-    if (status != 1) return Fail(result, ResultCommand, status);
+    if (status != kStatusOk) return Fail(result, ResultCommand, status);
 
     // The flash must be described before anything is written into it.
     const std::uint8_t manufacturerId = context.targetInfo[2];
     const std::uint8_t deviceId = context.targetInfo[3];
     std::int32_t sectorCount = 0;
     status = _mfl10_1GetNumberOfSector(manufacturerId, deviceId, &sectorCount);
-    if (status != 1) return Fail(result, ResultFlashFile, status);
+    if (status != kStatusOk) return Fail(result, ResultFlashFile, status);
     for (std::int32_t k = 0; k < sectorCount; ++k) {
         std::uint32_t size = 0;
         status =
             _mfl10_0GetSectorSize(manufacturerId, deviceId, static_cast<std::uint8_t>(k), &size);
-        if (status != 1) return Fail(result, ResultFlashFile, status);
+        if (status != kStatusOk) return Fail(result, ResultFlashFile, status);
         _mfl52_0DisplaySector(k, size, 0, "N. A.", &context, &_mv_NbSectorsDisplay);
     }
     AddCommentLine("Check the compatibility");
@@ -75,7 +76,7 @@ void _mfl3_0Generic4410(DownloadResult* result, DownloadContext context) {
 
     if (IsSuccess(*result)) {
         status = _mfl11_7SwitchOffCommand(context.comPort);
-        if (status != 1) Fail(result, ResultCommand, status);
+        if (status != kStatusOk) Fail(result, ResultCommand, status);
     }
 }
 

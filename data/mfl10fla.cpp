@@ -6,6 +6,7 @@
 #include <new>
 #include <string_view>
 
+#include "core/resultcodes.h"
 #include "link/mfl12pclib.h"
 #include "platform/files.h"
 
@@ -36,29 +37,6 @@ constexpr std::string_view kNbSectors = "NB_SECTORS : ";
 constexpr std::string_view kStartSectors = "START_SECTOR_DESCRITPION";
 constexpr std::string_view kEndSectors = "END_SECTOR_DESCRIPTION";
 constexpr std::string_view kEndFlash = "END_FLASH";
-
-enum : std::int32_t {
-    kOk = 1,
-    kFileNotFound = 2,
-    kBadNewFlash = 3,
-    kBadManufacturerName = 4,
-    kBadDeviceName = 5,
-    kBadNorvaneProduct = 6,
-    kBadManufacturerId = 7,
-    kBadDeviceId = 8,
-    kBadNbBanks = 9,
-    kBadNbSectors = 10,
-    kBadStartSectors = 11,
-    kBadEndFlash = 12,
-    kBadSectorStart = 13,
-    kBadSectorEnd = 14,
-    kUnknownFlash = 15,
-    kTooManyFlashes = 16,
-    kTooManySectors = 17,
-    kNoSectorAtAddress = 18,
-    kBadSectorNumber = 19,
-    kNotEnoughSectors = 20,
-};
 
 // Decimal text to int as the C library's atoi reads it (blanks, sign, digits), except that
 // overflow wraps modulo 2^32 instead of being undefined: the low bits that the narrow fields
@@ -167,8 +145,9 @@ std::int32_t ReadSectorLine(FlashDescription* d, const std::uint8_t* begin,
     const std::uint8_t* lineEnd = end;
     if (lineEnd > begin && lineEnd[-1] == kCr) --lineEnd;
     // Too long for a sector line, empty, or a comment: no sector line at all.
-    if (static_cast<std::size_t>(lineEnd - begin) > kMaxSectorLineLength) return kBadSectorStart;
-    if (lineEnd == begin || *begin == '#' || *begin == kCr) return kBadSectorStart;
+    if (static_cast<std::size_t>(lineEnd - begin) > kMaxSectorLineLength)
+        return FlashFileCode::kBadSectorStart;
+    if (lineEnd == begin || *begin == '#' || *begin == kCr) return FlashFileCode::kBadSectorStart;
 
     // The fields run to the first CR of the line.
     const std::uint8_t* text = FindByte(begin, lineEnd, kCr);
@@ -176,30 +155,30 @@ std::int32_t ReadSectorLine(FlashDescription* d, const std::uint8_t* begin,
 
     const std::uint8_t* sep = begin;
     while (sep < text && *sep != '-' && *sep != '*') ++sep;
-    if (sep == text) return kBadSectorStart;
+    if (sep == text) return FlashFileCode::kBadSectorStart;
     const std::uint8_t first = static_cast<std::uint8_t>(DecimalValue(begin, sep));
     std::uint8_t last = first;
     const bool range = *sep == '-';
     const std::uint8_t* star = sep;
     if (range) {
         star = FindByte(sep + 1, text, '*');
-        if (!star) return kBadSectorStart;
+        if (!star) return FlashFileCode::kBadSectorStart;
         last = static_cast<std::uint8_t>(DecimalValue(sep + 1, star));
     }
     const std::uint8_t* star2 = FindByte(star + 1, text, '*');
-    if (!star2) return kBadSectorStart;
+    if (!star2) return FlashFileCode::kBadSectorStart;
     const std::uint32_t size = DecimalValue(star + 1, star2);
     const std::uint8_t bank = static_cast<std::uint8_t>(DecimalValue(star2 + 1, text));
 
     // A number may name the sector just past the counted ones, but never a slot the record
     // does not have (sectors are numbered 0 to NB_SECTORS - 1).
-    if (first > d->sectorCount || first >= NB_SECTORS) return kBadSectorStart;
-    if (range && (last > d->sectorCount || last >= NB_SECTORS)) return kBadSectorEnd;
+    if (first > d->sectorCount || first >= NB_SECTORS) return FlashFileCode::kBadSectorStart;
+    if (range && (last > d->sectorCount || last >= NB_SECTORS)) return FlashFileCode::kBadSectorEnd;
     for (int k = first; k <= last; ++k) {
         d->sectors[k].bank = bank;
         d->sectors[k].size = size;
     }
-    return kOk;
+    return kStatusOk;
 }
 
 std::uint32_t SumOfSectors(const FlashDescription& d) {
@@ -213,38 +192,38 @@ std::int32_t ReadBlock(Reader& reader, FlashDescription* d) {
     const std::uint8_t* begin;
     const std::uint8_t* end;
 
-    if (!reader.StartsWith(kManufacturerName)) return kBadManufacturerName;
+    if (!reader.StartsWith(kManufacturerName)) return FlashFileCode::kBadManufacturerName;
     reader.TakeValue(kManufacturerName, &begin, &end);
     CopyName(d->manufacturerName, begin, end);
 
-    if (!reader.StartsWith(kDeviceName)) return kBadDeviceName;
+    if (!reader.StartsWith(kDeviceName)) return FlashFileCode::kBadDeviceName;
     reader.TakeValue(kDeviceName, &begin, &end);
     CopyName(d->deviceName, begin, end);
 
     // Read past and not stored, so any length will do.
-    if (!reader.StartsWith(kNorvaneProduct)) return kBadNorvaneProduct;
+    if (!reader.StartsWith(kNorvaneProduct)) return FlashFileCode::kBadNorvaneProduct;
     reader.TakeValue(kNorvaneProduct, &begin, &end);
 
     std::uint32_t value = 0;
-    if (!ReadNumber(reader, kManufacturerId, &value)) return kBadManufacturerId;
+    if (!ReadNumber(reader, kManufacturerId, &value)) return FlashFileCode::kBadManufacturerId;
     d->manufacturerId = static_cast<std::uint8_t>(value);
-    if (!ReadNumber(reader, kDeviceId, &value)) return kBadDeviceId;
+    if (!ReadNumber(reader, kDeviceId, &value)) return FlashFileCode::kBadDeviceId;
     d->deviceId = static_cast<std::uint8_t>(value);
-    if (!ReadNumber(reader, kNbBanks, &value)) return kBadNbBanks;
+    if (!ReadNumber(reader, kNbBanks, &value)) return FlashFileCode::kBadNbBanks;
     d->bankCount = static_cast<std::uint8_t>(value);
-    if (!ReadNumber(reader, kNbSectors, &value)) return kBadNbSectors;
+    if (!ReadNumber(reader, kNbSectors, &value)) return FlashFileCode::kBadNbSectors;
     // Kept in 16 bits before the limit is tested; a refused count is not stored, so no query
     // ever scans past the 200 slots.
     const std::uint16_t sectorCount = static_cast<std::uint16_t>(value);
-    if (sectorCount > NB_SECTORS) return kTooManySectors;
+    if (sectorCount > NB_SECTORS) return FlashFileCode::kTooManySectors;
     d->sectorCount = sectorCount;
 
-    if (!reader.StartsWith(kStartSectors)) return kBadStartSectors;
+    if (!reader.StartsWith(kStartSectors)) return FlashFileCode::kBadStartSectors;
     reader.SkipKeywordLine(kStartSectors);
 
     for (;;) {
         // Data that ends among the sector lines lacks the end of the block.
-        if (reader.AtEnd()) return kBadEndFlash;
+        if (reader.AtEnd()) return FlashFileCode::kBadEndFlash;
         reader.TakeLine(&begin, &end);
         const std::size_t length = static_cast<std::size_t>(end - begin);
         if (length >= kEndSectors.size() &&
@@ -252,13 +231,13 @@ std::int32_t ReadBlock(Reader& reader, FlashDescription* d) {
             break;
         }
         const std::int32_t status = ReadSectorLine(d, begin, end);
-        if (status != kOk) return status;
+        if (status != kStatusOk) return status;
     }
 
-    if (!reader.StartsWith(kEndFlash)) return kBadEndFlash;
+    if (!reader.StartsWith(kEndFlash)) return FlashFileCode::kBadEndFlash;
     reader.SkipKeywordLine(kEndFlash);
     d->flashSize = SumOfSectors(*d);
-    return kOk;
+    return kStatusOk;
 }
 
 // The first description with both codes, or null.
@@ -281,7 +260,7 @@ int CountedSectors(const FlashDescription& d) {
 std::int32_t SectorAt(const FlashDescription& d, std::uint32_t offset, int* sector) {
     if (offset == 0) {
         *sector = 0;
-        return kOk;
+        return kStatusOk;
     }
     // A 64-bit sum: sizes that add up past 4 GiB must not wrap onto a small offset.
     std::uint64_t sum = 0;
@@ -289,19 +268,19 @@ std::int32_t SectorAt(const FlashDescription& d, std::uint32_t offset, int* sect
     for (int i = 0; i < n; ++i) {
         sum += d.sectors[i].size;
         if (sum >= offset) {
-            if (sum != offset) return kNoSectorAtAddress;
+            if (sum != offset) return FlashFileCode::kNoSectorAtAddress;
             *sector = i + 1;
-            return kOk;
+            return kStatusOk;
         }
     }
-    return kNoSectorAtAddress;
+    return FlashFileCode::kNoSectorAtAddress;
 }
 
 }  // namespace
 
 std::int32_t ParseFlashDescription(FlashDescriptionTable* table, const std::uint8_t* data,
                                    std::uint32_t size) {
-    if (!table) return kFileNotFound;
+    if (!table) return FlashFileCode::kFileNotFound;
     table->count = 0;
     if (!data) size = 0;
     Reader reader(data, size);
@@ -311,28 +290,30 @@ std::int32_t ParseFlashDescription(FlashDescriptionTable* table, const std::uint
             reader.SkipLine();
             continue;
         }
-        if (!reader.StartsWith(kNewFlash)) return kBadNewFlash;
+        if (!reader.StartsWith(kNewFlash)) return FlashFileCode::kBadNewFlash;
         reader.SkipKeywordLine(kNewFlash);
-        if (table->count >= NB_FLASH_DESCRIPTIONS) return kTooManyFlashes;
+        if (table->count >= NB_FLASH_DESCRIPTIONS) return FlashFileCode::kTooManyFlashes;
         FlashDescription* d = &table->descriptions[table->count];
         // The block counts from here on; fields not yet read stay zero.
         std::memset(d, 0, sizeof *d);
         ++table->count;
         const std::int32_t status = ReadBlock(reader, d);
-        if (status != kOk) return status;
+        if (status != kStatusOk) return status;
     }
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_100InitFlashDescription() {
     _vg_FlashDescritpion.count = 0;
-    if (!platform::FileCanOpen(kFileName)) return kFileNotFound;
+    if (!platform::FileCanOpen(kFileName)) return FlashFileCode::kFileNotFound;
     std::int32_t size = 0;
-    if (_mfl12_2CalculateLengthOfFile(kFileName, &size) != 1 || size < 0) return kFileNotFound;
+    if (_mfl12_2CalculateLengthOfFile(kFileName, &size) != kStatusOk || size < 0)
+        return FlashFileCode::kFileNotFound;
     const auto length = static_cast<std::size_t>(size);
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[length ? length : 1]);
-    if (!buffer) return kFileNotFound;
-    if (length && !platform::FileToArray(kFileName, buffer.get(), length)) return kFileNotFound;
+    if (!buffer) return FlashFileCode::kFileNotFound;
+    if (length && !platform::FileToArray(kFileName, buffer.get(), length))
+        return FlashFileCode::kFileNotFound;
     return ParseFlashDescription(&_vg_FlashDescritpion, buffer.get(),
                                  static_cast<std::uint32_t>(length));
 }
@@ -340,38 +321,38 @@ std::int32_t _mfl10_100InitFlashDescription() {
 std::int32_t _mfl10_500GetFlashIndex(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                      std::uint8_t* index) {
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
+    if (!d) return FlashFileCode::kUnknownFlash;
     *index = static_cast<std::uint8_t>(d - _vg_FlashDescritpion.descriptions);
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_0GetSectorSize(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                    std::uint8_t sector, std::uint32_t* size) {
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
-    if (sector >= CountedSectors(*d)) return kBadSectorNumber;
+    if (!d) return FlashFileCode::kUnknownFlash;
+    if (sector >= CountedSectors(*d)) return FlashFileCode::kBadSectorNumber;
     *size = d->sectors[sector].size;
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_1GetNumberOfSector(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                        std::int32_t* count) {
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
+    if (!d) return FlashFileCode::kUnknownFlash;
     *count = d->sectorCount;
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_2GetSectorNumberWithStartAddr(std::uint8_t manufacturerId,
                                                   std::uint8_t deviceId, std::uint32_t offset,
                                                   std::uint8_t* sector) {
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
+    if (!d) return FlashFileCode::kUnknownFlash;
     int found = 0;
     const std::int32_t status = SectorAt(*d, offset, &found);
-    if (status != kOk) return status;
+    if (status != kStatusOk) return status;
     *sector = static_cast<std::uint8_t>(found);
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_3GetSectorList(std::uint8_t manufacturerId, std::uint8_t deviceId,
@@ -379,51 +360,51 @@ std::int32_t _mfl10_3GetSectorList(std::uint8_t manufacturerId, std::uint8_t dev
     list->count = 0;
     list->totalSize = 0;
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
+    if (!d) return FlashFileCode::kUnknownFlash;
     int sector = 0;
     const std::int32_t status = SectorAt(*d, offset, &sector);
-    if (status != kOk) return status;
+    if (status != kStatusOk) return status;
     const int n = CountedSectors(*d);
     std::uint64_t covered = 0;
     while (covered < length) {
-        if (sector >= n) return kNotEnoughSectors;
+        if (sector >= n) return FlashFileCode::kNotEnoughSectors;
         covered += d->sectors[sector].size;
         list->numbers[list->count++] = static_cast<std::uint8_t>(sector);
         ++sector;
     }
     list->totalSize = static_cast<std::uint32_t>(covered);
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_4GetSectorBank(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                    std::uint16_t sector, std::uint8_t* bank) {
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
+    if (!d) return FlashFileCode::kUnknownFlash;
     // A sector the chip does not have has no bank (and from 200 up, no slot).
-    if (sector >= CountedSectors(*d)) return kBadSectorNumber;
+    if (sector >= CountedSectors(*d)) return FlashFileCode::kBadSectorNumber;
     *bank = d->sectors[sector].bank;
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_5GetFlashSize(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                   std::uint32_t* size) {
     *size = 0;
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
+    if (!d) return FlashFileCode::kUnknownFlash;
     *size = SumOfSectors(*d);
-    return kOk;
+    return kStatusOk;
 }
 
 std::int32_t _mfl10_6GetManufacturerAndFlashName(std::uint8_t manufacturerId, std::uint8_t deviceId,
                                                  char manufacturerName[FLASH_NAME_SIZE],
                                                  char deviceName[FLASH_NAME_SIZE]) {
     const FlashDescription* d = Find(manufacturerId, deviceId);
-    if (!d) return kUnknownFlash;
+    if (!d) return FlashFileCode::kUnknownFlash;
     std::memcpy(manufacturerName, d->manufacturerName, FLASH_NAME_SIZE);
     std::memcpy(deviceName, d->deviceName, FLASH_NAME_SIZE);
     manufacturerName[FLASH_NAME_SIZE - 1] = '\0';
     deviceName[FLASH_NAME_SIZE - 1] = '\0';
-    return kOk;
+    return kStatusOk;
 }
 
 }  // namespace vbc

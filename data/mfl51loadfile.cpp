@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/context.h"
+#include "core/resultcodes.h"
 #include "link/mfl12pclib.h"
 #include "platform/toolkit.h"
 #include "ui/mfl52display.h"
@@ -14,10 +15,6 @@
 
 namespace vbc {
 namespace {
-
-// PC-library codes of a failed load.
-constexpr std::int32_t kSizeError = 2;
-constexpr std::int32_t kFileNotFound = 3;
 
 void ReleaseImage(DownloadContext& context) {
     std::free(context.fileBuffer);
@@ -33,25 +30,25 @@ std::int32_t LoadImage(DownloadContext& context) {
     // read for as long as nobody writes to it.
     std::error_code ec;
     const std::filesystem::file_status st = std::filesystem::status(context.claFileName, ec);
-    if (!std::filesystem::exists(st)) return kFileNotFound;
-    if (!std::filesystem::is_regular_file(st)) return kSizeError;
+    if (!std::filesystem::exists(st)) return LibPcCode::kFileNotFound;
+    if (!std::filesystem::is_regular_file(st)) return LibPcCode::kFileSizeError;
     std::FILE* file = std::fopen(context.claFileName, "rb");
-    if (!file) return kFileNotFound;
+    if (!file) return LibPcCode::kFileNotFound;
     context.claFileHandle = fileno(file);
 
     std::int32_t size = 0;
     std::int32_t status = _mfl12_2CalculateLengthOfFile(context.claFileName, &size);
-    if (status == 1) {
+    if (status == kStatusOk) {
         ReleaseImage(context);
         // One more byte than the file, so an empty file still has a buffer.
         auto* buffer = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size) + 1u));
         if (!buffer) {
-            status = kSizeError;
+            status = LibPcCode::kFileSizeError;
         } else if (std::fread(buffer, 1, static_cast<std::size_t>(size), file) !=
                    static_cast<std::size_t>(size)) {
             // The file shrank or could not be read after it was sized: its size was wrong.
             std::free(buffer);
-            status = kSizeError;
+            status = LibPcCode::kFileSizeError;
         } else {
             buffer[size] = 0;
             context.fileBuffer = buffer;
@@ -74,21 +71,21 @@ void _mfl51_0InitLoadFile() {
     AddCommentLine("Software file loading, please wait... ");
     _mfl52_5LockDuringDownload();
 
-    std::int32_t status = 1;
+    std::int32_t status = kStatusOk;
     if (context.claFileName[0] == '\0') {
         // No file named (an empty name restored from config.txt): nothing to report, but no
         // image may stay loaded either.
-        status = kFileNotFound;
+        status = LibPcCode::kFileNotFound;
         context.claFileHandle = -1;
     } else {
         status = LoadImage(context);
-        if (status != 1) _mfl52_10DisplayResult(ResultLibPc, status);
+        if (status != kStatusOk) _mfl52_10DisplayResult(ResultLibPc, status);
     }
 
-    if (status == 1) SetCtrlVal(_v_Panel, MAIN_FILE_SIZE, context.fileSize);
+    if (status == kStatusOk) SetCtrlVal(_v_Panel, MAIN_FILE_SIZE, context.fileSize);
     // The next file selection starts where this file was, loaded or not.
     _mfl12_6InitializeDefaultPath(context.defaultPath, context.claFileName);
-    if (status != 1) {
+    if (status != kStatusOk) {
         // Start must refuse until a file loads, rather than write an image that does not
         // come from the file named on the panel.
         ReleaseImage(context);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/context.h"
+#include "core/resultcodes.h"
 #include "data/mfl51loadfile.h"
 #include "link/mfl12pclib.h"
 #include "platform/files.h"
@@ -18,9 +19,6 @@ namespace vbc {
 namespace {
 
 constexpr const char* kConfigFile = "config.txt";
-
-constexpr std::int32_t kNoConfigFile = 2;
-constexpr std::int32_t kNoSoftwareFile = 3;
 
 constexpr const char* kNameKey = "CLA File : ";
 constexpr std::size_t kMaxNameLength = kPathSize - 1;
@@ -37,10 +35,12 @@ struct NumberLine {
 };
 
 constexpr NumberLine kNumberLines[] = {
-    {"COM : ", &DownloadContext::comPort, 4, 6, 5},
-    {"PMU : ", &DownloadContext::pmuOption, 1, 10, 9},
-    {"Product Type : ", &DownloadContext::productType, 2, 12, 11},
-    {"Download Type : ", &DownloadContext::downloadType, 4, 14, 13},
+    {"COM : ", &DownloadContext::comPort, 4, ConfigCode::kBadComLine, ConfigCode::kBadComNumber},
+    {"PMU : ", &DownloadContext::pmuOption, 1, ConfigCode::kBadPmuLine, ConfigCode::kBadPmuState},
+    {"Product Type : ", &DownloadContext::productType, 2, ConfigCode::kBadProductTypeLine,
+     ConfigCode::kBadProductType},
+    {"Download Type : ", &DownloadContext::downloadType, 4, ConfigCode::kBadDownloadTypeLine,
+     ConfigCode::kBadDownloadType},
 };
 
 bool KeyAt(const std::uint8_t* data, std::size_t size, std::size_t pos, const char* key) {
@@ -87,10 +87,10 @@ bool ToInt32(const std::uint8_t* text, std::size_t length, std::int32_t* value) 
 std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t pos) {
     DownloadContext& context = _sg_DownloadContext;
 
-    if (!KeyAt(data, size, pos, kNameKey)) return kNoSoftwareFile;
+    if (!KeyAt(data, size, pos, kNameKey)) return ConfigCode::kNoSoftwareFile;
     pos += std::strlen(kNameKey);
     std::size_t end = ValueEnd(data, size, pos);
-    if (end - pos > kMaxNameLength) return kNoSoftwareFile;
+    if (end - pos > kMaxNameLength) return ConfigCode::kNoSoftwareFile;
     std::memcpy(context.claFileName, data + pos, end - pos);
     context.claFileName[end - pos] = '\0';
     pos = NextLine(end, size);
@@ -115,7 +115,7 @@ std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t 
 
     SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, 0);
     SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, 0);
-    return 1;
+    return kStatusOk;
 }
 
 }  // namespace
@@ -135,19 +135,21 @@ std::int32_t _mfl56_1SaveConfig() {
     bytes.append(context.claFileName, strnlen(context.claFileName, kPathSize));
     bytes += "\r\n";
     bytes += numbers;
-    return platform::WriteFileAtomically(kConfigFile, bytes) ? 1 : kNoConfigFile;
+    return platform::WriteFileAtomically(kConfigFile, bytes) ? kStatusOk
+                                                             : ConfigCode::kNoConfigFile;
 }
 
 std::int32_t _mfl56_0RestoreConfig() {
     // Sized first: only a regular file has a size, and opening anything else (a pipe) could
     // wait for ever.
     std::int32_t size = 0;
-    if (_mfl12_2CalculateLengthOfFile(kConfigFile, &size) != 1) return kNoConfigFile;
-    if (!platform::FileCanOpen(kConfigFile)) return kNoConfigFile;
+    if (_mfl12_2CalculateLengthOfFile(kConfigFile, &size) != kStatusOk)
+        return ConfigCode::kNoConfigFile;
+    if (!platform::FileCanOpen(kConfigFile)) return ConfigCode::kNoConfigFile;
     std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[size + 1u]);
-    if (!data) return kNoConfigFile;
+    if (!data) return ConfigCode::kNoConfigFile;
     if (!platform::FileToArray(kConfigFile, data.get(), static_cast<std::size_t>(size))) {
-        return kNoConfigFile;
+        return ConfigCode::kNoConfigFile;
     }
     return RestoreConfigFromData(data.get(), static_cast<std::size_t>(size));
 }
@@ -163,7 +165,7 @@ std::int32_t RestoreConfigFromData(const std::uint8_t* data, std::size_t size) {
         }
     }
     // Comment and empty lines only: nothing to restore.
-    return 1;
+    return kStatusOk;
 }
 
 }  // namespace vbc

@@ -340,32 +340,17 @@ class FuzzToolkit : public vbc::platform::Toolkit {
         return it == values_.end() ? 0 : it->second;
     }
 
+    using Toolkit::SetCtrlVal;
     int LoadPanel(int, const std::string&, int) override { return ++handles_; }
-    int DisplayPanel(int) override { return 0; }
-    int DiscardPanel(int) override { return 0; }
     int LoadMenuBar(int, const std::string&, int) override { return ++handles_; }
-    int DiscardMenuBar(int) override { return 0; }
-    int RunUserInterface() override { return 0; }
-    int QuitUserInterface(int) override { return 0; }
-    int ProcessSystemEvents() override { return 0; }
     int SetCtrlVal(int panel, int control, int value) override {
         values_[{panel, control}] = value;
         return 0;
     }
-    int SetCtrlVal(int, int, const std::string&) override { return 0; }
     int GetCtrlVal(int panel, int control, int* value) override {
         *value = Value(panel, control);
         return 0;
     }
-    int SetCtrlAttribute(int, int, int, int) override { return 0; }
-    int SetCtrlAttribute(int, int, int, const std::string&) override { return 0; }
-    int InsertListItem(int, int, int, const std::string&, int) override { return 0; }
-    int SetCtrlIndex(int, int, int) override { return 0; }
-    int ResetTextBox(int, int, const std::string&) override { return 0; }
-    int InsertTextBoxLine(int, int, int, const std::string&) override { return 0; }
-    int MessagePopup(const std::string&, const std::string&) override { return 0; }
-    int ConfirmPopup(const std::string&, const std::string&) override { return 0; }
-    int FileSelectPopup(const std::string&, const std::string&, std::string*) override { return 0; }
 
   private:
     int handles_ = 0;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "core/resultcodes.h"
 #include "data/mfl10fla.h"
 #include "link/mfl12pclib.h"
 #include "platform/clock.h"
@@ -18,9 +19,6 @@
 
 namespace vbc {
 
-std::int32_t _mv_Qlength = 0;
-std::time_t _mv_TimeOut = 0;
-std::time_t _mv_TimeOutEnd = 0;
 DownloadResult _mv_ResultDownload = {};
 std::uint32_t _mv_SoftPourcent = 0;
 std::int32_t _mv_NbSectorsDisplay = 0;
@@ -131,20 +129,19 @@ DrainEnd DrainOutQueue(std::int32_t port, bool pumpEvents) {
 // Waits up to the answer time for one byte from the bootstrap, keeping the operator
 // interface live. False when the time ran out or the line failed (nothing will come then).
 bool AnswerWait(std::int32_t port, std::uint8_t* answer) {
-    _mv_Qlength = 0;
-    _mv_TimeOut = static_cast<std::time_t>(Time());
+    const auto start = static_cast<std::time_t>(Time());
     for (;;) {
-        _mv_Qlength = GetInQLen(port);
-        if (_mv_Qlength > 0) {
+        const std::int32_t queued = GetInQLen(port);
+        if (queued > 0) {
             const int byte = ComRdByte(port);
             if (byte < 0) return false;
             *answer = static_cast<std::uint8_t>(byte);
             return true;
         }
-        if (_mv_Qlength < 0) return false;
+        if (queued < 0) return false;
         ProcessSystemEvents();
-        _mv_TimeOutEnd = static_cast<std::time_t>(Time());
-        if (static_cast<std::uint64_t>(_mv_TimeOutEnd - _mv_TimeOut) >
+        const auto now = static_cast<std::time_t>(Time());
+        if (static_cast<std::uint64_t>(now - start) >
             static_cast<std::uint64_t>(kAnswerWaitSeconds)) {
             return false;
         }
@@ -187,25 +184,25 @@ std::int32_t _mfl11_50ChangeSpeed(std::uint32_t timeoutSeconds, std::int32_t por
                                   std::int32_t row) {
     // A row without a PC rate would leave the phone at a speed the PC cannot follow: the
     // phone is not asked to change at all.
-    if (row < 0 || row >= NB_PC_SPEED_VALUES) return 9;
+    if (row < 0 || row >= NB_PC_SPEED_VALUES) return CommandCode::kSpeedControl;
 
     ComWrtByte(port, kOpChangeSpeed);
-    if (ReadStatus(port) != kAckCommand) return 2;
+    if (ReadStatus(port) != kAckCommand) return CommandCode::kBadAck;
 
     const std::uint8_t* p = _a_SpeedParameters[row];
     const std::uint16_t sum = static_cast<std::uint16_t>(p[0] + p[1] + p[2]);
     const std::uint8_t frame[5] = {p[0], p[1], p[2], static_cast<std::uint8_t>(sum >> 8),
                                    static_cast<std::uint8_t>(sum)};
     ComWrt(port, frame, 5);
-    if (ReadStatus(port) != kAckSpeedParameters) return 7;
-    if (ReadStatus(port) != kSpeedChecksumGood) return 8;
+    if (ReadStatus(port) != kAckSpeedParameters) return CommandCode::kBadSpeedAck;
+    if (ReadStatus(port) != kSpeedChecksumGood) return CommandCode::kBadSpeedChecksum;
 
     // No byte may leave at the new rate. A dead line or a queue that never drains must not
     // hold the job forever: the reopen and the speed control below then decide.
     DrainOutQueue(port, false);
     _mfl12_0UartInit(port, static_cast<std::int32_t>(_a_PCSpeedValue[row]), kParityNone,
                      timeoutSeconds);
-    if (_mfl11_51SpeedControl(port) != kStatusOk) return 9;
+    if (_mfl11_51SpeedControl(port) != kStatusOk) return CommandCode::kSpeedControl;
     return kStatusOk;
 }
 
@@ -216,13 +213,13 @@ std::int32_t _mfl11_51SpeedControl(std::int32_t port) {
         answer = ReadStatus(port);
         if (answer == kAckSpeedControl) break;
     }
-    return answer == kAckSpeedControl ? kStatusOk : 9;
+    return answer == kAckSpeedControl ? kStatusOk : CommandCode::kSpeedControl;
 }
 
 std::int32_t _mfl11_52SetPMU(std::int32_t port) {
     ComWrtByte(port, kOpSetPmu);
-    if (ReadStatus(port) != kAckCommand) return 2;
-    if (ReadStatus(port) != kAckPmu) return 10;
+    if (ReadStatus(port) != kAckCommand) return CommandCode::kBadAck;
+    if (ReadStatus(port) != kAckPmu) return CommandCode::kBadPmuAck;
     ComRdByte(port);  // its meaning is not used
     return kStatusOk;
 }
@@ -237,14 +234,14 @@ std::int32_t _mfl11_8SetGPIO(DownloadContext context) {
 
 std::int32_t _mfl11_53SetGPIO(std::int32_t port) {
     ComWrtByte(port, kOpSetGpio);
-    if (ReadStatus(port) != kAckCommand) return 2;
-    if (ReadStatus(port) != kAckGpio) return 21;
+    if (ReadStatus(port) != kAckCommand) return CommandCode::kBadAck;
+    if (ReadStatus(port) != kAckGpio) return CommandCode::kBadGpioAck;
     return kStatusOk;
 }
 
 std::int32_t _mfl11_7SwitchOffCommand(std::int32_t port) {
     ComWrtByte(port, kOpSwitchOff);
-    return ReadStatus(port) == kAckCommand ? kStatusOk : 20;
+    return ReadStatus(port) == kAckCommand ? kStatusOk : CommandCode::kSwitchOff;
 }
 
 std::int32_t _mfl11_3DownloadSectorCommand(std::uint32_t address, std::uint32_t sectorSize,
@@ -259,7 +256,8 @@ std::int32_t _mfl11_3DownloadSectorCommand(std::uint32_t address, std::uint32_t 
 std::int32_t _mfl11_4EraseFlash(std::uint8_t opcode, std::uint32_t value1, std::uint32_t value2,
                                 std::uint8_t byteValue, std::int32_t port) {
     // Only three erase forms exist; another opcode is never sent to the bootstrap.
-    if (opcode != kOpEraseAll && opcode != kOpEraseSector && opcode != kOpEraseRange) return 11;
+    if (opcode != kOpEraseAll && opcode != kOpEraseSector && opcode != kOpEraseRange)
+        return CommandCode::kBadEraseAck;
 
     ComWrtByte(port, opcode);
     const std::uint8_t status = ReadStatus(port);
@@ -272,45 +270,45 @@ std::int32_t _mfl11_4EraseFlash(std::uint8_t opcode, std::uint32_t value1, std::
             WriteBigEndian32(port, value1);
         }
     }
-    return status == kAckCommand ? kStatusOk : 11;
+    return status == kAckCommand ? kStatusOk : CommandCode::kBadEraseAck;
 }
 
 std::int32_t _mfl11_5FlashEraseResult(std::int32_t port, std::int32_t expectStatus) {
-    if (expectStatus != 0 && ReadStatus(port) != kAckEraseStatus) return 12;
+    if (expectStatus != 0 && ReadStatus(port) != kAckEraseStatus) return CommandCode::kEraseAborted;
     switch (ReadStatus(port)) {
         case kEraseFailed:
-            return 13;
+            return CommandCode::kEraseFailed;
         case kEraseFailedDq6:
-            return 14;
+            return CommandCode::kEraseFailedDq6;
         case kEraseFailedDq6Bis:
-            return 15;
+            return CommandCode::kEraseFailedDq6Bis;
         case kEraseDone:
             return kStatusOk;
         default:
-            return 16;
+            return CommandCode::kEraseDefaultAborted;
     }
 }
 
 std::int32_t _mfl11_6ReadCommand(std::uint32_t address, std::uint32_t length, std::uint8_t* buffer,
                                  std::int32_t port) {
     ComWrtByte(port, kOpRead);
-    if (ReadStatus(port) != kAckCommand) return 17;
+    if (ReadStatus(port) != kAckCommand) return CommandCode::kBadReadAck;
     WriteBigEndian32(port, length);
     WriteBigEndian32(port, address);
-    if (ReadStatus(port) != kAckReadParameters) return 18;
+    if (ReadStatus(port) != kAckReadParameters) return CommandCode::kBadReadParameters;
 
     std::uint32_t sum = 0;
     for (std::uint32_t i = 0; i < length; ++i) {
         const int byte = ComRdByte(port);
         // A byte that never came leaves a hole in the buffer: the read has failed, and the
         // rest would only add one port time-out after another.
-        if (byte < 0) return 19;
+        if (byte < 0) return CommandCode::kReadChecksum;
         buffer[i] = static_cast<std::uint8_t>(byte);
         sum += buffer[i];
     }
     std::uint8_t checksum[4] = {0, 0, 0, 0};
     ComRd(port, checksum, 4);
-    return LittleEndian32(checksum) == sum ? kStatusOk : 19;
+    return LittleEndian32(checksum) == sum ? kStatusOk : CommandCode::kReadChecksum;
 }
 
 void _mfl11_54Download(DownloadResult* result, DownloadContext context, std::uint32_t length,

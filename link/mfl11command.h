@@ -29,9 +29,6 @@ void _mfl11_54Download(DownloadResult* result, DownloadContext context, std::uin
                        const std::uint8_t* data, std::uint32_t startAddress);
 
 // Module state of the sector download.
-extern std::int32_t _mv_Qlength;
-extern std::time_t _mv_TimeOut;
-extern std::time_t _mv_TimeOutEnd;
 extern DownloadResult _mv_ResultDownload;
 extern std::uint32_t _mv_SoftPourcent;
 extern std::int32_t _mv_NbSectorsDisplay;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "core/resultcodes.h"
 #include "platform/files.h"
 #include "platform/serial.h"
 
@@ -36,7 +37,7 @@ std::int32_t _mfl12_0UartInit(std::int32_t port, std::int32_t baudRate, std::int
     FlushOutQ(port);
     ComSetEscape(port, kEscapeClearDtr);
     SetComTime(port, static_cast<double>(timeoutSeconds));
-    return 1;
+    return kStatusOk;
 }
 
 void _mfl12_1UartStop(std::uint8_t port) {
@@ -46,11 +47,12 @@ void _mfl12_1UartStop(std::uint8_t port) {
 
 std::int32_t _mfl12_2CalculateLengthOfFile(const char* fileName, std::int32_t* size) {
     std::int64_t bytes = 0;
-    if (platform::GetFileInfo(fileName, &bytes) != 1) return 2;
+    if (platform::GetFileInfo(fileName, &bytes) != 1) return LibPcCode::kFileSizeError;
     // The image buffer holds size + 1 bytes in an int32 count: anything larger cannot load.
-    if (bytes < 0 || bytes >= std::numeric_limits<std::int32_t>::max()) return 2;
+    if (bytes < 0 || bytes >= std::numeric_limits<std::int32_t>::max())
+        return LibPcCode::kFileSizeError;
     *size = static_cast<std::int32_t>(bytes);
-    return 1;
+    return kStatusOk;
 }
 
 std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
@@ -67,16 +69,16 @@ std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
             break;
         default:
             // No bootstrap exists for other product types: nothing to open.
-            return 3;
+            return LibPcCode::kFileNotFound;
     }
     std::FILE* f = std::fopen(name, "rb");
-    if (!f) return 3;
+    if (!f) return LibPcCode::kFileNotFound;
     std::int32_t count = 0;
     int c;
     while ((c = std::fgetc(f)) != EOF) {
         if (count >= SPM_MAX_SIZE) {
             std::fclose(f);
-            return 4;
+            return LibPcCode::kBootstrapTooLong;
         }
         buffer[count++] = static_cast<std::uint8_t>(c);
     }
@@ -84,11 +86,11 @@ std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
     // shorter bootstrap.
     if (std::ferror(f)) {
         std::fclose(f);
-        return 3;
+        return LibPcCode::kFileNotFound;
     }
     std::fclose(f);
     *length = count;
-    return 1;
+    return kStatusOk;
 }
 
 std::int32_t _mfl12_5ConversionLittleBig(std::uint32_t value, std::uint32_t* result,
@@ -97,19 +99,19 @@ std::int32_t _mfl12_5ConversionLittleBig(std::uint32_t value, std::uint32_t* res
     switch (length) {
         case 1:
             *result = value;
-            return 1;
+            return kStatusOk;
         case 2:
             *result = (value >> 8) | ((value & 0xFFu) << 8);
-            return 1;
+            return kStatusOk;
         case 3:
             *result = (value >> 16) | (value & 0xFF00u) | ((value & 0xFFu) << 16);
-            return 1;
+            return kStatusOk;
         case 4:
             *result = ((value & 0xFFu) << 24) | ((value & 0xFF00u) << 8) |
                       ((value >> 8) & 0xFF00u) | (value >> 24);
-            return 1;
+            return kStatusOk;
         default:
-            return 5;
+            return LibPcCode::kBadSwapLength;
     }
 }
 
@@ -126,7 +128,7 @@ std::int32_t _mfl12_6InitializeDefaultPath(char directory[260], const char* file
         std::memcpy(directory, fileName, n);
         directory[n] = '\0';
     }
-    return 1;
+    return kStatusOk;
 }
 
 }  // namespace vbc

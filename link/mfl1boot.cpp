@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "core/resultcodes.h"
 #include "link/mfl12pclib.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
@@ -97,29 +98,29 @@ std::int32_t _mfl1_1ConfigurationBootstrap(std::uint8_t port, std::int32_t produ
         _mfl1_51DownloadBlock(port, &extended, 1);
         AddCommentLine("Extended mode... ");
     } else {
-        return 9;
+        return BootCode::kBadChipSelect;
     }
     _mfl1_50SetStartAddr(port, 0);
     _mfl1_51DownloadBlock(port, buffer, length);
     _mfl1_50SetStartAddr(port, 0);
     _mfl1_52JumpToStartAddress(port);
-    return 1;
+    return kStatusOk;
 }
 
 std::int32_t _mfl1_2BootCoherence(std::uint8_t answerByte, std::int32_t productType) {
-    if (answerByte != kBootAnswerVbc4410) return 8;
-    if (productType == 1 || productType == 2) return 1;
-    return 7;
+    if (answerByte != kBootAnswerVbc4410) return BootCode::kUnknownProcessor;
+    if (productType == 1 || productType == 2) return kStatusOk;
+    return BootCode::kWrongProcessor;
 }
 
 std::int32_t _mfl1_3GetTypeFlash(DownloadContext* context) {
     const int port = context->comPort;
 
-    if (ReadByte(port) != kFlashIdentStart) return 12;
+    if (ReadByte(port) != kFlashIdentStart) return BootCode::kBadIdentificationAck;
 
     const std::uint8_t manufacturer = ReadByte(port);
     context->targetInfo[2] = manufacturer;
-    if (manufacturer == kTimeoutByte) return 13;
+    if (manufacturer == kTimeoutByte) return BootCode::kIdentificationTimeout;
     Comment("Flash Device manufacturer %x ", manufacturer);
 
     switch (manufacturer) {
@@ -132,13 +133,13 @@ std::int32_t _mfl1_3GetTypeFlash(DownloadContext* context) {
         case 0x98:
             break;
         default:
-            return 15;
+            return BootCode::kUnknownFlashManufacturer;
     }
 
     // A time-out on the device code or the extension byte is not tested: the code shows as
     // 0x9D. A line that is gone, though, cannot have identified anything.
     const int device = ComRdByte(port);
-    if (Faulted(device)) return 13;
+    if (Faulted(device)) return BootCode::kIdentificationTimeout;
     context->targetInfo[3] = static_cast<std::uint8_t>(device);
 
     bool hasExtension = false;
@@ -166,13 +167,13 @@ std::int32_t _mfl1_3GetTypeFlash(DownloadContext* context) {
     }
     if (hasExtension) {
         const int extension = ComRdByte(port);
-        if (Faulted(extension)) return 13;
+        if (Faulted(extension)) return BootCode::kIdentificationTimeout;
         if (name) {
             AddCommentLine(name);
             Comment("Extended bit: %x", static_cast<std::uint8_t>(extension));
         }
     }
-    return 1;
+    return kStatusOk;
 }
 
 void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
@@ -185,13 +186,13 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
     result->code = 0;
 
     std::int32_t status = _mfl12_0UartInit(port, kBootBaudRate, kParityEven, kBootTimeoutSeconds);
-    if (status != 1) {
+    if (status != kStatusOk) {
         result->category = ResultLibPc;
         result->code = status;
         return;
     }
     status = _mfl12_4LoadSpmFile(&length, bootstrap, context->productType);
-    if (status != 1) {
+    if (status != kStatusOk) {
         result->category = ResultLibPc;
         result->code = status;
         return;
@@ -213,18 +214,18 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
     if (context->productType != 0) ComSetEscape(port, kEscapeClearDtr);
     if (context->targetInfo[1] == kTimeoutByte) {
         result->category = ResultBoot;
-        result->code = 4;
+        result->code = BootCode::kNoAnswer;
         return;
     }
 
     status = _mfl1_1ConfigurationBootstrap(framePort, context->productType, bootstrap, length);
-    if (status != 1) {
+    if (status != kStatusOk) {
         result->category = ResultBoot;
         result->code = status;
         return;
     }
     status = _mfl1_2BootCoherence(context->targetInfo[1], context->productType);
-    if (status != 1) {
+    if (status != kStatusOk) {
         result->category = ResultBoot;
         result->code = status;
         return;
@@ -246,7 +247,7 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
         } while (byte != kBootstrapAck && byte != kTimeoutByte);
         if (byte != kBootstrapAck) {
             result->category = ResultBoot;
-            result->code = 0x000A0000 + 256 * further + byte;
+            result->code = BootCode::kAckWaitBase + 256 * further + byte;
             return;
         }
     }
@@ -255,7 +256,7 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
     if (byte != kBootstrapVersion) {
         Comment("Target error:%x", byte);
         result->category = ResultBoot;
-        result->code = 11;
+        result->code = BootCode::kBadVersionMarker;
         return;
     }
     // The version bytes are shown as they come, time-out bytes included.
@@ -266,7 +267,7 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
     AddCommentLine(line);
 
     status = _mfl1_3GetTypeFlash(context);
-    if (status != 1) {
+    if (status != kStatusOk) {
         result->category = ResultBoot;
         result->code = status;
         return;

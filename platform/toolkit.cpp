@@ -7,42 +7,17 @@
 namespace vbc::platform {
 namespace {
 
-// Runs without any window: every operation succeeds and changes nothing, loads still hand
-// out distinct handles so that callers that compare them behave.
+// Runs without any window: every operation succeeds and changes nothing; a quit ends the
+// event loop with its code.
 class NullToolkit : public Toolkit {
   public:
-    int LoadPanel(int, const std::string&, int) override { return NextHandle(); }
-    int DisplayPanel(int) override { return 0; }
-    int DiscardPanel(int) override { return 0; }
-    int LoadMenuBar(int, const std::string&, int) override { return NextHandle(); }
-    int DiscardMenuBar(int) override { return 0; }
     int RunUserInterface() override { return quitCode_; }
     int QuitUserInterface(int returnCode) override {
         quitCode_ = returnCode;
         return 0;
     }
-    int ProcessSystemEvents() override { return 0; }
-    int SetCtrlVal(int, int, int) override { return 0; }
-    int SetCtrlVal(int, int, const std::string&) override { return 0; }
-    int GetCtrlVal(int, int, int* value) override {
-        if (value) *value = 0;
-        return 0;
-    }
-    int SetCtrlAttribute(int, int, int, int) override { return 0; }
-    int SetCtrlAttribute(int, int, int, const std::string&) override { return 0; }
-    int InsertListItem(int, int, int, const std::string&, int) override { return 0; }
-    int SetCtrlIndex(int, int, int) override { return 0; }
-    int ResetTextBox(int, int, const std::string&) override { return 0; }
-    int InsertTextBoxLine(int, int, int, const std::string&) override { return 0; }
-    int MessagePopup(const std::string&, const std::string&) override { return 0; }
-    int ConfirmPopup(const std::string&, const std::string&) override { return 0; }
-    int FileSelectPopup(const std::string&, const std::string&, std::string*) override { return 0; }
 
   private:
-    static int NextHandle() {
-        static std::atomic<int> next{1};
-        return next.fetch_add(1);
-    }
     int quitCode_ = 0;
 };
 
@@ -56,6 +31,24 @@ std::map<std::string, CallbackEntry>& Registry() {
 }
 
 }  // namespace
+
+int Toolkit::NextHandle() {
+    static std::atomic<int> next{1};
+    return next.fetch_add(1);
+}
+
+int Toolkit::LoadPanel(int, const std::string&, int) {
+    return NextHandle();
+}
+
+int Toolkit::LoadMenuBar(int, const std::string&, int) {
+    return NextHandle();
+}
+
+int Toolkit::GetCtrlVal(int, int, int* value) {
+    if (value) *value = 0;
+    return 0;
+}
 
 void SetToolkit(Toolkit* toolkit) {
     gToolkit = toolkit ? toolkit : &gNullToolkit;

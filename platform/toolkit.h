@@ -59,34 +59,59 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
 
 namespace vbc::platform {
 
-// One backend of the toolkit. Handles are positive integers chosen by the backend.
+// One backend of the toolkit. Handles are positive integers chosen by the backend. Every
+// operation has a default that succeeds and changes nothing (loads hand out distinct handles,
+// reads give 0), so a backend overrides only what it does.
 class Toolkit {
   public:
     virtual ~Toolkit() = default;
-    virtual int LoadPanel(int parentPanel, const std::string& resourceFile,
-                          int panelResourceId) = 0;
-    virtual int DisplayPanel(int panel) = 0;
-    virtual int DiscardPanel(int panel) = 0;
-    virtual int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId) = 0;
-    virtual int DiscardMenuBar(int menuBar) = 0;
-    virtual int RunUserInterface() = 0;
-    virtual int QuitUserInterface(int returnCode) = 0;
-    virtual int ProcessSystemEvents() = 0;
-    virtual int SetCtrlVal(int panel, int control, int value) = 0;
-    virtual int SetCtrlVal(int panel, int control, const std::string& text) = 0;
-    virtual int GetCtrlVal(int panel, int control, int* value) = 0;
-    virtual int SetCtrlAttribute(int panel, int control, int attribute, int value) = 0;
-    virtual int SetCtrlAttribute(int panel, int control, int attribute,
-                                 const std::string& text) = 0;
-    virtual int InsertListItem(int panel, int control, int index, const std::string& label,
-                               int value) = 0;
-    virtual int SetCtrlIndex(int panel, int control, int index) = 0;
-    virtual int ResetTextBox(int panel, int control, const std::string& text) = 0;
-    virtual int InsertTextBoxLine(int panel, int control, int index, const std::string& text) = 0;
-    virtual int MessagePopup(const std::string& title, const std::string& message) = 0;
-    virtual int ConfirmPopup(const std::string& title, const std::string& question) = 0;
-    virtual int FileSelectPopup(const std::string& defaultDirectory,
-                                const std::string& defaultFileSpec, std::string* chosenPath) = 0;
+    virtual int LoadPanel(int parentPanel, const std::string& resourceFile, int panelResourceId);
+    virtual int DisplayPanel(int /*panel*/) { return 0; }
+    virtual int DiscardPanel(int /*panel*/) { return 0; }
+    virtual int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId);
+    virtual int DiscardMenuBar(int /*menuBar*/) { return 0; }
+    virtual int RunUserInterface() { return 0; }
+    virtual int QuitUserInterface(int /*returnCode*/) { return 0; }
+    virtual int ProcessSystemEvents() { return 0; }
+    virtual int SetCtrlVal(int /*panel*/, int /*control*/, int /*value*/) { return 0; }
+    virtual int SetCtrlVal(int /*panel*/, int /*control*/, const std::string& /*text*/) {
+        return 0;
+    }
+    virtual int GetCtrlVal(int panel, int control, int* value);
+    virtual int SetCtrlAttribute(int /*panel*/, int /*control*/, int /*attribute*/, int /*value*/) {
+        return 0;
+    }
+    virtual int SetCtrlAttribute(int /*panel*/, int /*control*/, int /*attribute*/,
+                                 const std::string& /*text*/) {
+        return 0;
+    }
+    virtual int InsertListItem(int /*panel*/, int /*control*/, int /*index*/,
+                               const std::string& /*label*/, int /*value*/) {
+        return 0;
+    }
+    virtual int SetCtrlIndex(int /*panel*/, int /*control*/, int /*index*/) { return 0; }
+    virtual int ResetTextBox(int /*panel*/, int /*control*/, const std::string& /*text*/) {
+        return 0;
+    }
+    virtual int InsertTextBoxLine(int /*panel*/, int /*control*/, int /*index*/,
+                                  const std::string& /*text*/) {
+        return 0;
+    }
+    virtual int MessagePopup(const std::string& /*title*/, const std::string& /*message*/) {
+        return 0;
+    }
+    virtual int ConfirmPopup(const std::string& /*title*/, const std::string& /*question*/) {
+        return 0;
+    }
+    virtual int FileSelectPopup(const std::string& /*defaultDirectory*/,
+                                const std::string& /*defaultFileSpec*/,
+                                std::string* /*chosenPath*/) {
+        return 0;
+    }
+
+  protected:
+    // A handle no other load of any backend has handed out.
+    static int NextHandle();
 };
 
 // The backend in use. The caller keeps ownership; nullptr installs a backend that does nothing.

@@ -11,6 +11,7 @@
 
 #include "core/context.h"
 #include "platform/recordingtoolkit.h"
+#include "tests/support/programstate.h"
 #include "tests/testutil.h"
 #include "ui/mfl50dev.h"
 #include "ui/mfl52display.h"
@@ -47,18 +48,13 @@ class MemoryStream {
 class Console : public ::testing::Test {
   protected:
     explicit Console(bool bar = false) : console_(out_.file(), err_.file(), bar), use_(console_) {
-        ResetDownloadContext();
-        ForgetMessagePanels();
+        test::ResetProgramState();
         RegisterProgramCallbacks();
         _v_Panel = console_.LoadPanel(0, kMmiUir, PANEL_MAIN);
         console_.DisplayPanel(_v_Panel);
         _v_MenuBarHandle = console_.LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
-        _mv_NbCommentLine = 0;
     }
-    ~Console() override {
-        ForgetMessagePanels();
-        ResetDownloadContext();
-    }
+    ~Console() override { test::ResetProgramState(); }
     Lines Out() {
         Lines lines;
         const std::string text = out_.Text();

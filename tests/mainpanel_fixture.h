@@ -8,6 +8,7 @@
 #include "core/context.h"
 #include "platform/recordingtoolkit.h"
 #include "platform/toolkit.h"
+#include "tests/support/programstate.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 
@@ -15,18 +16,13 @@ namespace vbc::test {
 
 struct MainPanelUp {
     MainPanelUp() : use(rec) {
-        ResetDownloadContext();
-        ForgetMessagePanels();
+        ResetProgramState();
         _v_Panel = LoadPanel(0, kMmiUir, PANEL_MAIN);
         DisplayPanel(_v_Panel);
         _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
-        _mv_NbCommentLine = 0;
         rec.ClearLog();
     }
-    ~MainPanelUp() {
-        ForgetMessagePanels();
-        ResetDownloadContext();
-    }
+    ~MainPanelUp() { ResetProgramState(); }
     MainPanelUp(const MainPanelUp&) = delete;
     MainPanelUp& operator=(const MainPanelUp&) = delete;
 

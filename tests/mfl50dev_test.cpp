@@ -10,6 +10,7 @@
 #include "core/context.h"
 #include "data/mfl10fla.h"
 #include "platform/recordingtoolkit.h"
+#include "tests/support/programstate.h"
 #include "tests/testutil.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
@@ -34,16 +35,12 @@ int StartRecords(int argc, char** argv) {
 class StartUp : public ::testing::Test {
   protected:
     StartUp() : use_(rec_) {
-        ResetDownloadContext();
-        ForgetMessagePanels();
         saved_ = _vg_FlashDescritpion;
-        _vg_FlashDescritpion.count = 0;
-        _mv_NbCommentLine = 0;
+        test::ResetProgramState();
     }
     ~StartUp() override {
         SetToolkitRunTime(nullptr, nullptr);
-        ForgetMessagePanels();
-        ResetDownloadContext();
+        test::ResetProgramState();
         _vg_FlashDescritpion = saved_;
     }
     int Main() {

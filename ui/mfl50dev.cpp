@@ -44,7 +44,7 @@ std::int32_t StartMainPanel() {
 
     const std::int32_t status = _mfl10_100InitFlashDescription();
     // The main panel stays usable with whatever the table holds.
-    if (status != 1) _mfl52_11DisplayFlashFileErr(status);
+    if (status != kStatusOk) _mfl52_11DisplayFlashFileErr(status);
     return status;
 }
 

@@ -152,12 +152,12 @@ int _mfl51_61MMIInterfacePanelFunction(int, int, void*, int, int) {
 
 void _mfl51_100MMIMenuRestore(int, int, void*, int) {
     const std::int32_t r = _mfl56_0RestoreConfig();
-    if (r != 1) _mfl52_10DisplayResult(ResultConfigFile, r);
+    if (r != kStatusOk) _mfl52_10DisplayResult(ResultConfigFile, r);
 }
 
 void _mfl51_101MMIMenuSave(int, int, void*, int) {
     const std::int32_t r = _mfl56_1SaveConfig();
-    if (r != 1) _mfl52_10DisplayResult(ResultConfigFile, r);
+    if (r != kStatusOk) _mfl52_10DisplayResult(ResultConfigFile, r);
 }
 
 void _mfl51_102MMIMenuQuit(int, int, void*, int) {

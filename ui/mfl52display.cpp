@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/resultcodes.h"
 #include "data/mfl10fla.h"
 #include "platform/toolkit.h"
 #include "ui/uirids.h"
@@ -40,84 +41,104 @@ struct CodeText {
 };
 
 constexpr CodeText kFlashDescriptionTexts[] = {
-    {2, "FLASH DESCRIPTION : The file flash.txt not found"},
-    {3, "FLASH DESCRIPTION : Problem with parameter NEW_FLASH in the file flash.txt"},
-    {4, "FLASH DESCRIPTION : Problem with parameter MANUFACTURER_NAME in the file flash.txt"},
-    {5, "FLASH DESCRIPTION : Problem with parameter DEVICE_NAME in the file flash.txt"},
-    {6, "FLASH DESCRIPTION : Problem with parameter NORVANE_PRODUCT in the file flash.txt"},
-    {7, "FLASH DESCRIPTION : Problem with parameter MANUFACTURER_ID in the file flash.txt"},
-    {8, "FLASH DESCRIPTION : Problem with parameter DEVICE_ID in the file flash.txt"},
-    {9, "FLASH DESCRIPTION : Problem with parameter NB_BANKS in the file flash.txt"},
-    {10, "FLASH DESCRIPTION : Problem with parameter NB_SECTORS in the file flash.txt"},
-    {11,
+    {FlashFileCode::kFileNotFound, "FLASH DESCRIPTION : The file flash.txt not found"},
+    {FlashFileCode::kBadNewFlash,
+     "FLASH DESCRIPTION : Problem with parameter NEW_FLASH in the file flash.txt"},
+    {FlashFileCode::kBadManufacturerName,
+     "FLASH DESCRIPTION : Problem with parameter MANUFACTURER_NAME in the file flash.txt"},
+    {FlashFileCode::kBadDeviceName,
+     "FLASH DESCRIPTION : Problem with parameter DEVICE_NAME in the file flash.txt"},
+    {FlashFileCode::kBadNorvaneProduct,
+     "FLASH DESCRIPTION : Problem with parameter NORVANE_PRODUCT in the file flash.txt"},
+    {FlashFileCode::kBadManufacturerId,
+     "FLASH DESCRIPTION : Problem with parameter MANUFACTURER_ID in the file flash.txt"},
+    {FlashFileCode::kBadDeviceId,
+     "FLASH DESCRIPTION : Problem with parameter DEVICE_ID in the file flash.txt"},
+    {FlashFileCode::kBadNbBanks,
+     "FLASH DESCRIPTION : Problem with parameter NB_BANKS in the file flash.txt"},
+    {FlashFileCode::kBadNbSectors,
+     "FLASH DESCRIPTION : Problem with parameter NB_SECTORS in the file flash.txt"},
+    {FlashFileCode::kBadStartSectors,
      "FLASH DESCRIPTION : Problem with parameter START_SECTOR_DESCRITPION in the file flash.txt"},
-    {12, "FLASH DESCRIPTION : Problem with parameter END_FLASH in the file flash.txt"},
-    {13, "FLASH DESCRIPTION : Problem with parameter BAD_SECTOR_START in the file flash.txt"},
-    {14, "FLASH DESCRIPTION : Problem with parameter BAD_SECTOR_END in the file flash.txt"},
-    {15, "FLASH DESCRIPTION : The flash id is not known (Not description in the file flash.txt)"},
-    {16, "FLASH DESCRIPTION : There are too many flash description in the file flash.txt "},
-    {17, "FLASH DESCRIPTION : A flash description has to many number of sector "},
-    {18, "FLASH DESCRIPTION : Impossible to find the sector starting at this address"},
-    {19, "FLASH DESCRIPTION : A sector number is not rigth "},
-    {20, "FLASH DESCRIPTION : Not enough sector to download this software"},
+    {FlashFileCode::kBadEndFlash,
+     "FLASH DESCRIPTION : Problem with parameter END_FLASH in the file flash.txt"},
+    {FlashFileCode::kBadSectorStart,
+     "FLASH DESCRIPTION : Problem with parameter BAD_SECTOR_START in the file flash.txt"},
+    {FlashFileCode::kBadSectorEnd,
+     "FLASH DESCRIPTION : Problem with parameter BAD_SECTOR_END in the file flash.txt"},
+    {FlashFileCode::kUnknownFlash,
+     "FLASH DESCRIPTION : The flash id is not known (Not description in the file flash.txt)"},
+    {FlashFileCode::kTooManyFlashes,
+     "FLASH DESCRIPTION : There are too many flash description in the file flash.txt "},
+    {FlashFileCode::kTooManySectors,
+     "FLASH DESCRIPTION : A flash description has to many number of sector "},
+    {FlashFileCode::kNoSectorAtAddress,
+     "FLASH DESCRIPTION : Impossible to find the sector starting at this address"},
+    {FlashFileCode::kBadSectorNumber, "FLASH DESCRIPTION : A sector number is not rigth "},
+    {FlashFileCode::kNotEnoughSectors,
+     "FLASH DESCRIPTION : Not enough sector to download this software"},
 };
 constexpr const char* kFlashDescriptionOther = "FLASH DESCRIPTION : The file flash.txt problem";
 
 constexpr CodeText kConfigTexts[] = {
-    {2, "There is no configuration file "},
-    {3, "Impossible to find the sofware file "},
-    {4, "Impossible to find the package file "},
-    {5, "The com number in configuration file is not rigth "},
-    {6, "Bad com description in configuration file "},
-    {9, "The PMU state in configuration file is not rigth "},
-    {10, "Bad PMU description in configuration file "},
-    {11, "The product type state in configuration file is not rigth "},
-    {12, "Bad product type description in configuration file "},
-    {13, "The download type state in configuration file is not rigth "},
-    {14, "Bad download type description in configuration file "},
+    {ConfigCode::kNoConfigFile, "There is no configuration file "},
+    {ConfigCode::kNoSoftwareFile, "Impossible to find the sofware file "},
+    {ConfigCode::kNoPackageFile, "Impossible to find the package file "},
+    {ConfigCode::kBadComNumber, "The com number in configuration file is not rigth "},
+    {ConfigCode::kBadComLine, "Bad com description in configuration file "},
+    {ConfigCode::kBadPmuState, "The PMU state in configuration file is not rigth "},
+    {ConfigCode::kBadPmuLine, "Bad PMU description in configuration file "},
+    {ConfigCode::kBadProductType, "The product type state in configuration file is not rigth "},
+    {ConfigCode::kBadProductTypeLine, "Bad product type description in configuration file "},
+    {ConfigCode::kBadDownloadType, "The download type state in configuration file is not rigth "},
+    {ConfigCode::kBadDownloadTypeLine, "Bad download type description in configuration file "},
 };
 constexpr const char* kConfigOther = "There is a problem in configuration file ";
 
 constexpr CodeText kLibPcTexts[] = {
-    {2, "LIB_PC : The calculation of the file size create an error"},
-    {3, "LIB_PC : File not found"},
-    {4, "LIB_PC : The size of the SPM is too long"},
-    {5, "LIB_PC : Bad length when you want to convert Little - big indien"},
+    {LibPcCode::kFileSizeError, "LIB_PC : The calculation of the file size create an error"},
+    {LibPcCode::kFileNotFound, "LIB_PC : File not found"},
+    {LibPcCode::kBootstrapTooLong, "LIB_PC : The size of the SPM is too long"},
+    {LibPcCode::kBadSwapLength, "LIB_PC : Bad length when you want to convert Little - big indien"},
 };
 constexpr const char* kLibPcOtherFormat = "LIB_PC : Default error number _ 0x%8x";
 
-constexpr std::int32_t kBootTimeoutCode = 4;
 constexpr CodeText kBootTexts[] = {
-    {2, "BOOT : The bootstrap (SPM) is not present on the disk"},
-    {3, "BOOT : The bootstrap (SPM) is too long"},
-    {7, "BOOT : BOOT FROM A VBC4410. Please select a project specific to a VBC4410"},
-    {8, "BOOT : The processor does not known, Acknowledge unknown"},
-    {9, "BOOT : Chip select requested is impossible"},
-    {10, "BOOT : Bad acknowledge receive from the mobile (Transmission problem)"},
-    {11, "BOOT : Problem with program in external RAM : StackPointer not set"},
-    {12, "BOOT : Bad acknowledgement during the identification of the flash"},
-    {13, "BOOT : Timeout during the flash identification"},
-    {14, "BOOT : The terminal GSM flash id is unknown"},
-    {15, "BOOT : The manufacturer of terminal GSM flash is unknown"},
+    {BootCode::kBootstrapMissing, "BOOT : The bootstrap (SPM) is not present on the disk"},
+    {BootCode::kBootstrapTooLong, "BOOT : The bootstrap (SPM) is too long"},
+    {BootCode::kWrongProcessor,
+     "BOOT : BOOT FROM A VBC4410. Please select a project specific to a VBC4410"},
+    {BootCode::kUnknownProcessor, "BOOT : The processor does not known, Acknowledge unknown"},
+    {BootCode::kBadChipSelect, "BOOT : Chip select requested is impossible"},
+    {BootCode::kBadConfigurationAck,
+     "BOOT : Bad acknowledge receive from the mobile (Transmission problem)"},
+    {BootCode::kBadVersionMarker,
+     "BOOT : Problem with program in external RAM : StackPointer not set"},
+    {BootCode::kBadIdentificationAck,
+     "BOOT : Bad acknowledgement during the identification of the flash"},
+    {BootCode::kIdentificationTimeout, "BOOT : Timeout during the flash identification"},
+    {BootCode::kUnknownFlashDevice, "BOOT : The terminal GSM flash id is unknown"},
+    {BootCode::kUnknownFlashManufacturer,
+     "BOOT : The manufacturer of terminal GSM flash is unknown"},
 };
 constexpr const char* kBootOther = "BOOT : Problem during the boot sequence";
 
 constexpr CodeText kCommandTexts[] = {
-    {2, "COMMAND : Bad command acknowledge "},
-    {7, "COMMAND : Bad change speed acknowledge "},
-    {8, "COMMAND : Bad change speed checksum "},
-    {9, "COMMAND : Speed control err "},
-    {10, "COMMAND : bad set PMU acknowledge "},
-    {11, "COMMAND : bad erase command acknowledge "},
-    {12, "COMMAND : Erase processing aborted "},
-    {13, "COMMAND : Erase processing failed "},
-    {14, "COMMAND : Erase processing failed DQ6 "},
-    {15, "COMMAND : Erase processing failed DQ6 bis"},
-    {16, "COMMAND : Erase processing default aborted"},
-    {17, "COMMAND : bad read command acknowledge "},
-    {18, "COMMAND : bad read command parameter"},
-    {19, "COMMAND : Checksum error during the read command "},
-    {20, "COMMAND : Switch off error "},
+    {CommandCode::kBadAck, "COMMAND : Bad command acknowledge "},
+    {CommandCode::kBadSpeedAck, "COMMAND : Bad change speed acknowledge "},
+    {CommandCode::kBadSpeedChecksum, "COMMAND : Bad change speed checksum "},
+    {CommandCode::kSpeedControl, "COMMAND : Speed control err "},
+    {CommandCode::kBadPmuAck, "COMMAND : bad set PMU acknowledge "},
+    {CommandCode::kBadEraseAck, "COMMAND : bad erase command acknowledge "},
+    {CommandCode::kEraseAborted, "COMMAND : Erase processing aborted "},
+    {CommandCode::kEraseFailed, "COMMAND : Erase processing failed "},
+    {CommandCode::kEraseFailedDq6, "COMMAND : Erase processing failed DQ6 "},
+    {CommandCode::kEraseFailedDq6Bis, "COMMAND : Erase processing failed DQ6 bis"},
+    {CommandCode::kEraseDefaultAborted, "COMMAND : Erase processing default aborted"},
+    {CommandCode::kBadReadAck, "COMMAND : bad read command acknowledge "},
+    {CommandCode::kBadReadParameters, "COMMAND : bad read command parameter"},
+    {CommandCode::kReadChecksum, "COMMAND : Checksum error during the read command "},
+    {CommandCode::kSwitchOff, "COMMAND : Switch off error "},
 };
 constexpr const char* kCommandOther = "COMMAND : Command error ";
 
@@ -298,7 +319,7 @@ bool ResultPanel(std::int32_t category, std::int32_t code, MessagePanel* kind) {
             k = MessagePanel::LibPcErr;
             break;
         case ResultBoot:
-            k = code == kBootTimeoutCode ? MessagePanel::Timeout : MessagePanel::BootErr;
+            k = code == BootCode::kNoAnswer ? MessagePanel::Timeout : MessagePanel::BootErr;
             break;
         case ResultCommand:
             k = MessagePanel::CommandErr;
@@ -331,7 +352,7 @@ const char* ResultMessage(std::int32_t category, std::int32_t code, char buffer[
             }
             break;
         case ResultBoot:
-            text = code == kBootTimeoutCode ? "" : Lookup(kBootTexts, code, kBootOther);
+            text = code == BootCode::kNoAnswer ? "" : Lookup(kBootTexts, code, kBootOther);
             break;
         case ResultCommand:
             text = Lookup(kCommandTexts, code, kCommandOther);

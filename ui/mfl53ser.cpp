@@ -34,7 +34,8 @@ void ShowFlashLabel(const char* text) {
 // among the others.
 void SelectKnownFlash(std::uint8_t manufacturerId, std::uint8_t deviceId) {
     std::uint8_t index = 0;
-    if (!ServicePanelUp() || _mfl10_500GetFlashIndex(manufacturerId, deviceId, &index) != 1) {
+    if (!ServicePanelUp() ||
+        _mfl10_500GetFlashIndex(manufacturerId, deviceId, &index) != kStatusOk) {
         return;
     }
     SetCtrlIndex(_v_ServicePanel, SERVICE_KNOWN_FLASH_LIST, index);

@@ -32,6 +32,7 @@
 #include "platform/serial.h"
 #include "platform/toolkit.h"
 #include "sim/simulator.h"
+#include "tests/support/programstate.h"
 #include "tests/testutil.h"
 #include "ui/mfl50dev.h"
 #include "ui/mfl52display.h"
@@ -114,21 +115,14 @@ inline std::unique_ptr<sim::Simulator> StartPhone(sim::SimulatorOptions options,
 class GuiProgram {
   public:
     GuiProgram() {
-        ResetDownloadContext();
-        ForgetMessagePanels();
-        ForgetServicePanel();
-        ClearLastDisplayedResult();
-        _mv_NbCommentLine = 0;
-        _vg_FlashDescritpion.count = 0;
+        test::ResetProgramState();
         platform::SetToolkit(&tk);
         flashTxtStatus = StartMainPanel();
     }
     ~GuiProgram() {
         platform::CloseAllPorts();
         platform::SetToolkit(nullptr);
-        ForgetMessagePanels();
-        ForgetServicePanel();
-        ResetDownloadContext();
+        test::ResetProgramState();
     }
     GuiProgram(const GuiProgram&) = delete;
     GuiProgram& operator=(const GuiProgram&) = delete;

@@ -1,0 +1,23 @@
+#include "tests/support/programstate.h"
+
+#include "core/context.h"
+#include "data/mfl10fla.h"
+#include "link/mfl11command.h"
+#include "ui/mfl52display.h"
+#include "ui/mfl53ser.h"
+
+namespace vbc::test {
+
+void ResetProgramState() {
+    ResetDownloadContext();
+    ForgetMessagePanels();
+    ForgetServicePanel();
+    ClearLastDisplayedResult();
+    _mv_NbCommentLine = 0;
+    _vg_FlashDescritpion.count = 0;
+    _mv_ResultDownload = {};
+    _mv_SoftPourcent = 0;
+    _mv_NbSectorsDisplay = 0;
+}
+
+}  // namespace vbc::test
