@@ -29,6 +29,7 @@
 #include "link/mfl11command.h"
 #include "link/mfl12pclib.h"
 #include "platform/serial.h"
+#include "tests/flashtxt.h"
 
 namespace {
 
@@ -51,15 +52,17 @@ const std::string& LargestFlashTxt() {
     static const std::string text = [] {
         std::string t = "# the largest description the reader takes\r\n";
         for (int chip = 0; chip < vbc::NB_FLASH_DESCRIPTIONS; ++chip) {
-            t += "NEW_FLASH\r\nMANUFACTURER_NAME : MAKER " + std::to_string(chip) +
-                 "\r\nDEVICE_NAME : LARGE\r\nNORVANE_PRODUCT : handset\r\nMANUFACTURER_ID : 32\r\n"
-                 "DEVICE_ID : " +
-                 std::to_string(100 + chip) +
-                 "\r\nNB_BANKS : 4\r\nNB_SECTORS : 200\r\nSTART_SECTOR_DESCRITPION\r\n";
+            vbc::test::FlashChip c{.manufacturerName = "MAKER " + std::to_string(chip),
+                                   .deviceName = "LARGE",
+                                   .manufacturerId = "32",
+                                   .deviceId = std::to_string(100 + chip),
+                                   .banks = "4",
+                                   .sectorCount = "200",
+                                   .sectors = {}};
             for (int s = 0; s < vbc::NB_SECTORS; ++s)
-                t += std::to_string(s) + "*" + std::to_string(s < 8 ? 8192 : 65536) + "*" +
-                     std::to_string(s / 50) + "\r\n";
-            t += "END_SECTOR_DESCRIPTION\r\nEND_FLASH\r\n";
+                c.sectors.push_back(std::to_string(s) + "*" + std::to_string(s < 8 ? 8192 : 65536) +
+                                    "*" + std::to_string(s / 50));
+            t += vbc::test::CrlfJoin(vbc::test::FlashBlockLines(c));
         }
         return t;
     }();

@@ -11,6 +11,7 @@
 
 #include "sim/minipc.h"
 #include "sim/simulator.h"
+#include "tests/flashtxt.h"
 #include "tests/testutil.h"
 
 namespace {
@@ -35,12 +36,12 @@ void SectorTransfer(benchmark::State& state) {
     const auto size = static_cast<std::uint32_t>(state.range(0));
     const bool paced = state.range(1) != 0;
     vbc::test::ScratchDir dir;
-    vbc::test::WriteFile(
-        "flash.txt",
-        vbc::test::Crlf({"NEW_FLASH", "MANUFACTURER_NAME : BENCH", "DEVICE_NAME : 4M",
-                         "NORVANE_PRODUCT : handset", "MANUFACTURER_ID : 32", "DEVICE_ID : 202",
-                         "NB_BANKS : 1", "NB_SECTORS : 4", "START_SECTOR_DESCRITPION",
-                         "0-3*1048576*0", "END_SECTOR_DESCRIPTION", "END_FLASH"}));
+    vbc::test::WriteFile("flash.txt", vbc::test::FlashTxt({{.manufacturerName = "BENCH",
+                                                            .deviceName = "4M",
+                                                            .manufacturerId = "32",
+                                                            .deviceId = "202",
+                                                            .sectorCount = "4",
+                                                            .sectors = {"0-3*1048576*0"}}}));
     std::vector<std::uint8_t> data(size);
     for (std::uint32_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9));
     const std::uint8_t waitStates[4] = {0, 0, 0, 0};

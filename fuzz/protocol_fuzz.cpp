@@ -40,6 +40,7 @@
 #include "link/mfl12pclib.h"
 #include "platform/scriptedserial.h"
 #include "platform/toolkit.h"
+#include "tests/flashtxt.h"
 #include "ui/mfl51mmi.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
@@ -56,21 +57,37 @@ void Check(bool ok, const char* what) {
 }
 
 // The chips the tool knows here; the phone reports one of them unless the input says otherwise.
-const char kFlashTxt[] =
-    "NEW_FLASH\r\nMANUFACTURER_NAME : ST\r\nDEVICE_NAME : DUAL\r\nNORVANE_PRODUCT : x\r\n"
-    "MANUFACTURER_ID : 32\r\nDEVICE_ID : 202\r\nNB_BANKS : 2\r\nNB_SECTORS : 6\r\n"
-    "START_SECTOR_DESCRITPION\r\n0-3*2048*0\r\n4-5*65536*1\r\nEND_SECTOR_DESCRIPTION\r\n"
-    "END_FLASH\r\n"
-    "NEW_FLASH\r\nMANUFACTURER_NAME : AM\r\nDEVICE_NAME : SMALL\r\nNORVANE_PRODUCT : x\r\n"
-    "MANUFACTURER_ID : 1\r\nDEVICE_ID : 34\r\nNB_BANKS : 1\r\nNB_SECTORS : 16\r\n"
-    "START_SECTOR_DESCRITPION\r\n0-15*4096*0\r\nEND_SECTOR_DESCRIPTION\r\nEND_FLASH\r\n"
-    "NEW_FLASH\r\nMANUFACTURER_NAME : MI\r\nDEVICE_NAME : EXT\r\nNORVANE_PRODUCT : x\r\n"
-    "MANUFACTURER_ID : 44\r\nDEVICE_ID : 182\r\nNB_BANKS : 1\r\nNB_SECTORS : 3\r\n"
-    "START_SECTOR_DESCRITPION\r\n0*1000*0\r\n1-2*32768*0\r\nEND_SECTOR_DESCRIPTION\r\n"
-    "END_FLASH\r\n"
-    "NEW_FLASH\r\nMANUFACTURER_NAME : TO\r\nDEVICE_NAME : ONE\r\nNORVANE_PRODUCT : x\r\n"
-    "MANUFACTURER_ID : 152\r\nDEVICE_ID : 1\r\nNB_BANKS : 1\r\nNB_SECTORS : 1\r\n"
-    "START_SECTOR_DESCRITPION\r\n0*131072*0\r\nEND_SECTOR_DESCRIPTION\r\nEND_FLASH\r\n";
+const std::string kFlashTxt = vbc::test::FlashTxt({
+    {.manufacturerName = "ST",
+     .deviceName = "DUAL",
+     .product = "x",
+     .manufacturerId = "32",
+     .deviceId = "202",
+     .banks = "2",
+     .sectorCount = "6",
+     .sectors = {"0-3*2048*0", "4-5*65536*1"}},
+    {.manufacturerName = "AM",
+     .deviceName = "SMALL",
+     .product = "x",
+     .manufacturerId = "1",
+     .deviceId = "34",
+     .sectorCount = "16",
+     .sectors = {"0-15*4096*0"}},
+    {.manufacturerName = "MI",
+     .deviceName = "EXT",
+     .product = "x",
+     .manufacturerId = "44",
+     .deviceId = "182",
+     .sectorCount = "3",
+     .sectors = {"0*1000*0", "1-2*32768*0"}},
+    {.manufacturerName = "TO",
+     .deviceName = "ONE",
+     .product = "x",
+     .manufacturerId = "152",
+     .deviceId = "1",
+     .sectorCount = "1",
+     .sectors = {"0*131072*0"}},
+});
 
 struct Chip {
     std::uint8_t manufacturer, device;
@@ -425,8 +442,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         for (int i = 0; i < 300; ++i) std::fputc((i * 7 + name[7]) & 0xFF, f);
         std::fclose(f);
     }
-    const auto* text = reinterpret_cast<const std::uint8_t*>(kFlashTxt);
-    if (vbc::ParseFlashDescription(&vbc::_vg_FlashDescritpion, text, sizeof kFlashTxt - 1) != 1)
+    const auto* text = reinterpret_cast<const std::uint8_t*>(kFlashTxt.data());
+    if (vbc::ParseFlashDescription(&vbc::_vg_FlashDescritpion, text,
+                                   static_cast<std::uint32_t>(kFlashTxt.size())) != 1)
         std::abort();
     return 0;
 }

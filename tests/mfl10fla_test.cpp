@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/flashtxt.h"
 #include "testutil.h"
 
 namespace vbc {
@@ -16,42 +17,15 @@ namespace {
 
 using test::Crlf;
 
-// The geometry the tests lean on: 19 sectors, 1 MiB.
-const std::vector<std::string> kExampleSectors = {"0*16384*0", "1-2*8192*0", "3*32768*0",
-                                                  "4-18*65536*0"};
-
-struct BlockFields {
-    std::string manufacturerName = "MAKER A";
-    std::string deviceName = "FLASH 8M BOT";
-    std::string product = "handset";
-    std::string manufacturerId = "1";
-    std::string deviceId = "91";
-    std::string banks = "1";
-    std::string sectorCount = "19";
-    std::vector<std::string> sectors = kExampleSectors;
-    std::string endSectors = "END_SECTOR_DESCRIPTION";
-};
+// The geometry the tests lean on: the builder's default chip, 19 sectors, 1 MiB.
+using BlockFields = test::FlashChip;
 
 std::vector<std::string> BlockLines(const BlockFields& b) {
-    std::vector<std::string> lines = {"NEW_FLASH",
-                                      "MANUFACTURER_NAME : " + b.manufacturerName,
-                                      "DEVICE_NAME : " + b.deviceName,
-                                      "NORVANE_PRODUCT : " + b.product,
-                                      "MANUFACTURER_ID : " + b.manufacturerId,
-                                      "DEVICE_ID : " + b.deviceId,
-                                      "NB_BANKS : " + b.banks,
-                                      "NB_SECTORS : " + b.sectorCount,
-                                      "START_SECTOR_DESCRITPION"};
-    lines.insert(lines.end(), b.sectors.begin(), b.sectors.end());
-    lines.push_back(b.endSectors);
-    lines.push_back("END_FLASH");
-    return lines;
+    return test::FlashBlockLines(b);
 }
 
 std::string Join(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const auto& l : lines) s += l + "\r\n";
-    return s;
+    return test::CrlfJoin(lines);
 }
 
 std::string Block(const BlockFields& b = {}) {

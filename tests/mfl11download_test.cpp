@@ -14,6 +14,7 @@
 #include "platform/recordingtoolkit.h"
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
+#include "tests/flashtxt.h"
 #include "tests/testutil.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
@@ -30,49 +31,20 @@ constexpr std::uint32_t kBase = 0x200000;
 
 // Chip A is the classic bottom-boot layout; chip B has tiny sectors (29 and 71 bytes first, so
 // that 29 bytes of 100 show as 28 %); chip C has 64 KiB sectors and one of 128 KiB.
-const std::string kFlashTxt = test::Crlf({
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : MAKER A",
-    "DEVICE_NAME : FLASH 8M BOT",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 1",
-    "DEVICE_ID : 91",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 19",
-    "START_SECTOR_DESCRITPION",
-    "0*16384*0",
-    "1-2*8192*0",
-    "3*32768*0",
-    "4-18*65536*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : MAKER B",
-    "DEVICE_NAME : TINY",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 2",
-    "DEVICE_ID : 2",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 10",
-    "START_SECTOR_DESCRITPION",
-    "0*29*0",
-    "1*71*0",
-    "2-9*64*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : MAKER C",
-    "DEVICE_NAME : BIG",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 3",
-    "DEVICE_ID : 3",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 5",
-    "START_SECTOR_DESCRITPION",
-    "0-3*65536*0",
-    "4*131072*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
+const std::string kFlashTxt = test::FlashTxt({
+    {},
+    {.manufacturerName = "MAKER B",
+     .deviceName = "TINY",
+     .manufacturerId = "2",
+     .deviceId = "2",
+     .sectorCount = "10",
+     .sectors = {"0*29*0", "1*71*0", "2-9*64*0"}},
+    {.manufacturerName = "MAKER C",
+     .deviceName = "BIG",
+     .manufacturerId = "3",
+     .deviceId = "3",
+     .sectorCount = "5",
+     .sectors = {"0-3*65536*0", "4*131072*0"}},
 });
 
 struct Chip {

@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/serial.h"
 #include "sim/simulator.h"
+#include "tests/flashtxt.h"
 #include "tests/mainpanel_fixture.h"
 #include "tests/testutil.h"
 
@@ -29,20 +30,13 @@ using ::testing::ElementsAre;
 using Bytes = std::vector<std::uint8_t>;
 
 // Manufacturer 0x20, device 0xCA: two 8 KiB sectors, then two of 16 KiB.
-const std::string kFlashTxt = test::Crlf({
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : TEST",
-    "DEVICE_NAME : SMALL",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 32",
-    "DEVICE_ID : 202",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 4",
-    "START_SECTOR_DESCRITPION",
-    "0-1*8192*0",
-    "2-3*16384*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
+const std::string kFlashTxt = test::FlashTxt({
+    {.manufacturerName = "TEST",
+     .deviceName = "SMALL",
+     .manufacturerId = "32",
+     .deviceId = "202",
+     .sectorCount = "4",
+     .sectors = {"0-1*8192*0", "2-3*16384*0"}},
 });
 constexpr std::size_t kFlashSize = 0xC000;
 

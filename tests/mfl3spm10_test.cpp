@@ -18,6 +18,7 @@
 #include "platform/recordingtoolkit.h"
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
+#include "tests/flashtxt.h"
 #include "tests/testutil.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
@@ -38,20 +39,13 @@ constexpr std::uint8_t kMaker = 0x20;
 constexpr std::uint8_t kDevice = 0xCA;
 
 // Sectors of 64, 64, 128 and 128 bytes.
-const std::string kFlashTxt = test::Crlf({
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : TEST",
-    "DEVICE_NAME : TINY",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 32",
-    "DEVICE_ID : 202",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 4",
-    "START_SECTOR_DESCRITPION",
-    "0-1*64*0",
-    "2-3*128*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
+const std::string kFlashTxt = test::FlashTxt({
+    {.manufacturerName = "TEST",
+     .deviceName = "TINY",
+     .manufacturerId = "32",
+     .deviceId = "202",
+     .sectorCount = "4",
+     .sectors = {"0-1*64*0", "2-3*128*0"}},
 });
 
 constexpr const char* kCheck = " Check the compatibility ";

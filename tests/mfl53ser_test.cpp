@@ -18,6 +18,7 @@
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
 #include "sim/simulator.h"
+#include "tests/flashtxt.h"
 #include "tests/mainpanel_fixture.h"
 #include "tests/testutil.h"
 #include "ui/mfl51mmi.h"
@@ -79,32 +80,20 @@ TEST(KnownFlashLine, ANameThatFillsItsWholeFieldIsNeverReadPastIt) {
 }
 
 // Manufacturer 0x20: devices 0xCA (two sectors) and 0x10 (three sectors).
-const std::string kFlashTxt = test::Crlf({
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : ST",
-    "DEVICE_NAME : M36DR864CB",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 32",
-    "DEVICE_ID : 202",
-    "NB_BANKS : 2",
-    "NB_SECTORS : 2",
-    "START_SECTOR_DESCRITPION",
-    "0*8192*0",
-    "1*65536*1",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : ST",
-    "DEVICE_NAME : M58WR064ET",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 32",
-    "DEVICE_ID : 16",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 3",
-    "START_SECTOR_DESCRITPION",
-    "0-2*65536*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
+const std::string kFlashTxt = test::FlashTxt({
+    {.manufacturerName = "ST",
+     .deviceName = "M36DR864CB",
+     .manufacturerId = "32",
+     .deviceId = "202",
+     .banks = "2",
+     .sectorCount = "2",
+     .sectors = {"0*8192*0", "1*65536*1"}},
+    {.manufacturerName = "ST",
+     .deviceName = "M58WR064ET",
+     .manufacturerId = "32",
+     .deviceId = "16",
+     .sectorCount = "3",
+     .sectors = {"0-2*65536*0"}},
 });
 const Lines kKnownLines = {
     "             ST |    M36DR864CB |            0x20 |      0xca |       2 |       2 ",
