@@ -32,6 +32,7 @@
 #include "platform/serial.h"
 #include "platform/toolkit.h"
 #include "sim/simulator.h"
+#include "tests/gui/modal.h"
 #include "tests/support/programstate.h"
 #include "tests/testutil.h"
 #include "ui/mfl50dev.h"
@@ -199,15 +200,5 @@ class GuiProgram {
     ObservedToolkit tk;
     std::int32_t flashTxtStatus = 0;
 };
-
-// Answers the next modal dialog from inside its own event loop.
-template <class Dialog>
-void AnswerModal(std::function<void(Dialog*)> answer) {
-    QTimer::singleShot(0, [answer] {
-        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
-            answer(dialog);
-        }
-    });
-}
 
 }  // namespace vbc::test

@@ -31,6 +31,7 @@
 
 #include "platform/qt/qtled.h"
 #include "platform/uiresources.h"
+#include "tests/gui/modal.h"
 #include "tests/testutil.h"
 #include "ui/uirids.h"
 
@@ -156,7 +157,8 @@ class QtToolkitTest : public ::testing::Test {
         QWidget* w = tk.ControlWidget(panel, control);
         EXPECT_NE(w, nullptr) << "control " << control;
         T* t = qobject_cast<T*>(w);
-        EXPECT_NE(t, nullptr) << "control " << control << " is a " << w->metaObject()->className();
+        EXPECT_NE(t, nullptr) << "control " << control << " is "
+                              << (w ? w->metaObject()->className() : "missing");
         return t;
     }
     static void FlushDeletes() {
@@ -743,15 +745,7 @@ TEST_F(QtToolkitTest, RunUserInterfaceReturnsTheCodeGivenToQuit) {
     EXPECT_EQ(tk.RunUserInterface(), 3);
 }
 
-// Answers the next modal dialog from inside its own event loop.
-template <class Dialog>
-void AnswerModal(std::function<void(Dialog*)> answer) {
-    QTimer::singleShot(0, [answer] {
-        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        answer(dialog);
-    });
-}
+using test::AnswerModal;
 
 TEST_F(QtToolkitTest, MessageAndConfirmPopupsAreModalAndAnswered) {
     ShowMain();
