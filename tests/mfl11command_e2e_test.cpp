@@ -174,7 +174,7 @@ TEST_F(CommandsOnSimulator, ASectorThatKeepsFailingStopsTheDownload) {
     StartSimulator();
     const auto image = Image(4 * kSmall);
     const DownloadResult r = Job(image);
-    EXPECT_EQ(r.category, 12);
+    EXPECT_EQ(r.category, ResultChecksum);
     EXPECT_EQ(r.code, 0xCC);
     // Sector 0 is written, sector 1 holds its corrupted last attempt, the rest is untouched.
     const auto flash = sim->FlashImage();
@@ -192,7 +192,7 @@ TEST_F(CommandsOnSimulator, ALineThatDropsEndsTheDownloadPromptly) {
     options.phone.faults.drop.sector = 1;
     StartSimulator();
     const DownloadResult r = Job(Image(4 * kSmall), false);
-    EXPECT_EQ(r.category, 13);
+    EXPECT_EQ(r.category, ResultDownloadTimeout);
     EXPECT_EQ(r.code, 0);
     EXPECT_LT(downloadTime, 5s);
     EXPECT_EQ(sim->LastJob().end, sim::JobEnd::kDropped);

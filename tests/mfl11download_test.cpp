@@ -257,7 +257,7 @@ void ExpectResult(const DownloadResult& r, std::int32_t category, std::int32_t c
 TEST(Download, TwoSectorsExactFramesDataAndProgress) {
     Rig rig(kChipB);
     const auto image = Image(100);
-    ExpectResult(rig.Run(image), 0, 0);
+    ExpectResult(rig.Run(image), ResultSuccess, 0);
 
     std::vector<std::uint8_t> wire = platform::Bytes("EA 00 00 00 1D 00 20 00 00 00 00 00 1D");
     wire.insert(wire.end(), image.begin(), image.begin() + 29);
@@ -321,7 +321,7 @@ TEST(Download, SectorLengthsForImagesEndingInsideAtAndBeforeASectorEnd) {
         SCOPED_TRACE(c.name);
         Rig rig(c.chip);
         const auto image = Image(c.length, 7);
-        ExpectResult(rig.Run(image, c.start), 0, 0);
+        ExpectResult(rig.Run(image, c.start), ResultSuccess, 0);
         ASSERT_EQ(rig.phone.attempts.size(), c.frames.size());
         std::size_t offset = 0;
         for (std::size_t i = 0; i < c.frames.size(); ++i) {
@@ -339,7 +339,7 @@ TEST(Download, SectorLengthsForImagesEndingInsideAtAndBeforeASectorEnd) {
 
 TEST(Download, EmptyImageSendsNothingAndSucceeds) {
     Rig rig(kChipA);
-    ExpectResult(rig.Run({}), 0, 0);
+    ExpectResult(rig.Run({}), ResultSuccess, 0);
     EXPECT_TRUE(rig.line.Sent().empty());
     EXPECT_TRUE(rig.Progress(MAIN_PROGRESS_A).empty());
 }
@@ -363,7 +363,7 @@ TEST(Download, BlocksOf64KiBAreDrainedAndTheRestIsNot) {
         Rig rig(kChipC);
         rig.line.SetOutQueueReadings({4000, 1500});
         const auto image = Image(c.length, 3);
-        ExpectResult(rig.Run(image, c.start), 0, 0);
+        ExpectResult(rig.Run(image, c.start), ResultSuccess, 0);
         std::vector<std::string> writes;
         for (const auto& e : rig.line.Events())
             if (e.rfind("write ", 0) == 0 && e != "write 1" && e != "write 4") writes.push_back(e);
@@ -381,7 +381,7 @@ TEST(Download, TheDrainLetsTheInterfaceRunAfterEachNonZeroReading) {
     rig.line.OnPcBytes([&](ScriptedLine&, std::span<const std::uint8_t> bytes) {
         if (bytes.size() == 65536) eventsBeforeChecksum = rig.rec.EventCount();
     });
-    ExpectResult(rig.Run(Image(65536)), 0, 0);
+    ExpectResult(rig.Run(Image(65536)), ResultSuccess, 0);
     // The answer wait after the command pumped nothing (0xCB was there), the drain pumped once,
     // the answer after the data nothing, and the progress once.
     EXPECT_EQ(eventsBeforeChecksum, 0);
@@ -392,7 +392,7 @@ TEST(Download, AnOutputQueueThatNeverDrainsEndsAsATimeOut) {
     Rig rig(kChipC);
     rig.line.SetOutQueueReadings(std::vector<int>(60000, 4096));
     const std::int64_t start = rig.line.Clock().NowMs();
-    ExpectResult(rig.Run(Image(65536)), 13, 0);
+    ExpectResult(rig.Run(Image(65536)), ResultDownloadTimeout, 0);
     const std::int64_t waited = rig.line.Clock().NowMs() - start;
     EXPECT_GT(waited, 10000);
     EXPECT_LT(waited, 12100);
@@ -516,7 +516,7 @@ TEST(Download, ProgressKeepsItsLastValueAfterAFailure) {
     Rig rig(kChipB);
     rig.phone.plan = {Reply::kGood, Reply::kGood, Reply::kOther};
     // Sectors of 64 bytes from offset 100: 2 of 3 done is 66 %.
-    ExpectResult(rig.Run(Image(3 * 64), kBase + 100), 11, 0x77);
+    ExpectResult(rig.Run(Image(3 * 64), kBase + 100), ResultSectorAck, 0x77);
     EXPECT_EQ(rig.Progress(MAIN_PROGRESS_A), (std::vector<int>{33, 66}));
     EXPECT_EQ(rig.Progress(MAIN_PROGRESS_B), (std::vector<int>{33, 66}));
     EXPECT_EQ(_mv_SoftPourcent, 66u);
@@ -566,10 +566,10 @@ TEST(Download, ChecksumBytesThatDoNotArriveCountAsZero) {
         const std::int64_t start = rig.line.Clock().NowMs();
         const auto r = rig.Run(Image(c.length));
         if (c.sumFitsTwoBytes) {
-            ExpectResult(r, 0, 0);
+            ExpectResult(r, ResultSuccess, 0);
             EXPECT_EQ(rig.phone.attempts.size(), 1u);
         } else {
-            ExpectResult(r, 12, 0xCC);
+            ExpectResult(r, ResultChecksum, 0xCC);
             EXPECT_EQ(rig.phone.attempts.size(), 3u);
         }
         // Each short checksum costs one read time-out of the port.
@@ -599,7 +599,7 @@ TEST(Download, SilenceEndsTheWaitBetweenTenAndElevenSecondsWithTheInterfaceLive)
         const std::int64_t now = rig.line.Clock().NowMs();
         rig.line.Clock().AdvanceMs((1000 - now % 1000 + c.startMs) % 1000);
         const std::int64_t start = rig.line.Clock().NowMs();
-        ExpectResult(rig.Run(Image(100)), 13, 0);
+        ExpectResult(rig.Run(Image(100)), ResultDownloadTimeout, 0);
         const std::int64_t waited = rig.line.Clock().NowMs() - start;
         // More than 10 whole seconds between the two readings.
         EXPECT_GE(waited, 11000 - c.startMs);
@@ -615,7 +615,7 @@ TEST(Download, ALineThatDisappearsEndsTheDownloadAtOnce) {
     Rig rig(kChipB);
     rig.phone.plan = {Reply::kDropAfterCommand};
     const std::int64_t start = rig.line.Clock().NowMs();
-    ExpectResult(rig.Run(Image(100)), 13, 0);
+    ExpectResult(rig.Run(Image(100)), ResultDownloadTimeout, 0);
     EXPECT_LT(rig.line.Clock().NowMs() - start, 100);
     EXPECT_LT(rig.rec.EventCount(), 3);
 }
@@ -624,8 +624,8 @@ TEST(Download, EveryTimeOutReportsCategory13Code0) {
     Rig rig(kChipB);
     _mv_ResultDownload = DownloadResult{};
     rig.phone.plan = {Reply::kSilentAfterCommand};
-    ExpectResult(rig.Run(Image(10)), 13, 0);
-    ExpectResult(_mv_ResultDownload, 13, 0);
+    ExpectResult(rig.Run(Image(10)), ResultDownloadTimeout, 0);
+    ExpectResult(_mv_ResultDownload, ResultDownloadTimeout, 0);
 }
 
 // ---- the sector list ----

@@ -111,7 +111,7 @@ TEST_F(BootE2e, BootsBothProductTypesAndLandsTheFlashCodes) {
         const int linesBefore = _mv_NbCommentLine;
 
         const DownloadResult r = Run(c.productType);
-        EXPECT_EQ(r.category, 0);
+        EXPECT_EQ(r.category, ResultSuccess);
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(_sg_DownloadContext.targetInfo[1], 0xBE);
         EXPECT_EQ(_sg_DownloadContext.targetInfo[2], sim_->Manufacturer());
@@ -151,8 +151,8 @@ TEST_F(BootE2e, SilentPhoneTimesOut) {
     options.phone.faults.neverAnswer = true;
     StartSim(options);
     const DownloadResult r = Run(2);
-    EXPECT_EQ(r.category, 6);
-    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.category, ResultBoot);
+    EXPECT_EQ(r.code, BootCode::kNoAnswer);
     EXPECT_EQ(_sg_DownloadContext.targetInfo[1], 0x9D);
     EXPECT_GE(elapsed_, std::chrono::milliseconds(4900));
     EXPECT_LT(elapsed_, std::chrono::seconds(8));

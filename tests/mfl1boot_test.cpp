@@ -105,7 +105,7 @@ TEST_F(BootLine, ProductType1SendsWaitStatesBootstrapAndJump) {
     Phone("BE", kGoodReply);
 
     const DownloadResult r = Run();
-    EXPECT_EQ(r.category, 0);
+    EXPECT_EQ(r.category, ResultSuccess);
     EXPECT_EQ(r.code, 0);
 
     const ByteVec expected = Concat({Bytes("44"), Bytes("C6 82 96 00 C7 01 D7 84"), kSetAddr0,
@@ -149,7 +149,7 @@ TEST_F(BootLine, ProductType2SendsFixedSequenceAndExtendedModeNeverWaitStates) {
     Phone("BE", kGoodReply);
 
     const DownloadResult r = Run();
-    EXPECT_EQ(r.category, 0);
+    EXPECT_EQ(r.category, ResultSuccess);
     EXPECT_EQ(r.code, 0);
     const ByteVec expected =
         Concat({Bytes("44"), Bytes("86 42 56 02 07 00 07 80"), Bytes("00 03 FF FF 80 03"),
@@ -177,7 +177,7 @@ TEST_F(BootLine, NoiseBeforeTheAnswerByteIsSkipped) {
     test::WriteFile("mfl104_5.spm", Image(10));
     Phone("00 FF 44 BF 9C 12 BE", kGoodReply);
     const DownloadResult r = Run();
-    EXPECT_EQ(r.category, 0);
+    EXPECT_EQ(r.category, ResultSuccess);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(Ctx().targetInfo[1], 0xBE);
     EXPECT_EQ(line_.Sent().front(), 0x44);
@@ -234,8 +234,8 @@ TEST_F(BootLine, SilentPhoneStillGetsTheAnswerThenTimeOut) {
     test::WriteFile("mfl104_5.spm", Image(10));
     const std::int64_t t0 = line_.Clock().NowMs();
     const DownloadResult r = Run();
-    EXPECT_EQ(r.category, 6);
-    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.category, ResultBoot);
+    EXPECT_EQ(r.code, BootCode::kNoAnswer);
     EXPECT_EQ(line_.Clock().NowMs() - t0, 5000);
     EXPECT_EQ(Hex(line_.Sent()), "44");
     EXPECT_EQ(line_.DtrChanges(), (std::vector<bool>{false, true, false}));
@@ -249,8 +249,8 @@ TEST_F(BootLine, GenuineTimeOutByteIsTakenForATimeOut) {
     test::WriteFile("mfl104_5.spm", Image(10));
     Phone("12 9D BE", kGoodReply);
     const DownloadResult r = Run();
-    EXPECT_EQ(r.category, 6);
-    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.category, ResultBoot);
+    EXPECT_EQ(r.code, BootCode::kNoAnswer);
     EXPECT_EQ(Hex(line_.Sent()), "44");
     EXPECT_EQ(Ctx().targetInfo[1], 0x9D);
 }
@@ -262,8 +262,8 @@ TEST_F(BootLine, LineDroppedDuringTheWaitEndsAsTimeOut) {
     });
     const std::int64_t t0 = line_.Clock().NowMs();
     const DownloadResult r = Run();
-    EXPECT_EQ(r.category, 6);
-    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.category, ResultBoot);
+    EXPECT_EQ(r.code, BootCode::kNoAnswer);
     EXPECT_EQ(Ctx().targetInfo[1], 0x9D);
     EXPECT_EQ(line_.Clock().NowMs(), t0);  // it did not even wait for a time-out
     EXPECT_TRUE(line_.Sent().empty());
@@ -277,8 +277,8 @@ TEST_F(BootLine, EndlessNoiseEndsTheWaitAfterAMinute) {
     });
     const std::int64_t t0 = line_.Clock().NowMs();
     const DownloadResult r = Run();
-    EXPECT_EQ(r.category, 6);
-    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.category, ResultBoot);
+    EXPECT_EQ(r.code, BootCode::kNoAnswer);
     EXPECT_EQ(Ctx().targetInfo[1], 0x9D);
     EXPECT_GE(line_.Clock().NowMs() - t0, 59'000);
     EXPECT_LE(line_.Clock().NowMs() - t0, 61'000);
@@ -343,7 +343,7 @@ TEST_F(BootLine, AcknowledgementAfterAFirstTimeOutOrLeftoverBytes) {
         ResetDownloadContext();
         test::WriteFile("mfl104_5.spm", Image(10));
         const DownloadResult r = Run();
-        EXPECT_EQ(r.category, 0);
+        EXPECT_EQ(r.category, ResultSuccess);
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(Ctx().targetInfo[3], 0xCA);
         EXPECT_EQ(line.Pending(), 0u);
@@ -400,8 +400,8 @@ TEST_F(BootLine, TargetErrorAfterTheAcknowledgement) {
         test::WriteFile("mfl104_5.spm", Image(10));
         const std::size_t before = Comments().size();
         const DownloadResult r = Run();
-        EXPECT_EQ(r.category, 6);
-        EXPECT_EQ(r.code, 11);
+        EXPECT_EQ(r.category, ResultBoot);
+        EXPECT_EQ(r.code, BootCode::kBadVersionMarker);
         const Lines all = Comments();
         ASSERT_EQ(all.size(), before + 2);
         EXPECT_EQ(all[before], " Extended mode...  ");
@@ -415,8 +415,8 @@ TEST_F(BootLine, VersionBytesAreNotTestedForATimeOut) {
     Phone("BE", "44 A0");
     const DownloadResult r = Run();
     // The identification then finds silence where 0xC2 should be.
-    EXPECT_EQ(r.category, 6);
-    EXPECT_EQ(r.code, 12);
+    EXPECT_EQ(r.category, ResultBoot);
+    EXPECT_EQ(r.code, BootCode::kBadIdentificationAck);
     EXPECT_EQ(Comments(), (Lines{" Extended mode...  ", " SPM version:157.157 "}));
 }
 

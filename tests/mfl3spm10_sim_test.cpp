@@ -98,7 +98,7 @@ TEST_F(SequenceOnSimulator, WholeJobWritesTheFileAndSwitchesThePhoneOff) {
     const std::string software = Pattern(8192 + 16384 + 333);
     const DownloadResult r = Job(software);
     ASSERT_TRUE(booted);
-    EXPECT_EQ(r.category, 0);
+    EXPECT_EQ(r.category, ResultSuccess);
     EXPECT_EQ(r.code, 0);
 
     const sim::JobReport job = sim->LastJob();
@@ -125,7 +125,7 @@ TEST_F(SequenceOnSimulator, SectorThatKeepsFailingLeavesThePhoneOn) {
     StartSimulator();
     const DownloadResult r = Job(Pattern(8192 * 3));
     ASSERT_TRUE(booted);
-    EXPECT_EQ(r.category, 10);
+    EXPECT_EQ(r.category, ResultSectorDownload);
     EXPECT_EQ(r.code, 0x33);
     const sim::JobReport job = sim->LastJob();
     EXPECT_NE(job.end, sim::JobEnd::kSwitchedOff);
@@ -139,7 +139,7 @@ TEST_F(SequenceOnSimulator, PmuOptionAndAnotherDownloadType) {
     _sg_DownloadContext.downloadType = 3;
     const DownloadResult r = Job(Pattern(100));
     ASSERT_TRUE(booted);
-    EXPECT_EQ(r.category, 1);
+    EXPECT_EQ(r.category, ResultDownloadError);
     EXPECT_EQ(r.code, 0);
     const sim::JobReport job = sim->LastJob();
     EXPECT_EQ(job.end, sim::JobEnd::kPcClosed);

@@ -236,7 +236,7 @@ void ExpectResult(const DownloadResult& r, std::int32_t category, std::int32_t c
 
 TEST(Sequence, SuccessfulDownload) {
     Rig rig;
-    ExpectResult(rig.Run(), 0, 0);
+    ExpectResult(rig.Run(), ResultSuccess, 0);
     // No GPIO at speed row 1; the speed change at 38400 bit/s, the echo at 115200; three
     // sectors (64, 64, then 72 of 128 bytes); the switch-off.
     EXPECT_THAT(rig.phone.commands,
@@ -283,7 +283,7 @@ TEST(Sequence, ElapsedTimeInMinutesAndSeconds) {
         SCOPED_TRACE(c.seconds);
         Rig rig;
         rig.SetElapsed(c.seconds);
-        ExpectResult(rig.Run(), 0, 0);
+        ExpectResult(rig.Run(), ResultSuccess, 0);
         EXPECT_THAT(rig.Status(), ElementsAre(" ", c.text, c.text));
     }
 }
@@ -293,7 +293,7 @@ TEST(Sequence, PmuOptionSendsThePmuCommandAndAsksToRemoveTheBattery) {
         SCOPED_TRACE(pmu);
         Rig rig;
         rig.context.pmuOption = pmu;
-        ExpectResult(rig.Run(), 0, 0);
+        ExpectResult(rig.Run(), ResultSuccess, 0);
         ASSERT_GE(rig.phone.commands.size(), 3u);
         EXPECT_EQ(rig.phone.commands[0], "E0 00 FF F9 01 F8");
         EXPECT_EQ(rig.phone.commands[1], "E9");
@@ -309,7 +309,7 @@ TEST(Sequence, PmuOptionSendsThePmuCommandAndAsksToRemoveTheBattery) {
 TEST(Sequence, GpioGoesFirstAboveSpeedRowTwo) {
     Rig rig;
     rig.context.speedIndex = 3;
-    ExpectResult(rig.Run(), 0, 0);
+    ExpectResult(rig.Run(), ResultSuccess, 0);
     ASSERT_GE(rig.phone.commands.size(), 3u);
     EXPECT_THAT(
         std::vector<std::string>(rig.phone.commands.begin(), rig.phone.commands.begin() + 3),
@@ -322,7 +322,7 @@ TEST(Sequence, OtherDownloadTypesWriteNothing) {
         SCOPED_TRACE(type);
         Rig rig;
         rig.context.downloadType = type;
-        ExpectResult(rig.Run(), 1, 0);
+        ExpectResult(rig.Run(), ResultDownloadError, 0);
         EXPECT_THAT(rig.phone.commands, ElementsAre("E0 00 FF F9 01 F8", "E9"));
         EXPECT_THAT(rig.phone.written, IsEmpty());
         EXPECT_THAT(rig.Comments(), ElementsAre(kCheck, kRemove));
@@ -406,7 +406,7 @@ TEST(Sequence, SwitchOffNotAcknowledged) {
         SCOPED_TRACE(reply);
         Rig rig;
         rig.phone.offReply = reply;
-        ExpectResult(rig.Run(), 8, 20);
+        ExpectResult(rig.Run(), ResultCommand, CommandCode::kSwitchOff);
         EXPECT_EQ(rig.SwitchOffs(), 1);
         // The advice was given while the download still counted as a success.
         EXPECT_THAT(rig.Comments(), ElementsAre(kCheck, kBySector, kNoRemove));
@@ -416,7 +416,7 @@ TEST(Sequence, SwitchOffNotAcknowledged) {
 
 TEST(Sequence, EmptyImageSendsNoSector) {
     Rig rig(0);
-    ExpectResult(rig.Run(), 0, 0);
+    ExpectResult(rig.Run(), ResultSuccess, 0);
     EXPECT_THAT(rig.phone.commands, ElementsAre("E0 00 FF F9 01 F8", "E9", "E8"));
 }
 
@@ -430,7 +430,7 @@ TEST(Sequence, GlobalContextUnchanged) {
     std::memcpy(&before, &g, sizeof before);
     DownloadResult r{-1, -1};
     _mfl3_0Generic4410(&r, g);
-    ExpectResult(r, 0, 0);
+    ExpectResult(r, ResultSuccess, 0);
     EXPECT_EQ(std::memcmp(&before, &g, sizeof before), 0);
     EXPECT_EQ(g.stepTime, g.startTime);
     // Not ours to free: the image lives in the rig.
@@ -442,14 +442,14 @@ TEST(DownloadSoftware, WritesAtTheFlashBaseAndShowsTheTime) {
     _sg_FlashAddr = 0x200000;  // product type 1
     DownloadResult r{-1, -1};
     _mfl3_1DownloadSoftware(&r, rig.context);
-    ExpectResult(r, 0, 0);
+    ExpectResult(r, ResultSuccess, 0);
     EXPECT_THAT(rig.phone.commands, ElementsAre("EA 00 00 00 40 00 20 00 00 00 00 00 40"));
     EXPECT_THAT(rig.Status(), ElementsAre("2 min 5 sec"));
 
     Rig failing(64);
     failing.phone.sector = FakeBootstrap::Sector::kNotReady;
     _mfl3_1DownloadSoftware(&r, failing.context);
-    ExpectResult(r, 9, 0);
+    ExpectResult(r, ResultSectorStartAck, 0);
     EXPECT_THAT(failing.Status(), IsEmpty());
 }
 
