@@ -111,6 +111,11 @@ constexpr std::size_t kOutputQueueBytes = 65536;
 constexpr int kCloseDrainLimitMs = kDefaultComTimeoutMs;
 // The drain before a retune looks at the queue at least this often.
 constexpr int kRetuneDrainSliceMs = 100;
+// A UART's own transmit FIFO (16550: 16, later ones 64 bytes): it still sends after the
+// driver's queue reads empty.
+constexpr long kUartFifoBytes = 64;
+// However slow the rate, that wait ends after this long.
+constexpr long kTransmitterWaitLimitMs = 1000;
 
 class PosixSerialDevice : public SerialDevice {
   public:
@@ -131,6 +136,7 @@ class PosixSerialDevice : public SerialDevice {
         // at the old rate. That wait is ours and bounded: the kernel's own drain has no limit,
         // and an adapter that stops sending would hold the program in it for good.
         if (int r = DrainBeforeRetune(); r < 0) return r;
+        WaitTransmitterIdle();
         return Apply(settings);
     }
 
@@ -343,6 +349,28 @@ class PosixSerialDevice : public SerialDevice {
     }
 
   private:
+    // The driver's queue is empty, but the UART may still be sending its FIFO and the last
+    // byte: where the driver tells (TIOCSERGETLSR), until the transmitter is empty, otherwise
+    // for the time a full FIFO takes at the current rate. Short either way, and bounded.
+    void WaitTransmitterIdle() {
+        if (!sentSinceRetune_) return;
+        sentSinceRetune_ = false;
+        const long bitsPerByte =
+            1 + settings_.dataBits + (settings_.parity != kParityNone) + settings_.stopBits;
+        const long fifoMs = kUartFifoBytes * bitsPerByte * 1000 / settings_.baudRate + 1;
+        const std::int64_t deadline =
+            DeadlineAfter(static_cast<int>(std::min(fifoMs, kTransmitterWaitLimitMs)));
+#if defined(TIOCSERGETLSR) && defined(TIOCSER_TEMT)
+        for (;;) {
+            unsigned int lsr = 0;
+            if (::ioctl(fd_.Get(), TIOCSERGETLSR, &lsr) != 0) break;  // the driver cannot tell
+            if ((lsr & TIOCSER_TEMT) || RemainingMs(deadline) == 0) return;
+            ::poll(nullptr, 0, 1);
+        }
+#endif
+        if (const int ms = RemainingMs(deadline); ms > 0) ::poll(nullptr, 0, ms);
+    }
+
     // Keeps the system's reason for a failure and returns its code.
     int Fail(int code, int systemError) {
         systemError_ = systemError;
@@ -367,7 +395,9 @@ class PosixSerialDevice : public SerialDevice {
         }
     }
 
-    std::size_t Pending() const { return out_.size() - outHead_; }
+    std::size_t Pending() const {
+        return out_.size() - outHead_;
+    }
 
     // Bytes not yet on the line: ours and the driver's.
     int QueuedTotal() {
@@ -377,7 +407,9 @@ class PosixSerialDevice : public SerialDevice {
         return total > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(total);
     }
 
-    short ReadEvents() const { return static_cast<short>(POLLIN | (Pending() > 0 ? POLLOUT : 0)); }
+    short ReadEvents() const {
+        return static_cast<short>(POLLIN | (Pending() > 0 ? POLLOUT : 0));
+    }
 
     // Hands the driver what it takes now, without waiting: the bytes moved (capped at
     // INT32_MAX), or a negative code when the device failed or hung up.
@@ -388,6 +420,7 @@ class PosixSerialDevice : public SerialDevice {
             if (n > 0) {
                 outHead_ += static_cast<std::size_t>(n);
                 moved += static_cast<std::size_t>(n);
+                sentSinceRetune_ = true;
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -451,6 +484,8 @@ class PosixSerialDevice : public SerialDevice {
     std::string path_;
     // The system's reason for the last failure (ETIMEDOUT for a time-out, EIO for a hang-up).
     int systemError_ = 0;
+    // Bytes went to the driver since the last change of rate (the next one waits for them).
+    bool sentSinceRetune_ = false;
     LineSettings settings_;
     bool cts_ = false;
     bool xon_ = false;

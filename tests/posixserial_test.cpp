@@ -298,6 +298,21 @@ TEST_F(PosixSerialQueue, RetuneDrainsWithinItsOwnBoundThenAppliesAtOnce) {
     EXPECT_EQ(spy.SettingsRequests(), (std::vector<std::string>{"at once", "at once"}));
 }
 
+TEST_F(PosixSerialQueue, RetuneAfterSendingWaitsForTheUartTransmitterToEmpty) {
+    test::SyscallSpy spy(test::DescriptorOpenOn(peer_.path()));
+    ASSERT_EQ(ComWrtByte(kPort, 0x5A), 1);
+    ASSERT_EQ(peer_.Read(1), std::vector<std::uint8_t>{0x5A});
+    spy.SetTransmitterBusy(3);
+    EXPECT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 302325, kParityNone, 8, 1, 65536, 65536),
+              0);
+    EXPECT_EQ(spy.TransmitterQueries(), 4);
+    // Nothing sent since: the next retune has nothing to wait for.
+    EXPECT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 115200, kParityNone, 8, 1, 65536, 65536),
+              0);
+    EXPECT_EQ(spy.TransmitterQueries(), 4);
+    EXPECT_EQ(spy.SettingsRequests(), (std::vector<std::string>{"at once", "at once"}));
+}
+
 TEST_F(PosixSerialQueue, DriverThatCallsItselfWritableButTakesNothingIsNotSpunOn) {
     const std::vector<std::uint8_t> block = Pattern(65536);
     {

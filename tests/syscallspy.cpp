@@ -19,6 +19,8 @@ std::atomic<int> gFd{-1};
 std::atomic<int> gDriverQueue{0};
 std::atomic<bool> gRefuseWrites{false};
 std::atomic<long> gWrites{0};
+std::atomic<int> gTransmitterBusy{-1};  // -1: the driver answers
+std::atomic<int> gTransmitterQueries{0};
 std::mutex gMutex;
 std::vector<std::string> gRequests;
 
@@ -44,6 +46,15 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
         if (request == TIOCOUTQ && gDriverQueue.load() > 0) {
             *static_cast<int*>(arg) = gDriverQueue.load();
             return 0;
+        }
+        if (request == TIOCSERGETLSR) {
+            ++gTransmitterQueries;
+            const int busy = gTransmitterBusy.load();
+            if (busy >= 0) {
+                if (busy > 0) --gTransmitterBusy;
+                *static_cast<unsigned int*>(arg) = busy > 0 ? 0 : TIOCSER_TEMT;
+                return 0;
+            }
         }
         if (request == TCSETS || request == TCSETS2) Record("at once");
         if (request == TCSETSW || request == TCSETSW2) Record("after drain");
@@ -83,6 +94,8 @@ SyscallSpy::SyscallSpy(int fd) {
     gDriverQueue = 0;
     gRefuseWrites = false;
     gWrites = 0;
+    gTransmitterBusy = -1;
+    gTransmitterQueries = 0;
     gFd = fd;
 }
 
@@ -90,6 +103,7 @@ SyscallSpy::~SyscallSpy() {
     gFd = -1;
     gDriverQueue = 0;
     gRefuseWrites = false;
+    gTransmitterBusy = -1;
 }
 
 void SyscallSpy::SetDriverQueue(int bytes) {
@@ -103,6 +117,14 @@ void SyscallSpy::RefuseWrites(bool on) {
 std::vector<std::string> SyscallSpy::SettingsRequests() const {
     std::lock_guard lock(gMutex);
     return gRequests;
+}
+
+void SyscallSpy::SetTransmitterBusy(int queries) {
+    gTransmitterBusy = queries;
+}
+
+int SyscallSpy::TransmitterQueries() const {
+    return gTransmitterQueries.load();
 }
 
 long SyscallSpy::Writes() const {

@@ -20,6 +20,11 @@ class SyscallSpy {
     void SetDriverQueue(int bytes);
     // Every write finds the driver full (EAGAIN), while poll still calls it writable.
     void RefuseWrites(bool on);
+    // The UART's transmitter reads busy for this many line-status queries (TIOCSERGETLSR),
+    // then empty; until this is called, the queries go to the driver.
+    void SetTransmitterBusy(int queries);
+    // Line-status queries on the descriptor so far.
+    int TransmitterQueries() const;
 
     // How each change of the terminal settings was asked for, in order: "at once", "after
     // drain" (the kernel waits for the output first) or "after flush".
