@@ -5,8 +5,10 @@
 // read that times out (-99) is simply a wrong answer here.
 #include "link/mfl11command.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "core/resultcodes.h"
 #include "data/mfl10fla.h"
@@ -149,6 +151,28 @@ bool AnswerWait(std::int32_t port, std::uint8_t* answer) {
     }
 }
 
+// The comment line for a port that refused the new rate: which port (and the device it stands
+// for), which rate, and the system's reason, all within one line of the comment list.
+void ReportRetuneFailure(std::int32_t port, std::uint32_t rate, std::int32_t code) {
+    constexpr std::size_t kLineLimit = 97;  // what AddCommentLine shows of a text
+    const std::string com = "COM" + std::to_string(port);
+    std::string reason = ComLastSystemErrorText(port);
+    if (reason.empty()) reason = "error " + std::to_string(code);
+    const std::string tail = " to " + std::to_string(rate) + " bit/s: " + reason;
+    std::string device = ComDevicePath(port);
+    if (device == com) device.clear();
+    std::string text = "Cannot set " + com;
+    if (!device.empty()) {
+        const std::size_t room = kLineLimit - std::min(kLineLimit, text.size() + tail.size() + 3);
+        // A long path loses its beginning: the end names the device.
+        if (device.size() > room)
+            device = room > 3 ? "..." + device.substr(device.size() - (room - 3)) : "";
+        if (!device.empty()) text += " (" + device + ")";
+    }
+    text += tail;
+    AddCommentLine(text.c_str());
+}
+
 void TimedOut(DownloadResult* result) {
     _mv_ResultDownload.category = ResultDownloadTimeout;
     *result = _mv_ResultDownload;
@@ -200,8 +224,12 @@ std::int32_t _mfl11_50ChangeSpeed(std::uint32_t timeoutSeconds, std::int32_t por
     // No byte may leave at the new rate. A dead line or a queue that never drains must not
     // hold the job forever: the reopen and the speed control below then decide.
     DrainOutQueue(port, false);
-    _mfl12_0UartInit(port, static_cast<std::int32_t>(_a_PCSpeedValue[row]), kParityNone,
-                     timeoutSeconds);
+    const std::uint32_t rate = _a_PCSpeedValue[row];
+    const std::int32_t opened =
+        _mfl12_0UartInit(port, static_cast<std::int32_t>(rate), kParityNone, timeoutSeconds);
+    // The job goes on as before (the speed control then fails at the old rate); the operator
+    // learns why it will.
+    if (opened != kStatusOk) ReportRetuneFailure(port, rate, opened);
     if (_mfl11_51SpeedControl(port) != kStatusOk) return CommandCode::kSpeedControl;
     return kStatusOk;
 }

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/uniquefd.h"
+
 namespace vbc::platform {
 namespace {
 
@@ -107,41 +109,53 @@ constexpr std::size_t kOutputQueueBytes = 65536;
 
 // How long a close may spend sending what is still queued.
 constexpr int kCloseDrainLimitMs = kDefaultComTimeoutMs;
+// The drain before a retune looks at the queue at least this often.
+constexpr int kRetuneDrainSliceMs = 100;
+// A UART's own transmit FIFO (16550: 16, later ones 64 bytes): it still sends after the
+// driver's queue reads empty.
+constexpr long kUartFifoBytes = 64;
+// However slow the rate, that wait ends after this long.
+constexpr long kTransmitterWaitLimitMs = 1000;
 
 class PosixSerialDevice : public SerialDevice {
   public:
-    explicit PosixSerialDevice(int fd) : fd_(fd) {}
+    PosixSerialDevice(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
     ~PosixSerialDevice() override {
         // Queued bytes were accepted by Write: give them a bounded chance to leave.
         PushUntil(0, std::min(timeoutMs_, kCloseDrainLimitMs), true);
-        ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
+        ::ioctl(fd_.Get(), TIOCNXCL);
     }
     PosixSerialDevice(const PosixSerialDevice&) = delete;
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
+    std::string Path() const override { return path_; }
+    int SystemError() const override { return systemError_; }
+
     int Configure(const LineSettings& settings) override {
-        // A running line is retuned only after what is queued has left at the old rate.
-        if (int r = PushUntil(0, timeoutMs_, false); r < 0) return r;
-        return Apply(settings, true);
+        // A running line is retuned only after what is queued, ours and the driver's, has left
+        // at the old rate. That wait is ours and bounded: the kernel's own drain has no limit,
+        // and an adapter that stops sending would hold the program in it for good.
+        if (int r = DrainBeforeRetune(); r < 0) return r;
+        WaitTransmitterIdle();
+        return Apply(settings);
     }
 
     int SetDtr(bool on) override {
         int bits = TIOCM_DTR;
-        if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
+        if (::ioctl(fd_.Get(), on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
         // Pseudo-terminals and some bridges have no modem lines: nothing to drive there.
         if (errno == ENOTTY || errno == EINVAL || errno == ENOTSUP) return 0;
-        return kComErrUnknown;
+        return Fail(kComErrUnknown, errno);
     }
 
     int SetHardwareHandshake(bool on) override {
         cts_ = on;
-        return Apply(settings_, false);
+        return Apply(settings_);
     }
 
     int SetSoftwareFlowControl(bool on) override {
         xon_ = on;
-        return Apply(settings_, false);
+        return Apply(settings_);
     }
 
     int SetTimeoutMs(int milliseconds) override {
@@ -151,13 +165,13 @@ class PosixSerialDevice : public SerialDevice {
 
     int FlushInput() override {
         head_ = tail_ = 0;
-        return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : kComErrUnknown;
+        return ::tcflush(fd_.Get(), TCIFLUSH) == 0 ? 0 : Fail(kComErrUnknown, errno);
     }
 
     int FlushOutput() override {
         out_.clear();
         outHead_ = 0;
-        return ::tcflush(fd_, TCOFLUSH) == 0 ? 0 : kComErrUnknown;
+        return ::tcflush(fd_.Get(), TCOFLUSH) == 0 ? 0 : Fail(kComErrUnknown, errno);
     }
 
     int Write(const std::uint8_t* data, std::size_t count) override {
@@ -187,14 +201,14 @@ class PosixSerialDevice : public SerialDevice {
             if (n < 0) return n;
             if (pushed < 0) return pushed;
             int wait = RemainingMs(deadline);
-            if (wait == 0) return kComTimeout;
-            pollfd p{fd_, ReadEvents(), 0};
+            if (wait == 0) return Fail(kComTimeout, ETIMEDOUT);
+            pollfd p{fd_.Get(), ReadEvents(), 0};
             int r = ::poll(&p, 1, wait);
             if (r < 0) {
                 if (errno == EINTR) continue;
-                return kComErrUnknown;
+                return Fail(kComErrUnknown, errno);
             }
-            if (r == 0) return kComTimeout;
+            if (r == 0) return Fail(kComTimeout, ETIMEDOUT);
             if (p.revents & POLLOUT) {
                 pushed = Push();
                 if (pushed > 0) continue;
@@ -204,7 +218,7 @@ class PosixSerialDevice : public SerialDevice {
                 if (++emptyWakeups > 16) ::poll(nullptr, 0, 1);
                 continue;
             }
-            if (p.revents & kFaultEvents) return kComErrUnknown;
+            if (p.revents & kFaultEvents) return Fail(kComErrUnknown, EIO);
         }
     }
 
@@ -213,13 +227,13 @@ class PosixSerialDevice : public SerialDevice {
         const int buffered = static_cast<int>(tail_ - head_);
         if (buffered == 0) {
             if (pushed < 0) return pushed;
-            pollfd p{fd_, POLLIN, 0};
+            pollfd p{fd_.Get(), POLLIN, 0};
             if (::poll(&p, 1, 0) > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLIN)) {
-                return kComErrUnknown;
+                return Fail(kComErrUnknown, EIO);
             }
         }
         int waiting = 0;
-        if (::ioctl(fd_, FIONREAD, &waiting) != 0) return kComErrUnknown;
+        if (::ioctl(fd_.Get(), FIONREAD, &waiting) != 0) return Fail(kComErrUnknown, errno);
         return buffered + waiting;
     }
 
@@ -239,11 +253,11 @@ class PosixSerialDevice : public SerialDevice {
                 int n = Fill();
                 return n > 0 ? 1 : pushed;
             }
-            pollfd p{fd_, ReadEvents(), 0};
+            pollfd p{fd_.Get(), ReadEvents(), 0};
             int r = ::poll(&p, 1, RemainingMs(deadline));
             if (r < 0) {
                 if (errno == EINTR) continue;
-                return kComErrUnknown;
+                return Fail(kComErrUnknown, errno);
             }
             if (r == 0) return 0;
             if (p.revents & POLLOUT) {
@@ -258,7 +272,7 @@ class PosixSerialDevice : public SerialDevice {
                 int n = Fill();
                 if (n > 0) return 1;
                 if (n < 0) return n;
-                return kComErrUnknown;
+                return Fail(kComErrUnknown, EIO);
             }
             if (p.revents & POLLIN) return 1;
         }
@@ -274,11 +288,11 @@ class PosixSerialDevice : public SerialDevice {
             if (left == 0) return queued;
             if (Pending() > 0) {
                 // Ours to send: wake as soon as the driver takes more.
-                pollfd p{fd_, POLLOUT, 0};
+                pollfd p{fd_.Get(), POLLOUT, 0};
                 int r = ::poll(&p, 1, left);
-                if (r < 0 && errno != EINTR) return kComErrUnknown;
+                if (r < 0 && errno != EINTR) return Fail(kComErrUnknown, errno);
                 if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
-                    return kComErrUnknown;
+                    return Fail(kComErrUnknown, EIO);
                 }
                 if (r > 0 && (p.revents & POLLOUT)) {
                     int pushed = Push();
@@ -292,70 +306,126 @@ class PosixSerialDevice : public SerialDevice {
                 1 + settings_.dataBits + (settings_.parity != kParityNone) + settings_.stopBits;
             long ms = static_cast<long>(queued) * bitsPerByte * 1000 / settings_.baudRate;
             ms = std::clamp<long>(ms, 1, left);
-            pollfd p{fd_, 0, 0};
+            pollfd p{fd_.Get(), 0, 0};
             int r = ::poll(&p, 1, static_cast<int>(ms));
-            if (r < 0 && errno != EINTR) return kComErrUnknown;
-            if (r > 0 && (p.revents & kFaultEvents)) return kComErrUnknown;
+            if (r < 0 && errno != EINTR) return Fail(kComErrUnknown, errno);
+            if (r > 0 && (p.revents & kFaultEvents)) return Fail(kComErrUnknown, EIO);
         }
     }
 
-    // Puts the line in raw mode with the settings; drain waits for queued output first.
-    int Apply(const LineSettings& s, bool drain) {
+    // Puts the line in raw mode with the settings, at once (the caller has drained it).
+    int Apply(const LineSettings& s) {
         termios t{};
-        if (::tcgetattr(fd_, &t) != 0) return kComErrUnknown;
-        if (int r = detail::MakeRaw(s, cts_, xon_, &t); r != 0) return r;
+        if (::tcgetattr(fd_.Get(), &t) != 0) return Fail(kComErrUnknown, errno);
+        if (int r = detail::MakeRaw(s, cts_, xon_, &t); r != 0) return Fail(r, EINVAL);
 
         speed_t code;
         int r;
+        int error = 0;
         if (StandardCode(s.baudRate, &code)) {
-            if (::cfsetspeed(&t, code) != 0) return kComErrInvalidParameter;
-            r = ::tcsetattr(fd_, drain ? TCSADRAIN : TCSANOW, &t);
+            if (::cfsetspeed(&t, code) != 0) return Fail(kComErrInvalidParameter, EINVAL);
+            r = ::tcsetattr(fd_.Get(), TCSANOW, &t);
+            error = errno;
             // The C library re-reads the settings and calls a dropped parity bit a failure:
             // a pseudo-terminal (the simulator, bridges) carries no parity; the rest applied.
-            if (r != 0 && errno == EINVAL && (t.c_cflag & PARENB)) {
+            if (r != 0 && error == EINVAL && (t.c_cflag & PARENB)) {
                 termios now{};
-                if (::tcgetattr(fd_, &now) == 0 && !(now.c_cflag & PARENB) &&
+                if (::tcgetattr(fd_.Get(), &now) == 0 && !(now.c_cflag & PARENB) &&
                     ::cfgetospeed(&now) == code)
                     r = 0;
             }
         } else {
-            if (s.baudRate <= 0 || s.baudRate > 0x7FFFFFFFL) return kComErrInvalidParameter;
-            r = detail::ApplyArbitraryRate(fd_, t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag,
+            if (s.baudRate <= 0 || s.baudRate > 0x7FFFFFFFL) {
+                return Fail(kComErrInvalidParameter, EINVAL);
+            }
+            r = detail::ApplyArbitraryRate(fd_.Get(), t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag,
                                            t.c_cc[VMIN], t.c_cc[VTIME],
-                                           static_cast<std::uint32_t>(s.baudRate), drain);
+                                           static_cast<std::uint32_t>(s.baudRate));
+            error = errno;
         }
-        if (r != 0) return kComErrCannotOpen;
+        if (r != 0) return Fail(kComErrCannotOpen, error);
         settings_ = s;
         return 0;
     }
 
   private:
-    std::size_t Pending() const { return out_.size() - outHead_; }
+    // The driver's queue is empty, but the UART may still be sending its FIFO and the last
+    // byte: where the driver tells (TIOCSERGETLSR), until the transmitter is empty, otherwise
+    // for the time a full FIFO takes at the current rate. Short either way, and bounded.
+    void WaitTransmitterIdle() {
+        if (!sentSinceRetune_) return;
+        sentSinceRetune_ = false;
+        const long bitsPerByte =
+            1 + settings_.dataBits + (settings_.parity != kParityNone) + settings_.stopBits;
+        const long fifoMs = kUartFifoBytes * bitsPerByte * 1000 / settings_.baudRate + 1;
+        const std::int64_t deadline =
+            DeadlineAfter(static_cast<int>(std::min(fifoMs, kTransmitterWaitLimitMs)));
+#if defined(TIOCSERGETLSR) && defined(TIOCSER_TEMT)
+        for (;;) {
+            unsigned int lsr = 0;
+            if (::ioctl(fd_.Get(), TIOCSERGETLSR, &lsr) != 0) break;  // the driver cannot tell
+            if ((lsr & TIOCSER_TEMT) || RemainingMs(deadline) == 0) return;
+            ::poll(nullptr, 0, 1);
+        }
+#endif
+        if (const int ms = RemainingMs(deadline); ms > 0) ::poll(nullptr, 0, ms);
+    }
+
+    // Keeps the system's reason for a failure and returns its code.
+    int Fail(int code, int systemError) {
+        systemError_ = systemError;
+        return code;
+    }
+
+    // Waits until everything queued, ours and the driver's, has left. Bounded like a stalled
+    // write: the port's time-out without the queue shrinking ends it with kComTimeout.
+    int DrainBeforeRetune() {
+        std::int64_t deadline = DeadlineAfter(timeoutMs_);
+        int least = INT32_MAX;
+        for (;;) {
+            const int left = RemainingMs(deadline);
+            const int queued = WaitOutputEmpty(std::min(left, kRetuneDrainSliceMs));
+            if (queued <= 0) return queued;
+            if (queued < least) {
+                least = queued;
+                deadline = DeadlineAfter(timeoutMs_);
+            } else if (left == 0) {
+                return Fail(kComTimeout, ETIMEDOUT);
+            }
+        }
+    }
+
+    std::size_t Pending() const {
+        return out_.size() - outHead_;
+    }
 
     // Bytes not yet on the line: ours and the driver's.
     int QueuedTotal() {
         int driver = 0;
-        if (::ioctl(fd_, TIOCOUTQ, &driver) != 0) return kComErrUnknown;
+        if (::ioctl(fd_.Get(), TIOCOUTQ, &driver) != 0) return Fail(kComErrUnknown, errno);
         const std::size_t total = Pending() + static_cast<std::size_t>(std::max(driver, 0));
         return total > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(total);
     }
 
-    short ReadEvents() const { return static_cast<short>(POLLIN | (Pending() > 0 ? POLLOUT : 0)); }
+    short ReadEvents() const {
+        return static_cast<short>(POLLIN | (Pending() > 0 ? POLLOUT : 0));
+    }
 
     // Hands the driver what it takes now, without waiting: the bytes moved (capped at
     // INT32_MAX), or a negative code when the device failed or hung up.
     int Push() {
         std::size_t moved = 0;
         while (Pending() > 0) {
-            ssize_t n = ::write(fd_, out_.data() + outHead_, Pending());
+            ssize_t n = ::write(fd_.Get(), out_.data() + outHead_, Pending());
             if (n > 0) {
                 outHead_ += static_cast<std::size_t>(n);
                 moved += static_cast<std::size_t>(n);
+                sentSinceRetune_ = true;
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            return kComErrUnknown;
+            return Fail(kComErrUnknown, n < 0 ? errno : EIO);
         }
         if (Pending() == 0) {
             out_.clear();
@@ -369,19 +439,26 @@ class PosixSerialDevice : public SerialDevice {
     // queue at a low rate keeps moving and must not fail). 0, kComTimeout or a fault code.
     int PushUntil(std::size_t limit, int limitMs, bool totalLimit) {
         std::int64_t deadline = DeadlineAfter(limitMs);
+        int emptyWakeups = 0;
         for (;;) {
             int pushed = Push();
             if (pushed < 0) return pushed;
             if (Pending() <= limit) return 0;
-            if (pushed > 0 && !totalLimit) deadline = DeadlineAfter(limitMs);
-            int wait = RemainingMs(deadline);
-            if (wait == 0) return kComTimeout;
-            pollfd p{fd_, POLLOUT, 0};
-            int r = ::poll(&p, 1, wait);
-            if (r < 0 && errno != EINTR) return kComErrUnknown;
-            if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
-                return kComErrUnknown;
+            if (pushed > 0) {
+                emptyWakeups = 0;
+                if (!totalLimit) deadline = DeadlineAfter(limitMs);
             }
+            int wait = RemainingMs(deadline);
+            if (wait == 0) return Fail(kComTimeout, ETIMEDOUT);
+            pollfd p{fd_.Get(), POLLOUT, 0};
+            int r = ::poll(&p, 1, wait);
+            if (r < 0 && errno != EINTR) return Fail(kComErrUnknown, errno);
+            if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
+                return Fail(kComErrUnknown, EIO);
+            }
+            // Writable, and yet the write took nothing: again and again, that must not become
+            // a spin.
+            if (r > 0 && pushed == 0 && ++emptyWakeups > 16) ::poll(nullptr, 0, 1);
         }
     }
 
@@ -389,21 +466,26 @@ class PosixSerialDevice : public SerialDevice {
     // negative code when the device failed or hung up.
     int Fill() {
         for (;;) {
-            ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+            ssize_t n = ::read(fd_.Get(), buffer_.data(), buffer_.size());
             if (n > 0) {
                 head_ = 0;
                 tail_ = static_cast<std::size_t>(n);
                 return static_cast<int>(n);
             }
             // With VMIN 1 an end of file is a hang-up (the other side went away).
-            if (n == 0) return kComErrUnknown;
+            if (n == 0) return Fail(kComErrUnknown, EIO);
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-            return kComErrUnknown;
+            return Fail(kComErrUnknown, errno);
         }
     }
 
-    int fd_;
+    UniqueFd fd_;
+    std::string path_;
+    // The system's reason for the last failure (ETIMEDOUT for a time-out, EIO for a hang-up).
+    int systemError_ = 0;
+    // Bytes went to the driver since the last change of rate (the next one waits for them).
+    bool sentSinceRetune_ = false;
     LineSettings settings_;
     bool cts_ = false;
     bool xon_ = false;
@@ -457,12 +539,10 @@ bool UartPresent(const fs::path& sysEntry, const fs::path& devNode) {
     std::string type = ReadLine(sysEntry / "type");
     if (!type.empty()) return type != "0";
 #if defined(__linux__)
-    int fd = ::open(devNode.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    UniqueFd fd(::open(devNode.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return false;
     serial_struct ss{};
-    bool present = ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
-    ::close(fd);
-    return present;
+    return ::ioctl(fd.Get(), TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
 #else
     (void)devNode;
     return true;
@@ -561,26 +641,29 @@ int MakeRaw(const LineSettings& settings, bool cts, bool xon, termios* t) {
 
 std::unique_ptr<SerialDevice> OpenPosixSerial(const std::string& path, const LineSettings& settings,
                                               int* error) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
         *error = kComErrCannotOpen;
         return nullptr;
     }
     termios probe{};
-    if (::tcgetattr(fd, &probe) != 0) {  // not a terminal
-        ::close(fd);
+    if (::tcgetattr(fd.Get(), &probe) != 0) {  // not a terminal
         *error = kComErrCannotOpen;
-        return nullptr;
+        return nullptr;  // errno is the reason: the descriptor's close keeps it
     }
     // Nobody else may open the line while a job runs on it.
-    ::ioctl(fd, TIOCEXCL);
-    auto device = std::make_unique<PosixSerialDevice>(fd);
-    int r = device->Apply(settings, false);
+    ::ioctl(fd.Get(), TIOCEXCL);
+    const int raw = fd.Get();
+    auto device = std::make_unique<PosixSerialDevice>(std::move(fd), path);
+    int r = device->Apply(settings);
     if (r != 0) {
         *error = r == kComErrInvalidParameter ? r : kComErrCannotOpen;
+        const int reason = device->SystemError();
+        device.reset();
+        errno = reason;
         return nullptr;
     }
-    ::tcflush(fd, TCIOFLUSH);
+    ::tcflush(raw, TCIOFLUSH);
     return device;
 }
 

@@ -16,7 +16,7 @@ namespace vbc::platform::detail {
 
 int ApplyArbitraryRate(int fd, std::uint32_t iflag, std::uint32_t oflag, std::uint32_t cflag,
                        std::uint32_t lflag, std::uint8_t vmin, std::uint8_t vtime,
-                       std::uint32_t baudRate, bool drainFirst) {
+                       std::uint32_t baudRate) {
     struct termios2 t2;
     if (::ioctl(fd, TCGETS2, &t2) != 0) return -1;
     t2.c_iflag = iflag;
@@ -28,7 +28,8 @@ int ApplyArbitraryRate(int fd, std::uint32_t iflag, std::uint32_t oflag, std::ui
     t2.c_ospeed = baudRate;
     t2.c_cc[VMIN] = vmin;
     t2.c_cc[VTIME] = vtime;
-    return ::ioctl(fd, drainFirst ? TCSETSW2 : TCSETS2, &t2) == 0 ? 0 : -1;
+    // At once: the caller has drained the line within its own bound.
+    return ::ioctl(fd, TCSETS2, &t2) == 0 ? 0 : -1;
 }
 
 long ReadArbitraryRate(int fd) {
@@ -40,7 +41,7 @@ long ReadArbitraryRate(int fd) {
 #else
 
 int ApplyArbitraryRate(int, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-                       std::uint8_t, std::uint8_t, std::uint32_t, bool) {
+                       std::uint8_t, std::uint8_t, std::uint32_t) {
     errno = ENOTSUP;
     return -1;
 }

@@ -2,6 +2,7 @@
 #include "platform/scriptedserial.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -124,6 +125,8 @@ class ScriptedDevice : public SerialDevice {
     int WaitOutputEmpty(int timeoutMs) override {
         return line_ ? line_->DevWaitOutputEmpty(timeoutMs) : kComErrUnknown;
     }
+    std::string Path() const override { return line_ ? line_->devicePath_ : std::string(); }
+    int SystemError() const override { return line_ ? line_->systemError_ : EIO; }
 
     std::string name;
 
@@ -203,8 +206,16 @@ void ScriptedLine::Drop() {
     events_.push_back("drop");
 }
 
-void ScriptedLine::SetOpenError(int code) {
+void ScriptedLine::SetOpenError(int code, int systemError) {
     openError_ = code;
+    openSystemError_ = systemError;
+}
+void ScriptedLine::SetReopenError(int code, int systemError) {
+    reopenError_ = code;
+    reopenSystemError_ = systemError;
+}
+void ScriptedLine::SetDevicePath(std::string path) {
+    devicePath_ = std::move(path);
 }
 void ScriptedLine::SetOutQueueReadings(std::vector<int> readings) {
     outQueueTemplate_ = std::move(readings);
@@ -283,6 +294,7 @@ std::unique_ptr<SerialDevice> ScriptedLine::Open(int port, const std::string& de
                                                  const LineSettings& settings, int* error) {
     if (dropped_ || openError_ != 0) {
         *error = dropped_ ? kComErrCannotOpen : openError_;
+        errno = dropped_ ? ENOENT : openSystemError_;
         events_.push_back("open failed " + deviceName);
         return nullptr;
     }
@@ -301,8 +313,18 @@ void ScriptedLine::Detach(ScriptedDevice* device) {
     events_.push_back("close");
 }
 
+int ScriptedLine::Gone() {
+    systemError_ = EIO;
+    return kComErrUnknown;
+}
+
 int ScriptedLine::DevConfigure(ScriptedDevice* d, const LineSettings& s) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
+    if (reopenError_ != 0) {
+        systemError_ = reopenSystemError_;
+        events_.push_back("configure failed " + Describe(d->name, s));
+        return reopenError_;
+    }
     opens_.push_back({0, d->name, s, true});
     for (const OpenRecord& r : opens_) {
         if (!r.reopen && r.deviceName == d->name) opens_.back().port = r.port;
@@ -313,7 +335,7 @@ int ScriptedLine::DevConfigure(ScriptedDevice* d, const LineSettings& s) {
 }
 
 int ScriptedLine::DevSetDtr(bool on) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     dtr_ = on;
     dtrChanges_.push_back(on);
     events_.push_back(on ? "dtr on" : "dtr off");
@@ -323,20 +345,20 @@ int ScriptedLine::DevSetDtr(bool on) {
 }
 
 int ScriptedLine::DevFlag(const char* name, bool on) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     events_.push_back(std::string(name) + (on ? " on" : " off"));
     return 0;
 }
 
 int ScriptedLine::DevTimeout(int ms) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     timeoutMs_ = ms;
     events_.push_back("timeout " + std::to_string(ms));
     return 0;
 }
 
 int ScriptedLine::DevFlushInput() {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     // What has arrived is discarded; what is still on its way arrives later.
     inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(Arrived()));
     ++inputFlushes_;
@@ -345,7 +367,7 @@ int ScriptedLine::DevFlushInput() {
 }
 
 int ScriptedLine::DevFlushOutput() {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     outQueue_.clear();
     ++outputFlushes_;
     events_.push_back("flush out");
@@ -353,7 +375,7 @@ int ScriptedLine::DevFlushOutput() {
 }
 
 int ScriptedLine::DevWrite(const std::uint8_t* data, std::size_t count) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     sent_.insert(sent_.end(), data, data + count);
     events_.push_back("write " + std::to_string(count));
     outQueue_.assign(outQueueTemplate_.begin(), outQueueTemplate_.end());
@@ -362,7 +384,7 @@ int ScriptedLine::DevWrite(const std::uint8_t* data, std::size_t count) {
 }
 
 int ScriptedLine::DevReadByte(int timeoutMs) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     const std::int64_t now = clock_.NowMs();
     const std::int64_t wait = std::max(timeoutMs, 0);
     if (!inbox_.empty() && inbox_.front().atMs <= now + wait) {
@@ -374,18 +396,19 @@ int ScriptedLine::DevReadByte(int timeoutMs) {
     clock_.AdvanceMs(wait);
     ++timeoutsFired_;
     events_.push_back("read timeout");
+    systemError_ = ETIMEDOUT;
     return kComTimeout;
 }
 
 int ScriptedLine::DevInputQueueLength() {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     const std::size_t n = Arrived();
     if (n == 0) clock_.AdvanceMs(idlePollMs_);
     return static_cast<int>(n);
 }
 
 int ScriptedLine::DevOutputQueueLength() {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     ++outQueuePolls_;
     if (outQueue_.empty()) return 0;
     const int reading = outQueue_.front();
@@ -394,7 +417,7 @@ int ScriptedLine::DevOutputQueueLength() {
 }
 
 int ScriptedLine::DevWaitInput(int timeoutMs) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     const std::int64_t now = clock_.NowMs();
     const std::int64_t wait = std::max(timeoutMs, 0);
     if (!inbox_.empty() && inbox_.front().atMs <= now + wait) {
@@ -406,7 +429,7 @@ int ScriptedLine::DevWaitInput(int timeoutMs) {
 }
 
 int ScriptedLine::DevWaitOutputEmpty(int timeoutMs) {
-    if (dropped_) return kComErrUnknown;
+    if (dropped_) return Gone();
     // Each scripted reading stands for one idle step of the clock.
     std::int64_t waited = 0;
     while (!outQueue_.empty() && outQueue_.front() != 0) {

@@ -69,8 +69,13 @@ class ScriptedLine : public SerialProvider {
     void OnDtr(DtrCallback callback);
     // The line disappears: every later operation on an open port and every open fails.
     void Drop();
-    // Opens fail with this code (0: opens succeed again).
-    void SetOpenError(int code);
+    // Opens fail with this code and this system reason (errno) (0: opens succeed again).
+    void SetOpenError(int code, int systemError = 0);
+    // Reopens of an open port (new settings on the open device) fail with this code and this
+    // system reason, and leave the settings as they were (0: they succeed again).
+    void SetReopenError(int code, int systemError = 0);
+    // The device the line's ports say they stand for ("" by default: they do not tell).
+    void SetDevicePath(std::string path);
     // What GetOutQLen reports after each write, one reading a call, before it reports 0.
     void SetOutQueueReadings(std::vector<int> readings);
     // How far the clock moves on a GetInQLen that finds nothing (default 1 ms), so that any
@@ -93,8 +98,8 @@ class ScriptedLine : public SerialProvider {
     int TimeoutsFired() const { return timeoutsFired_; }
     int OutQueuePolls() const { return outQueuePolls_; }
     // Every operation in order: "open COM1 38400 even 8 1", "configure COM1 115200 none 8 1",
-    // "cts off", "xon off", "flush in", "flush out", "dtr on", "dtr off", "timeout 5000",
-    // "write 5", "read timeout", "close", "drop".
+    // "configure failed COM1 302325 none 8 1", "cts off", "xon off", "flush in", "flush out",
+    // "dtr on", "dtr off", "timeout 5000", "write 5", "read timeout", "close", "drop".
     const std::vector<std::string>& Events() const { return events_; }
     const std::vector<std::string>& ScriptErrors() const { return scriptErrors_; }
     bool ScriptDone() const { return steps_.empty() && scriptErrors_.empty(); }
@@ -142,6 +147,8 @@ class ScriptedLine : public SerialProvider {
     int DevOutputQueueLength();
     int DevWaitInput(int timeoutMs);
     int DevWaitOutputEmpty(int timeoutMs);
+    // An operation on a line that is gone.
+    int Gone();
 
     bool install_;
     platform::Clock* previousClock_ = nullptr;
@@ -156,6 +163,11 @@ class ScriptedLine : public SerialProvider {
     std::vector<DtrCallback> dtrCallbacks_;
     bool dropped_ = false;
     int openError_ = 0;
+    int openSystemError_ = 0;
+    int reopenError_ = 0;
+    int reopenSystemError_ = 0;
+    std::string devicePath_;
+    int systemError_ = 0;  // of the last failure of a device
     std::vector<int> outQueueTemplate_;
     std::deque<int> outQueue_;
     int idlePollMs_ = 1;

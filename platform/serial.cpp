@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -22,6 +23,7 @@ struct Port {
     std::shared_ptr<SerialDevice> device;
     std::string deviceName;  // as the caller named it (before resolution)
     int timeoutMs = kDefaultComTimeoutMs;
+    int systemError = 0;  // the reason of the last failure (ComLastSystemError)
 };
 
 // Ports are used from one thread in the program, but tests and the simulator may drive
@@ -60,6 +62,17 @@ int ComNumber(const std::string& name) {
     auto [ptr, ec] = std::from_chars(first, last, n);
     if (ec != std::errc() || ptr != last || !ValidPort(n)) return 0;
     return n;
+}
+
+// Passes a device's result on, keeping the reason of a failure for ComLastSystemError.
+int Noted(int port, const SerialDevice& device, int result) {
+    if (result >= 0) return result;
+    const int reason = device.SystemError();
+    std::lock_guard lock(gMutex);
+    Port& p = gPorts[static_cast<std::size_t>(port)];
+    // The port may have been closed or reopened meanwhile: that device's story is over.
+    if (p.device.get() == &device) p.systemError = reason;
+    return result;
 }
 
 void CloseAllLocked() {
@@ -152,7 +165,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     }
     if (open) {
         // Reopening an open port (the speed change) keeps the device and only retunes it.
-        int r = open->Configure(settings);
+        int r = platform::Noted(port, *open, open->Configure(settings));
         return r < 0 ? r : 0;
     }
     // Another device on the same port number: the old one goes first.
@@ -160,8 +173,14 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
 
     platform::SerialProvider& provider = platform::CurrentSerialProvider();
     int error = kComErrCannotOpen;
+    errno = 0;
     std::unique_ptr<SerialDevice> device = provider.Open(port, name, settings, &error);
-    if (!device) return error < 0 ? error : kComErrCannotOpen;
+    if (!device) {
+        const int reason = errno;
+        std::lock_guard lock(platform::gMutex);
+        platform::gPorts[static_cast<std::size_t>(port)].systemError = reason;
+        return error < 0 ? error : kComErrCannotOpen;
+    }
     std::shared_ptr<SerialDevice> replaced;
     {
         std::lock_guard lock(platform::gMutex);
@@ -170,6 +189,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         p.device = std::move(device);
         p.deviceName = name;
         p.timeoutMs = kDefaultComTimeoutMs;
+        p.systemError = 0;
     }
     return 0;
 }
@@ -191,7 +211,7 @@ int SetCTSMode(int port, int mode) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    int r = d->SetHardwareHandshake(mode != 0);
+    int r = platform::Noted(port, *d, d->SetHardwareHandshake(mode != 0));
     return r < 0 ? r : 0;
 }
 
@@ -199,7 +219,7 @@ int SetXMode(int port, int mode) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    int r = d->SetSoftwareFlowControl(mode != 0);
+    int r = platform::Noted(port, *d, d->SetSoftwareFlowControl(mode != 0));
     return r < 0 ? r : 0;
 }
 
@@ -207,7 +227,7 @@ int FlushInQ(int port) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    int r = d->FlushInput();
+    int r = platform::Noted(port, *d, d->FlushInput());
     return r < 0 ? r : 0;
 }
 
@@ -215,7 +235,7 @@ int FlushOutQ(int port) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    int r = d->FlushOutput();
+    int r = platform::Noted(port, *d, d->FlushOutput());
     return r < 0 ? r : 0;
 }
 
@@ -234,6 +254,7 @@ int ComSetEscape(int port, int escapeCode) {
         default:
             return kComErrInvalidParameter;
     }
+    r = platform::Noted(port, *d, r);
     return r < 0 ? r : 0;
 }
 
@@ -251,7 +272,7 @@ int SetComTime(int port, double timeoutSeconds) {
         p.timeoutMs = timeoutMs;
         d = p.device;
     }
-    int r = d->SetTimeoutMs(timeoutMs);
+    int r = platform::Noted(port, *d, d->SetTimeoutMs(timeoutMs));
     return r < 0 ? r : 0;
 }
 
@@ -260,7 +281,7 @@ int ComWrtByte(int port, int byte) {
     auto d = Lookup(port, &error);
     if (!d) return error;
     const std::uint8_t b = static_cast<std::uint8_t>(byte);
-    int r = d->Write(&b, 1);
+    int r = platform::Noted(port, *d, d->Write(&b, 1));
     return r < 0 ? r : 1;
 }
 
@@ -270,7 +291,9 @@ int ComWrt(int port, const void* buffer, int count) {
     if (!d) return error;
     if (count < 0 || (count > 0 && !buffer)) return kComErrInvalidParameter;
     if (count == 0) return 0;
-    return d->Write(static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(count));
+    return platform::Noted(
+        port, *d,
+        d->Write(static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(count)));
 }
 
 int ComRdByte(int port) {
@@ -278,7 +301,7 @@ int ComRdByte(int port) {
     int timeoutMs = 0;
     auto d = Lookup(port, &error, &timeoutMs);
     if (!d) return error;
-    return d->ReadByte(timeoutMs);
+    return platform::Noted(port, *d, d->ReadByte(timeoutMs));
 }
 
 int ComRd(int port, void* buffer, int count) {
@@ -290,7 +313,7 @@ int ComRd(int port, void* buffer, int count) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     int n = 0;
     while (n < count) {
-        int b = d->ReadByte(timeoutMs);
+        int b = platform::Noted(port, *d, d->ReadByte(timeoutMs));
         if (b < 0) {
             // A time-out ends the read with what came; a fault with nothing read is reported
             // (with something read, the next read reports it).
@@ -306,28 +329,48 @@ int GetInQLen(int port) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    return d->InputQueueLength();
+    return platform::Noted(port, *d, d->InputQueueLength());
 }
 
 int GetOutQLen(int port) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    return d->OutputQueueLength();
+    return platform::Noted(port, *d, d->OutputQueueLength());
 }
 
 int WaitInQ(int port, int milliseconds) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    return d->WaitInput(milliseconds < 0 ? 0 : milliseconds);
+    return platform::Noted(port, *d, d->WaitInput(milliseconds < 0 ? 0 : milliseconds));
 }
 
 int WaitOutQEmpty(int port, int milliseconds) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    return d->WaitOutputEmpty(milliseconds < 0 ? 0 : milliseconds);
+    return platform::Noted(port, *d, d->WaitOutputEmpty(milliseconds < 0 ? 0 : milliseconds));
+}
+
+int ComLastSystemError(int port) {
+    if (!platform::ValidPort(port)) return 0;
+    std::lock_guard lock(platform::gMutex);
+    return platform::gPorts[static_cast<std::size_t>(port)].systemError;
+}
+
+std::string ComLastSystemErrorText(int port) {
+    const int error = ComLastSystemError(port);
+    if (error == 0) return {};
+    char buffer[256];
+    // The GNU strerror_r: thread-safe, and the text may not be in buffer.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string ComDevicePath(int port) {
+    int error = 0;
+    auto d = Lookup(port, &error);
+    return d ? d->Path() : std::string();
 }
 
 }  // namespace vbc

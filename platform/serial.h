@@ -54,6 +54,18 @@ int WaitInQ(int port, int milliseconds);
 // Returns the bytes still queued (0 when drained), a negative code on a fault.
 int WaitOutQEmpty(int port, int milliseconds);
 
+// The operating system's reason for the port's last failed operation, the open or reopen
+// included (the codes above say what failed, this says why): its error number, ETIMEDOUT
+// for a time-out and EIO for a line that went away; 0 when the failure had no such reason,
+// nothing failed since the port was opened, or the port number is out of range. A failed
+// open keeps its reason here although the port stays closed.
+int ComLastSystemError(int port);
+// The text of ComLastSystemError ("Invalid argument"); "" when it is 0.
+std::string ComLastSystemErrorText(int port);
+// The device an open port stands for ("/dev/ttyUSB0" for "COM1"); "" when the port is not
+// open or its backend does not tell.
+std::string ComDevicePath(int port);
+
 }  // namespace vbc
 
 namespace vbc::platform {
@@ -69,7 +81,8 @@ struct LineSettings {
 class SerialDevice {
   public:
     virtual ~SerialDevice() = default;
-    // Applies new line settings to the open device (a reopen keeps the device open).
+    // Applies new line settings to the open device (a reopen keeps the device open), once
+    // what is queued has left at the old rate; the wait for that is bounded like a write's.
     virtual int Configure(const LineSettings& settings) = 0;
     virtual int SetDtr(bool on) = 0;
     // CTS/RTS hardware handshake and XON/XOFF flow control (both off after an open).
@@ -89,13 +102,19 @@ class SerialDevice {
     virtual int OutputQueueLength() = 0;
     virtual int WaitInput(int timeoutMs) = 0;
     virtual int WaitOutputEmpty(int timeoutMs) = 0;
+    // The device this one stands for, as the operator would recognise it; "" if unknown.
+    virtual std::string Path() const { return {}; }
+    // The operating system's error number behind the last failure (ETIMEDOUT for a time-out,
+    // EIO for a hang-up), 0 when there is none.
+    virtual int SystemError() const { return 0; }
 };
 
 // Opens devices by name ("COM1" ...).
 class SerialProvider {
   public:
     virtual ~SerialProvider() = default;
-    // Opens the named device with settings; on failure returns null and sets *error < 0.
+    // Opens the named device with settings; on failure returns null, sets *error < 0 and
+    // leaves errno at the system's reason (0 when there is none).
     virtual std::unique_ptr<SerialDevice> Open(int port, const std::string& deviceName,
                                                const LineSettings& settings, int* error) = 0;
 };

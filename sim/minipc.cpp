@@ -47,8 +47,8 @@ MiniPc::~MiniPc() {
 
 bool MiniPc::Open(const std::string& path, std::string* error) {
     Close();
-    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0) {
+    fd_.Reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!fd_.Valid()) {
         if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
@@ -57,19 +57,18 @@ bool MiniPc::Open(const std::string& path, std::string* error) {
         Close();
         return false;
     }
-    ::tcflush(fd_, TCIOFLUSH);
+    ::tcflush(fd_.Get(), TCIOFLUSH);
     return true;
 }
 
 void MiniPc::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_.Reset();
 }
 
 bool MiniPc::SetLine(long rate, bool evenParity) {
     const speed_t code = SpeedCode(rate);
     struct termios t {};
-    if (code == B0 || ::tcgetattr(fd_, &t) != 0) return false;
+    if (code == B0 || ::tcgetattr(fd_.Get(), &t) != 0) return false;
     ::cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     if (evenParity) {
@@ -80,10 +79,10 @@ bool MiniPc::SetLine(long rate, bool evenParity) {
     t.c_cc[VTIME] = 0;
     ::cfsetispeed(&t, code);
     ::cfsetospeed(&t, code);
-    if (::tcsetattr(fd_, TCSANOW, &t) == 0) return true;
+    if (::tcsetattr(fd_.Get(), TCSANOW, &t) == 0) return true;
     // A pseudo-terminal carries no parity: the C library reports the dropped bit as an error.
     t.c_cflag &= ~PARENB;
-    return evenParity && ::tcsetattr(fd_, TCSANOW, &t) == 0;
+    return evenParity && ::tcsetattr(fd_.Get(), TCSANOW, &t) == 0;
 }
 
 bool MiniPc::Send(const std::vector<std::uint8_t>& bytes) {
@@ -96,7 +95,7 @@ bool MiniPc::Send(std::initializer_list<std::uint8_t> bytes) {
 
 bool MiniPc::Send(const std::uint8_t* data, std::size_t count) {
     while (count > 0) {
-        const ssize_t n = ::write(fd_, data, count);
+        const ssize_t n = ::write(fd_.Get(), data, count);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -111,14 +110,14 @@ int MiniPc::ReadByte(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         std::uint8_t b = 0;
-        const ssize_t n = ::read(fd_, &b, 1);
+        const ssize_t n = ::read(fd_.Get(), &b, 1);
         if (n == 1) return b;
         if (n < 0 && errno != EAGAIN && errno != EINTR) return kGone;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return kTimeout;
         struct pollfd p {
-            fd_, POLLIN, 0
+            fd_.Get(), POLLIN, 0
         };
         const int r = ::poll(&p, 1, static_cast<int>(left.count()));
         // A read found nothing just before: a hang-up now means the other end is gone.
@@ -215,7 +214,7 @@ bool MiniPc::ChangeSpeed(const std::uint8_t params[3], long pcRate, std::string*
                static_cast<std::uint8_t>(sum)}) ||
         !Expect(0xC3, "speed parameters", error) || !Expect(0x00, "speed verdict", error))
         return false;
-    ::tcdrain(fd_);
+    ::tcdrain(fd_.Get());
     if (!SetLine(pcRate, false)) {
         if (error) *error = Format("cannot set %ld bit/s", pcRate);
         return false;

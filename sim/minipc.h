@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/uniquefd.h"
+
 namespace vbc::sim {
 
 class MiniPc {
@@ -54,7 +56,7 @@ class MiniPc {
 
   private:
     bool Expect(std::uint8_t byte, const char* what, std::string* error);
-    int fd_ = -1;
+    platform::UniqueFd fd_;
 };
 
 }  // namespace vbc::sim

@@ -44,41 +44,40 @@ PtyLine::Ns PtyLine::Now() {
 
 bool PtyLine::Open(std::string* error) {
     Close();
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) {
+    master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!master_.Valid()) {
         if (error) *error = Errno("cannot open a pseudo-terminal");
         return false;
     }
     char name[128];
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-        ::ptsname_r(master_, name, sizeof name) != 0) {
+    if (::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0 ||
+        ::ptsname_r(master_.Get(), name, sizeof name) != 0) {
         if (error) *error = Errno("cannot set up the pseudo-terminal");
         Close();
         return false;
     }
     slavePath_ = name;
-    ownSlave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (ownSlave_ < 0) {
+    ownSlave_.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!ownSlave_.Valid()) {
         if (error) *error = Errno("cannot open " + slavePath_);
         Close();
         return false;
     }
     // Raw bytes both ways until the PC sets the line up its own way.
     struct termios t {};
-    if (::tcgetattr(ownSlave_, &t) == 0) {
+    if (::tcgetattr(ownSlave_.Get(), &t) == 0) {
         ::cfmakeraw(&t);
         t.c_cflag |= CLOCAL | CREAD;
         ::cfsetispeed(&t, B38400);
         ::cfsetospeed(&t, B38400);
-        ::tcsetattr(ownSlave_, TCSANOW, &t);
+        ::tcsetattr(ownSlave_.Get(), TCSANOW, &t);
     }
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master_.Get(), F_SETFL, ::fcntl(master_.Get(), F_GETFL) | O_NONBLOCK);
     // Our own open came first, so every event counts a PC's open or close.
-    inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_ >= 0 &&
-        ::inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-        ::close(inotify_);
-        inotify_ = -1;
+    inotify_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (inotify_.Valid() && ::inotify_add_watch(inotify_.Get(), name,
+                                                IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        inotify_.Reset();
     }
     peers_ = 0;
     closedSinceRead_ = false;
@@ -93,10 +92,9 @@ bool PtyLine::Open(std::string* error) {
 }
 
 void PtyLine::Close() {
-    for (int* fd : {&inotify_, &ownSlave_, &master_}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+    inotify_.Reset();
+    ownSlave_.Reset();
+    master_.Reset();
 }
 
 bool PtyLine::Stopped() const {
@@ -107,10 +105,10 @@ bool PtyLine::Stopped() const {
 }
 
 void PtyLine::ProcessPeerEvents() {
-    if (inotify_ < 0) return;
+    if (!inotify_.Valid()) return;
     alignas(struct inotify_event) char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(inotify_, buf, sizeof buf);
+        const ssize_t n = ::read(inotify_.Get(), buf, sizeof buf);
         if (n <= 0) return;
         for (char* p = buf; p < buf + n;) {
             const auto* e = reinterpret_cast<const struct inotify_event*>(p);
@@ -125,14 +123,14 @@ void PtyLine::ProcessPeerEvents() {
 }
 
 bool PtyLine::PeerPresent() {
-    if (master_ < 0) return false;
+    if (!master_.Valid()) return false;
     ProcessPeerEvents();
-    return inotify_ < 0 || peers_ > 0;
+    return !inotify_.Valid() || peers_ > 0;
 }
 
 long PtyLine::PcLineRate() {
-    if (master_ < 0) return 0;
-    const long rate = TerminalRate(master_);
+    if (!master_.Valid()) return 0;
+    const long rate = TerminalRate(master_.Get());
     return rate > 0 ? rate : 0;
 }
 
@@ -150,11 +148,11 @@ bool PtyLine::WaitFor(Ns deadline, bool watchInput, bool watchOutput) {
     struct pollfd fds[3];
     nfds_t n = 0;
     if (stopFd_ >= 0) fds[n++] = {stopFd_, POLLIN, 0};
-    if (inotify_ >= 0) fds[n++] = {inotify_, POLLIN, 0};
+    if (inotify_.Valid()) fds[n++] = {inotify_.Get(), POLLIN, 0};
     const nfds_t masterAt = n;
     const short events =
         static_cast<short>((watchInput ? POLLIN : 0) | (watchOutput ? POLLOUT : 0));
-    if (events) fds[n++] = {master_, events, 0};
+    if (events) fds[n++] = {master_.Get(), events, 0};
     const Ns left = std::max<Ns>(0, deadline - Now());
     struct timespec ts {
         static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)
@@ -165,7 +163,7 @@ bool PtyLine::WaitFor(Ns deadline, bool watchInput, bool watchOutput) {
 
 int PtyLine::Read(int timeoutMs) {
     if (rxPos_ < rx_.size()) return rx_[rxPos_++];
-    if (dropped_ || master_ < 0) return kReadStopped;
+    if (dropped_ || !master_.Valid()) return kReadStopped;
     const Ns deadline = Now() + static_cast<Ns>(timeoutMs) * kMs;
     std::uint8_t buf[kReadChunk];
     for (;;) {
@@ -178,7 +176,7 @@ int PtyLine::Read(int timeoutMs) {
             bt = ByteTime();
             if (rxIdle_) {
                 struct pollfd p {
-                    master_, POLLIN, 0
+                    master_.Get(), POLLIN, 0
                 };
                 if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
                     // The line was quiet: the first byte started on it no earlier than now.
@@ -201,7 +199,7 @@ int PtyLine::Read(int timeoutMs) {
             }
         }
         if (!pace_ || !rxIdle_) {
-            const ssize_t n = ::read(master_, buf, want);
+            const ssize_t n = ::read(master_.Get(), buf, want);
             if (n > 0) {
                 if (pace_) rxLineFree_ += n * bt;
                 rx_.assign(buf, buf + n);
@@ -227,13 +225,13 @@ int PtyLine::Read(int timeoutMs) {
 }
 
 void PtyLine::Write(const std::uint8_t* data, std::size_t count) {
-    if (dropped_ || master_ < 0) return;
+    if (dropped_ || !master_.Valid()) return;
     if (pace_) {
         txLineFree_ = std::max(txLineFree_, Now());
         // Nothing waiting from the PC as the phone answers: whatever it sends next starts on
         // the line no earlier than when it is seen.
         struct pollfd p {
-            master_, POLLIN, 0
+            master_.Get(), POLLIN, 0
         };
         if (::poll(&p, 1, 0) == 0) rxIdle_ = true;
     }
@@ -242,7 +240,7 @@ void PtyLine::Write(const std::uint8_t* data, std::size_t count) {
         ProcessPeerEvents();
         if (Stopped()) return;
         // Nobody listens any more: the rest is lost, the next read reports the close.
-        if (inotify_ >= 0 && peers_ == 0) return;
+        if (inotify_.Valid() && peers_ == 0) return;
         const Ns now = Now();
         std::size_t n = count - i;
         Ns bt = 0;
@@ -251,7 +249,7 @@ void PtyLine::Write(const std::uint8_t* data, std::size_t count) {
             if (rxIdle_) {
                 // Note when the PC starts talking while the phone is still sending.
                 struct pollfd p {
-                    master_, POLLIN, 0
+                    master_.Get(), POLLIN, 0
                 };
                 if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
                     rxIdle_ = false;
@@ -266,7 +264,7 @@ void PtyLine::Write(const std::uint8_t* data, std::size_t count) {
             }
             n = std::min<std::size_t>(n, static_cast<std::size_t>(gone));
         }
-        const ssize_t w = ::write(master_, data + i, n);
+        const ssize_t w = ::write(master_.Get(), data + i, n);
         if (w > 0) {
             i += static_cast<std::size_t>(w);
             if (pace_) txLineFree_ += w * bt;
@@ -284,22 +282,22 @@ bool PtyLine::PcHasReadAll() {
     // poll() on the slave first moves what the master wrote into the slave's input queue (the
     // kernel hands written bytes on asynchronously), so the count that follows is complete.
     struct pollfd p {
-        ownSlave_, POLLIN, 0
+        ownSlave_.Get(), POLLIN, 0
     };
     const int ready = ::poll(&p, 1, 0);
     int unread = 0;
-    if (::ioctl(ownSlave_, FIONREAD, &unread) != 0) return true;  // cannot tell: do not wait
+    if (::ioctl(ownSlave_.Get(), FIONREAD, &unread) != 0) return true;  // cannot tell: do not wait
     return unread == 0 && !(ready > 0 && (p.revents & POLLIN));
 }
 
 void PtyLine::Drop() {
     // Hanging up discards what the PC has not read yet, so a drop would land earlier than the
     // stage it was made at. Wait, with a bound, until the PC has taken everything sent.
-    if (master_ >= 0 && ownSlave_ >= 0) {
+    if (master_.Valid() && ownSlave_.Valid()) {
         const Ns deadline = Now() + kDropDrainLimit;
         for (;;) {
             ProcessPeerEvents();
-            if (PcHasReadAll() || Stopped() || (inotify_ >= 0 && peers_ == 0)) break;
+            if (PcHasReadAll() || Stopped() || (inotify_.Valid() && peers_ == 0)) break;
             if (Now() >= deadline) break;
             WaitFor(std::min(deadline, Now() + kMinPaceWait), false);
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/uniquefd.h"
 #include "sim/channel.h"
 
 namespace vbc::sim {
@@ -22,10 +23,10 @@ class PtyLine : public Channel {
     // Opens a fresh pseudo-terminal in raw mode; false with a reason on failure.
     bool Open(std::string* error);
     void Close();
-    bool IsOpen() const { return master_ >= 0; }
+    bool IsOpen() const { return master_.Valid(); }
     const std::string& SlavePath() const { return slavePath_; }
     // Whether opens and closes of the slave can be seen (the PC's close then ends a job).
-    bool WatchesPeer() const { return inotify_ >= 0; }
+    bool WatchesPeer() const { return inotify_.Valid(); }
 
     int Read(int timeoutMs) override;
     void Write(const std::uint8_t* data, std::size_t count) override;
@@ -50,9 +51,9 @@ class PtyLine : public Channel {
 
     int stopFd_;
     bool pace_;
-    int master_ = -1;
-    int ownSlave_ = -1;  // keeps the slave open so the master never sees a hang-up
-    int inotify_ = -1;
+    platform::UniqueFd master_;
+    platform::UniqueFd ownSlave_;  // keeps the slave open so the master never sees a hang-up
+    platform::UniqueFd inotify_;
     std::string slavePath_;
     int peers_ = 0;                 // opens of the slave by others, minus their closes
     bool closedSinceRead_ = false;  // every peer closed since the last read reported it

@@ -27,7 +27,6 @@ Simulator::Simulator(SimulatorOptions options) : options_(std::move(options)) {}
 Simulator::~Simulator() {
     Stop();
     if (traceFile_) std::fclose(traceFile_);
-    if (stopFd_ >= 0) ::close(stopFd_);
 }
 
 void Simulator::Log(const std::string& text) {
@@ -91,9 +90,9 @@ bool Simulator::Start(std::string* error) {
     }
     phone_ = std::make_unique<Phone>(phoneOptions_, flash_.get(), trace_.get());
 
-    if (stopFd_ < 0) stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0) return fail("cannot create an event descriptor");
-    line_ = std::make_unique<PtyLine>(stopFd_, options_.pace);
+    if (!stopFd_.Valid()) stopFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!stopFd_.Valid()) return fail("cannot create an event descriptor");
+    line_ = std::make_unique<PtyLine>(stopFd_.Get(), options_.pace);
     if (!line_->Open(&why)) return fail(why);
     if (!line_->WatchesPeer())
         Log("cannot watch the pseudo-terminal: a job only ends at the switch-off or a stop");
@@ -170,9 +169,9 @@ void Simulator::FinishJob(const JobReport& report) {
 }
 
 void Simulator::Stop() {
-    if (stopFd_ >= 0) {
+    if (stopFd_.Valid()) {
         const std::uint64_t one = 1;
-        if (::write(stopFd_, &one, sizeof one) < 0) {
+        if (::write(stopFd_.Get(), &one, sizeof one) < 0) {
             // Already signalled (the counter is full): the host sees it just the same.
         }
     }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/uniquefd.h"
 #include "sim/flashmemory.h"
 #include "sim/phone.h"
 #include "sim/ptyhost.h"
@@ -85,7 +86,7 @@ class Simulator {
     std::FILE* traceFile_ = nullptr;
     std::unique_ptr<Trace> trace_;
     std::unique_ptr<Phone> phone_;
-    int stopFd_ = -1;
+    platform::UniqueFd stopFd_;
     std::unique_ptr<PtyLine> line_;
     std::string linkPath_;
     std::thread thread_;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/uiresources.h"
+#include "platform/uniquefd.h"
 #include "tests/testutil.h"
 
 extern char** environ;
@@ -65,19 +66,18 @@ class Child {
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
-        out_ = fds[0];
+        out_.Reset(fds[0]);
     }
     ~Child() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        if (out_ >= 0) ::close(out_);
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    bool Started() const { return pid_ > 0 && out_ >= 0; }
+    bool Started() const { return pid_ > 0 && out_.Valid(); }
 
     // The next line of standard output (without its newline); false at the end of the output
     // or when none comes in time.
@@ -110,18 +110,18 @@ class Child {
 
   private:
     bool Fill() {
-        if (out_ < 0) return false;
-        pollfd p{out_, POLLIN, 0};
+        if (!out_.Valid()) return false;
+        pollfd p{out_.Get(), POLLIN, 0};
         if (::poll(&p, 1, kWaitMs) <= 0) return false;
         char chunk[4096];
-        const ssize_t n = ::read(out_, chunk, sizeof chunk);
+        const ssize_t n = ::read(out_.Get(), chunk, sizeof chunk);
         if (n <= 0) return false;
         buffer_.append(chunk, static_cast<std::size_t>(n));
         return true;
     }
 
     pid_t pid_ = -1;
-    int out_ = -1;
+    platform::UniqueFd out_;
     std::string buffer_;
 };
 

@@ -37,6 +37,7 @@
 #include "link/mfl12pclib.h"
 #include "platform/serial.h"
 #include "platform/uiresources.h"
+#include "platform/uniquefd.h"
 #include "sim/faults.h"
 #include "sim/simulator.h"
 #include "tests/mainpanel_fixture.h"
@@ -567,21 +568,19 @@ class Process {
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         if (fds[1] >= 0) ::close(fds[1]);
-        out_ = fds[0];
-        if (pid_ > 0) pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+        out_.Reset(fds[0]);
+        if (pid_ > 0) pidfd_.Reset(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
     }
     ~Process() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        if (pidfd_ >= 0) ::close(pidfd_);
-        if (out_ >= 0) ::close(out_);
     }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    bool Started() const { return pid_ > 0 && pidfd_ >= 0; }
+    bool Started() const { return pid_ > 0 && pidfd_.Valid(); }
     void Terminate() {
         if (pid_ > 0) ::kill(pid_, SIGTERM);
     }
@@ -598,11 +597,11 @@ class Process {
             }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 end - std::chrono::steady_clock::now());
-            if (out_ < 0 || left.count() <= 0) return std::nullopt;
-            pollfd p{out_, POLLIN, 0};
+            if (!out_.Valid() || left.count() <= 0) return std::nullopt;
+            pollfd p{out_.Get(), POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
             char buf[4096];
-            const ssize_t n = ::read(out_, buf, sizeof buf);
+            const ssize_t n = ::read(out_.Get(), buf, sizeof buf);
             if (n <= 0) return std::nullopt;
             piped_.append(buf, static_cast<std::size_t>(n));
         }
@@ -612,7 +611,7 @@ class Process {
     // (it is then killed) or ended on a signal.
     std::optional<int> Wait(Seconds limit) {
         if (!Started()) return std::nullopt;
-        pollfd p{pidfd_, POLLIN, 0};
+        pollfd p{pidfd_.Get(), POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(limit.count() * 1000));
         if (ready == 0) ::kill(pid_, SIGKILL);
         int status = 0;
@@ -624,8 +623,8 @@ class Process {
 
   private:
     pid_t pid_ = -1;
-    int pidfd_ = -1;
-    int out_ = -1;
+    platform::UniqueFd pidfd_;
+    platform::UniqueFd out_;
     std::string piped_;
 };
 

@@ -3,15 +3,20 @@
 #include "link/mfl11command.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "link/mfl12pclib.h"
+#include "platform/recordingtoolkit.h"
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
+#include "ui/mfl52display.h"
+#include "ui/uirids.h"
 
 namespace vbc {
 namespace {
@@ -190,6 +195,60 @@ TEST(ChangeSpeed, AnOutputQueueThatNeverDrainsIsGivenUpAfterTenSeconds) {
     // The wait slept on the device rather than polling the queue length in a loop.
     EXPECT_LT(line.OutQueuePolls(), 1000);
     EXPECT_EQ(line.Settings().baudRate, 115200);
+}
+
+TEST(ChangeSpeed, ARefusedReopenAddsOneCommentLineAndChangesNothingElse) {
+    struct Case {
+        const char* what;
+        int row;
+        std::string device;
+        int code, systemError;
+        const char* comment;
+    };
+    const Case cases[] = {
+        {"rate refused", 8, "/dev/ttyUSB0", kComErrCannotOpen, EINVAL,
+         " Cannot set COM1 (/dev/ttyUSB0) to 302325 bit/s: Invalid argument "},
+        {"drain timed out, device not told", 1, "", kComTimeout, ETIMEDOUT,
+         " Cannot set COM1 to 115200 bit/s: Connection timed out "},
+        {"no system reason", 1, "COM1", kComErrUnknown, 0,
+         " Cannot set COM1 to 115200 bit/s: error -1 "},
+        {"long path shortened from the front", 1,
+         "/dev/serial/by-id/usb-Acme_USB_Serial_Bridge_A1B2C3D4E5F6G7H8I9J0-if00-port0",
+         kComErrUnknown, EIO,
+         " Cannot set COM1 (...l_Bridge_A1B2C3D4E5F6G7H8I9J0-if00-port0) to 115200 bit/s: "
+         "Input/output error "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedLine line;
+        platform::RecordingToolkit rec;
+        platform::ScopedToolkit use(rec);
+        _v_Panel = LoadPanel(0, kMmiUir, PANEL_MAIN);
+        _mv_NbCommentLine = 0;
+        line.SetDevicePath(c.device);
+        OpenAsBooted(line);
+        const std::size_t before = line.Events().size();
+        const std::uint8_t* p = _a_SpeedParameters[c.row];
+        const unsigned sum = p[0] + p[1] + p[2];
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%02X %02X %02X %02X %02X", p[0], p[1], p[2],
+                      sum >> 8, sum & 0xFF);
+        line.SetReopenError(c.code, c.systemError);
+        line.Expect("E0", "C0");
+        line.Expect(expected, "C3 00");
+
+        // The speed control still runs, at the old rate, and fails as it always has.
+        EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, c.row), 9);
+        EXPECT_EQ(Hex(line.Sent()), std::string("E0 ") + expected + " E9 E9 E9 E9");
+        EXPECT_EQ(rec.ListLines(_v_Panel, MAIN_COMMENT_LIST), std::vector<std::string>{c.comment});
+        EXPECT_EQ(line.Settings().baudRate, 38400);
+        EXPECT_EQ(line.Closes(), 0);
+        const std::vector<std::string> events(line.Events().begin() + static_cast<long>(before),
+                                              line.Events().end());
+        EXPECT_EQ(events.at(2),
+                  "configure failed COM1 " + std::to_string(_a_PCSpeedValue[c.row]) + " none 8 1");
+        EXPECT_EQ(events.at(3), "write 1");  // none of the set-up that follows a good reopen
+    }
 }
 
 // ---- speed change and PMU ----

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -17,6 +18,8 @@
 
 #include "platform/posixserial.h"
 #include "platform/serial.h"
+#include "platform/uniquefd.h"
+#include "tests/syscallspy.h"
 
 namespace vbc::platform {
 namespace {
@@ -90,35 +93,33 @@ TEST(PosixSerialFrame, RatesOfThePhoneTableThatNeedAnArbitraryRate) {
 class Peer {
   public:
     Peer() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) std::abort();
-        path_ = ::ptsname(master_);
+        master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!master_.Valid() || ::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0)
+            std::abort();
+        path_ = ::ptsname(master_.Get());
     }
     ~Peer() { Close(); }
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
-    void Close() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
+    void Close() { master_.Reset(); }
     // Reads until n bytes came, the other end went away, or nothing came for 10 s.
     std::vector<std::uint8_t> Read(std::size_t n) {
         std::vector<std::uint8_t> out;
         while (out.size() < n) {
-            pollfd p{master_, POLLIN, 0};
+            pollfd p{master_.Get(), POLLIN, 0};
             if (::poll(&p, 1, 10'000) <= 0) break;
             std::uint8_t buf[4096];
-            ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
+            ssize_t r = ::read(master_.Get(), buf, std::min(sizeof buf, n - out.size()));
             if (r <= 0) break;
             out.insert(out.end(), buf, buf + r);
         }
         return out;
     }
-    void Write(std::uint8_t byte) { ASSERT_EQ(::write(master_, &byte, 1), 1); }
+    void Write(std::uint8_t byte) { ASSERT_EQ(::write(master_.Get(), &byte, 1), 1); }
     const std::string& path() const { return path_; }
 
   private:
-    int master_ = -1;
+    platform::UniqueFd master_;
     std::string path_;
 };
 
@@ -272,6 +273,63 @@ TEST_F(PosixSerialQueue, ReopenAtANewRateSendsWhatIsQueuedFirst) {
     ASSERT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 302325, kParityNone, 8, 1, 65536, 65536),
               0);
     EXPECT_EQ(GetOutQLen(kPort), 0);
+    reader.join();
+    EXPECT_EQ(got, block);
+}
+
+// A pseudo-terminal has no driver queue and never makes the kernel's drain wait: the stuck
+// adapter is played by the driver's queue length, and the requests are watched as they go.
+TEST_F(PosixSerialQueue, RetuneDrainsWithinItsOwnBoundThenAppliesAtOnce) {
+    test::SyscallSpy spy(test::DescriptorOpenOn(peer_.path()));
+    spy.SetDriverQueue(100);
+    ASSERT_EQ(SetComTime(kPort, 0.2), 0);
+    EXPECT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 302325, kParityNone, 8, 1, 65536, 65536),
+              kComTimeout);
+    EXPECT_EQ(ComLastSystemError(kPort), ETIMEDOUT);
+    EXPECT_EQ(ComLastSystemErrorText(kPort), "Connection timed out");
+    EXPECT_EQ(ComDevicePath(kPort), peer_.path());
+    EXPECT_TRUE(spy.SettingsRequests().empty());  // the line keeps its rate
+
+    spy.SetDriverQueue(0);
+    EXPECT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 302325, kParityNone, 8, 1, 65536, 65536),
+              0);
+    EXPECT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 115200, kParityNone, 8, 1, 65536, 65536),
+              0);
+    EXPECT_EQ(spy.SettingsRequests(), (std::vector<std::string>{"at once", "at once"}));
+}
+
+TEST_F(PosixSerialQueue, RetuneAfterSendingWaitsForTheUartTransmitterToEmpty) {
+    test::SyscallSpy spy(test::DescriptorOpenOn(peer_.path()));
+    ASSERT_EQ(ComWrtByte(kPort, 0x5A), 1);
+    ASSERT_EQ(peer_.Read(1), std::vector<std::uint8_t>{0x5A});
+    spy.SetTransmitterBusy(3);
+    EXPECT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 302325, kParityNone, 8, 1, 65536, 65536),
+              0);
+    EXPECT_EQ(spy.TransmitterQueries(), 4);
+    // Nothing sent since: the next retune has nothing to wait for.
+    EXPECT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 115200, kParityNone, 8, 1, 65536, 65536),
+              0);
+    EXPECT_EQ(spy.TransmitterQueries(), 4);
+    EXPECT_EQ(spy.SettingsRequests(), (std::vector<std::string>{"at once", "at once"}));
+}
+
+TEST_F(PosixSerialQueue, DriverThatCallsItselfWritableButTakesNothingIsNotSpunOn) {
+    const std::vector<std::uint8_t> block = Pattern(65536);
+    {
+        test::SyscallSpy spy(test::DescriptorOpenOn(peer_.path()));
+        spy.RefuseWrites(true);
+        ASSERT_EQ(ComWrt(kPort, block.data(), 65536), 65536);
+        ASSERT_EQ(SetComTime(kPort, 0.2), 0);
+        const long before = spy.Writes();
+        // The queue is full: the write waits for room for its time-out, mostly asleep.
+        EXPECT_EQ(ComWrtByte(kPort, 0xEE), kComTimeout);
+        EXPECT_LT(spy.Writes() - before, 1000);
+        EXPECT_EQ(ComLastSystemError(kPort), ETIMEDOUT);
+    }
+    // Nothing was lost meanwhile.
+    std::vector<std::uint8_t> got;
+    std::thread reader([&] { got = peer_.Read(block.size()); });
+    EXPECT_EQ(DrainInSlices(), 0);
     reader.join();
     EXPECT_EQ(got, block);
 }

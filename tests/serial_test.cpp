@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "platform/posixserial.h"
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
+#include "platform/uniquefd.h"
 #include "tests/testutil.h"
 
 namespace vbc {
@@ -108,6 +110,40 @@ TEST(SerialDispatch, ReopenRetunesTheOpenDeviceWithoutClosing) {
     ASSERT_EQ(OpenComConfig(1, "/dev/other", 38400, kParityNone, 8, 1, 65536, 65536), 0);
     EXPECT_EQ(line.Closes(), 1);
     EXPECT_EQ(line.Opens().back().deviceName, "/dev/other");
+}
+
+TEST(SerialDispatch, LastSystemErrorSaysWhyTheLastOperationFailed) {
+    ScriptedLine line;
+    EXPECT_EQ(ComLastSystemError(0), 0);
+    EXPECT_EQ(ComLastSystemErrorText(1), "");
+    // A refused open keeps its reason; the port stays closed.
+    line.SetOpenError(kComErrCannotOpen, EBUSY);
+    EXPECT_EQ(OpenComConfig(1, "COM1", 38400, kParityEven, 8, 1, 65536, 65536), kComErrCannotOpen);
+    EXPECT_EQ(ComLastSystemError(1), EBUSY);
+    EXPECT_EQ(ComLastSystemErrorText(1), "Device or resource busy");
+    EXPECT_EQ(ComDevicePath(1), "");
+    // An open starts afresh.
+    line.SetOpenError(0);
+    line.SetDevicePath("/dev/ttyUSB0");
+    ASSERT_EQ(OpenComConfig(1, "COM1", 38400, kParityEven, 8, 1, 65536, 65536), 0);
+    EXPECT_EQ(ComLastSystemError(1), 0);
+    EXPECT_EQ(ComDevicePath(1), "/dev/ttyUSB0");
+    // A refused reopen leaves the port open at its old settings.
+    line.SetReopenError(kComErrCannotOpen, EINVAL);
+    EXPECT_EQ(OpenComConfig(1, "COM1", 302325, kParityNone, 8, 1, 65536, 65536), kComErrCannotOpen);
+    EXPECT_EQ(ComLastSystemError(1), EINVAL);
+    EXPECT_EQ(ComLastSystemErrorText(1), "Invalid argument");
+    EXPECT_EQ(line.Events().back(), "configure failed COM1 302325 none 8 1");
+    EXPECT_EQ(line.Settings().baudRate, 38400);
+    EXPECT_EQ(line.Closes(), 0);
+    // A time-out, then a line that went away.
+    EXPECT_EQ(ComRdByte(1), kComTimeout);
+    EXPECT_EQ(ComLastSystemError(1), ETIMEDOUT);
+    line.Drop();
+    EXPECT_EQ(ComWrtByte(1, 0x00), kComErrUnknown);
+    EXPECT_EQ(ComLastSystemError(1), EIO);
+    ASSERT_EQ(CloseCom(1), 0);
+    EXPECT_EQ(ComLastSystemError(1), 0);
 }
 
 TEST(SerialDispatch, ReadTimeOutIsMinus99AndTakesThePortTimeOut) {
@@ -419,30 +455,29 @@ TEST(SerialNames, PortListFindsRealPortsInAStableOrder) {
 class PtyPort {
   public:
     explicit PtyPort(int port) : port_(port) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) std::abort();
-        slave_ = ::ptsname(master_);
+        master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!master_.Valid() || ::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0)
+            std::abort();
+        slave_ = ::ptsname(master_.Get());
         fs::create_symlink(slave_, "COM" + std::to_string(port));
     }
     ~PtyPort() {
         CloseCom(port_);
         CloseMaster();
     }
-    void CloseMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
+    void CloseMaster() { master_.Reset(); }
     void Write(const std::vector<std::uint8_t>& bytes) {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::write(master_.Get(), bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
     }
     // Reads n bytes as they come (up to 5 s in all).
     std::vector<std::uint8_t> Read(std::size_t n) {
         std::vector<std::uint8_t> out;
         while (out.size() < n) {
-            pollfd p{master_, POLLIN, 0};
+            pollfd p{master_.Get(), POLLIN, 0};
             if (::poll(&p, 1, 5000) <= 0) break;
             std::uint8_t buf[512];
-            ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
+            ssize_t r = ::read(master_.Get(), buf, std::min(sizeof buf, n - out.size()));
             if (r <= 0) break;
             out.insert(out.end(), buf, buf + r);
         }
@@ -451,14 +486,14 @@ class PtyPort {
     // The PC end's settings, as the master sees them.
     termios2 Settings() const {
         termios2 t{};
-        EXPECT_EQ(::ioctl(master_, TCGETS2, &t), 0);
+        EXPECT_EQ(::ioctl(master_.Get(), TCGETS2, &t), 0);
         return t;
     }
     const std::string& slave() const { return slave_; }
 
   private:
     int port_;
-    int master_ = -1;
+    platform::UniqueFd master_;
     std::string slave_;
 };
 

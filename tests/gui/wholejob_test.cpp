@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/uniquefd.h"
 #include "tests/gui/guisession.h"
 
 namespace vbc::test {
@@ -276,18 +277,16 @@ TEST_F(Gui, AFlashThatFlashTxtDoesNotDescribeEndsOnItsPanel) {
 class SilentLine {
   public:
     SilentLine() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-        const char* slave = ::ptsname(master_);
+        master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY));
+        if (!master_.Valid() || ::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0)
+            return;
+        const char* slave = ::ptsname(master_.Get());
         if (slave) std::filesystem::create_symlink(slave, "COM1");
     }
-    ~SilentLine() {
-        if (master_ >= 0) ::close(master_);
-    }
-    bool Ok() const { return master_ >= 0 && std::filesystem::is_symlink("COM1"); }
+    bool Ok() const { return master_.Valid() && std::filesystem::is_symlink("COM1"); }
 
   private:
-    int master_ = -1;
+    platform::UniqueFd master_;
 };
 
 TEST_F(Gui, APhoneThatNeverAnswersEndsOnTheTimeOutPanel) {
