@@ -49,7 +49,7 @@ std::span<const UiResourceInfo> UiResources();
 std::string_view UiResource(std::string_view file, int panelNumber);
 std::string_view UiMenuBarResource(std::string_view file, int menuBarNumber);
 
-// What a resource says, read with a small XML reader of our own.
+// What a resource says, read with pugixml (no widget toolkit needed).
 struct UiControlInfo {
     int id = 0;
     std::string className;
