@@ -1,212 +1,137 @@
 #include "platform/uiresources.h"
 
+#include <pugixml.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <map>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace vbc::platform {
 namespace {
 
 // ---------------------------------------------------------------------------------------
-// A small XML reader, enough for Qt Designer files: elements, attributes, text, comments,
-// CDATA, processing instructions and the predefined and numeric character references.
+// The XML is read with pugixml. pugixml does not validate: it keeps a reference it does not
+// know as written, takes any number after "&#", allows '<' in an attribute value and more
+// than one root element or text around it, and stops at a NUL. Qt's loader refuses such a
+// file, so this reader refuses it too, before reading anything from it: a resource that one
+// front end cannot load is not shown by another.
 
-struct XmlNode {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> attributes;
-    std::vector<XmlNode> children;
-    std::string text;  // character data directly inside the element
+constexpr int kMaxDepth = 256;  // the readers below recurse through the widget tree
 
-    const std::string* Attribute(std::string_view key) const {
-        for (const auto& [k, v] : attributes) {
-            if (k == key) return &v;
-        }
-        return nullptr;
+// The longest reference taken ("&#x" and 8 digits, or "&#" and 9): room for every character
+// and some leading zeros, short enough that pugixml's 32-bit arithmetic cannot wrap around.
+constexpr std::size_t kMaxReference = 12;
+
+// The options the document is read with: line ends and attribute blanks normalised as XML
+// has them, character data kept whole (blanks and CDATA sections included).
+constexpr unsigned kReadOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
+                                  pugi::parse_wconv_attribute | pugi::parse_ws_pcdata;
+// The same without decoding, to check the references as written; as a fragment, so that
+// what stands beside the root element is kept and can be refused.
+constexpr unsigned kCheckOptions = pugi::parse_cdata | pugi::parse_ws_pcdata | pugi::parse_fragment;
+
+bool IsXmlBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// One reference as written ("&...;"): sound when pugixml decodes it to one character XML
+// allows, written in canonical UTF-8.
+bool SoundReference(std::string_view ref) {
+    if (ref.size() > kMaxReference) return false;
+    const std::string doc = "<r>" + std::string(ref) + "</r>";
+    pugi::xml_document d;
+    if (!d.load_buffer(doc.data(), doc.size(), pugi::parse_escapes | pugi::parse_ws_pcdata,
+                       pugi::encoding_utf8)) {
+        return false;
     }
-    const XmlNode* Child(std::string_view childName) const {
-        for (const auto& c : children) {
-            if (c.name == childName) return &c;
-        }
-        return nullptr;
-    }
-};
+    const char* text = d.document_element().text().get();
+    const std::string_view decoded = text;
+    if (decoded.empty() || decoded == ref) return false;  // left as written: not a reference
+    const std::wstring wide = pugi::as_wide(text);
+    if (wide.size() != 1 || pugi::as_utf8(wide) != decoded) return false;
+    const auto cp = static_cast<std::uint32_t>(wide[0]);
+    return cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+}
 
-class XmlReader {
+bool SoundReferences(std::string_view raw) {
+    for (std::size_t amp = raw.find('&'); amp != std::string_view::npos;
+         amp = raw.find('&', amp + 1)) {
+        const std::size_t semicolon = raw.find(';', amp);
+        if (semicolon == std::string_view::npos) return false;
+        if (!SoundReference(raw.substr(amp, semicolon + 1 - amp))) return false;
+    }
+    return true;
+}
+
+class SoundnessCheck : public pugi::xml_tree_walker {
   public:
-    explicit XmlReader(std::string_view text) : s_(text) {}
+    bool sound = true;
 
-    bool Read(XmlNode* root) {
-        if (!SkipMisc()) return false;
-        if (!ParseElement(root, 0)) return false;
-        return SkipMisc() && pos_ == s_.size();
-    }
-
-  private:
-    static constexpr int kMaxDepth = 256;
-
-    bool StartsWith(std::string_view prefix) const { return s_.substr(pos_).starts_with(prefix); }
-    bool AtEnd() const { return pos_ >= s_.size(); }
-    void SkipSpace() {
-        while (!AtEnd() && std::isspace(static_cast<unsigned char>(s_[pos_]))) ++pos_;
-    }
-    bool SkipPast(std::string_view terminator) {
-        std::size_t at = s_.find(terminator, pos_);
-        if (at == std::string_view::npos) return false;
-        pos_ = at + terminator.size();
-        return true;
-    }
-    // Blanks, comments, processing instructions and a document type outside the root.
-    bool SkipMisc() {
-        for (;;) {
-            SkipSpace();
-            if (StartsWith("<?")) {
-                if (!SkipPast("?>")) return false;
-            } else if (StartsWith("<!--")) {
-                if (!SkipPast("-->")) return false;
-            } else if (StartsWith("<!DOCTYPE")) {
-                if (!SkipPast(">")) return false;
-            } else {
-                return true;
-            }
-        }
-    }
-    static bool IsNameChar(char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' ||
-               c == ':' || static_cast<unsigned char>(c) >= 0x80;
-    }
-    bool ParseName(std::string* name) {
-        std::size_t start = pos_;
-        while (!AtEnd() && IsNameChar(s_[pos_])) ++pos_;
-        if (pos_ == start) return false;
-        name->assign(s_.substr(start, pos_ - start));
-        return true;
-    }
-    static void AppendUtf8(std::uint32_t cp, std::string* out) {
-        if (cp < 0x80) {
-            out->push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    // Character data up to (not including) the first of stop, references decoded.
-    bool ParseCharData(char stop, std::string* out) {
-        while (!AtEnd() && s_[pos_] != stop) {
-            char c = s_[pos_];
-            if (c == '<') return false;  // only legal where stop is '<'
-            if (c != '&') {
-                out->push_back(c);
-                ++pos_;
-                continue;
-            }
-            std::size_t end = s_.find(';', pos_);
-            if (end == std::string_view::npos || end - pos_ > 12) return false;
-            std::string_view ref = s_.substr(pos_ + 1, end - pos_ - 1);
-            pos_ = end + 1;
-            if (ref == "lt") {
-                out->push_back('<');
-            } else if (ref == "gt") {
-                out->push_back('>');
-            } else if (ref == "amp") {
-                out->push_back('&');
-            } else if (ref == "quot") {
-                out->push_back('"');
-            } else if (ref == "apos") {
-                out->push_back('\'');
-            } else if (ref.size() > 1 && ref[0] == '#') {
-                bool hex = ref[1] == 'x' || ref[1] == 'X';
-                std::string_view digits = ref.substr(hex ? 2 : 1);
-                std::uint32_t cp = 0;
-                auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp,
-                                                 hex ? 16 : 10);
-                if (ec != std::errc() || ptr != digits.data() + digits.size() || digits.empty() ||
-                    cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-                    return false;
+    bool for_each(pugi::xml_node& node) override {
+        if (depth() > kMaxDepth) {
+            sound = false;
+        } else if (node.type() == pugi::node_pcdata) {
+            sound = SoundReferences(node.value());
+        } else if (node.type() == pugi::node_element) {
+            for (const pugi::xml_attribute& a : node.attributes()) {
+                const std::string_view value = a.value();
+                if (value.find('<') != std::string_view::npos || !SoundReferences(value)) {
+                    sound = false;
+                    break;
                 }
-                AppendUtf8(cp, out);
-            } else {
-                return false;
             }
         }
-        return true;
+        return sound;
     }
-    bool ParseElement(XmlNode* node, int depth) {
-        if (depth > kMaxDepth || AtEnd() || s_[pos_] != '<') return false;
-        ++pos_;
-        if (!ParseName(&node->name)) return false;
-        for (;;) {
-            SkipSpace();
-            if (AtEnd()) return false;
-            if (StartsWith("/>")) {
-                pos_ += 2;
-                return true;
-            }
-            if (s_[pos_] == '>') {
-                ++pos_;
-                break;
-            }
-            std::string key;
-            if (!ParseName(&key)) return false;
-            SkipSpace();
-            if (AtEnd() || s_[pos_] != '=') return false;
-            ++pos_;
-            SkipSpace();
-            if (AtEnd() || (s_[pos_] != '"' && s_[pos_] != '\'')) return false;
-            char quote = s_[pos_++];
-            std::string value;
-            if (!ParseCharData(quote, &value) || AtEnd()) return false;
-            ++pos_;  // closing quote
-            node->attributes.emplace_back(std::move(key), std::move(value));
-        }
-        // Content.
-        for (;;) {
-            if (AtEnd()) return false;
-            if (StartsWith("</")) {
-                pos_ += 2;
-                std::string closing;
-                if (!ParseName(&closing) || closing != node->name) return false;
-                SkipSpace();
-                if (AtEnd() || s_[pos_] != '>') return false;
-                ++pos_;
-                return true;
-            }
-            if (StartsWith("<!--")) {
-                if (!SkipPast("-->")) return false;
-            } else if (StartsWith("<![CDATA[")) {
-                pos_ += 9;
-                std::size_t end = s_.find("]]>", pos_);
-                if (end == std::string_view::npos) return false;
-                node->text.append(s_.substr(pos_, end - pos_));
-                pos_ = end + 3;
-            } else if (StartsWith("<?")) {
-                if (!SkipPast("?>")) return false;
-            } else if (s_[pos_] == '<') {
-                node->children.emplace_back();
-                if (!ParseElement(&node->children.back(), depth + 1)) return false;
-            } else if (!ParseCharData('<', &node->text)) {
-                return false;
-            }
-        }
-    }
-
-    std::string_view s_;
-    std::size_t pos_ = 0;
 };
+
+// What pugixml lets through and Qt does not (see above).
+bool Sound(std::string_view xml) {
+    if (xml.find('\0') != std::string_view::npos) return false;
+    pugi::xml_document raw;
+    if (!raw.load_buffer(xml.data(), xml.size(), kCheckOptions, pugi::encoding_utf8)) return false;
+    int elements = 0;
+    for (const pugi::xml_node& n : raw.children()) {
+        if (n.type() == pugi::node_element) {
+            ++elements;
+        } else if (n.type() == pugi::node_cdata ||
+                   (n.type() == pugi::node_pcdata &&
+                    !std::all_of(n.value(), n.value() + std::strlen(n.value()), IsXmlBlank))) {
+            return false;
+        }
+    }
+    if (elements != 1) return false;
+    SoundnessCheck check;
+    return raw.traverse(check) && check.sound;
+}
 
 // ---------------------------------------------------------------------------------------
 // Qt Designer semantics on top of the tree.
+
+// The character data directly inside an element, CDATA sections included.
+std::string TextOf(pugi::xml_node node) {
+    std::string text;
+    for (const pugi::xml_node& c : node.children()) {
+        if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) text += c.value();
+    }
+    return text;
+}
+
+bool Named(pugi::xml_node node, std::string_view name) {
+    return name == node.name();
+}
+
+// The value of an attribute; null when the element has none.
+const char* AttributeOf(pugi::xml_node node, const char* key) {
+    const pugi::xml_attribute a = node.attribute(key);
+    return a ? a.value() : nullptr;
+}
 
 bool ParseInt(std::string_view text, int* value) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -218,73 +143,73 @@ bool ParseInt(std::string_view text, int* value) {
 }
 
 // The <property name="..."> directly under a widget or action.
-const XmlNode* Property(const XmlNode& owner, std::string_view name) {
-    for (const auto& c : owner.children) {
-        if (c.name != "property") continue;
-        const std::string* n = c.Attribute("name");
-        if (n && *n == name) return &c;
+pugi::xml_node Property(pugi::xml_node owner, std::string_view name) {
+    for (const pugi::xml_node& c : owner.children("property")) {
+        const char* n = AttributeOf(c, "name");
+        if (n && name == n) return c;
     }
-    return nullptr;
+    return {};
 }
 
-bool StringOf(const XmlNode* property, std::string* value) {
+bool StringOf(pugi::xml_node property, std::string* value) {
     if (!property) return false;
-    const XmlNode* s = property->Child("string");
+    const pugi::xml_node s = property.child("string");
     if (!s) return false;
-    *value = s->text;
+    *value = TextOf(s);
     return true;
 }
 
 // 0 when absent, 1 when read, -1 when present but not a number.
-int NumberOf(const XmlNode* property, int* value) {
+int NumberOf(pugi::xml_node property, int* value) {
     if (!property) return 0;
-    const XmlNode* n = property->Child("number");
+    const pugi::xml_node n = property.child("number");
     if (!n) return -1;
-    return ParseInt(n->text, value) ? 1 : -1;
+    return ParseInt(TextOf(n), value) ? 1 : -1;
 }
 
 // Every widget below node (through layouts, items and nested widgets), in document order.
-void CollectWidgets(const XmlNode& node, std::vector<const XmlNode*>* out) {
-    for (const auto& c : node.children) {
-        if (c.name == "widget") out->push_back(&c);
-        if (c.name == "widget" || c.name == "layout" || c.name == "item") CollectWidgets(c, out);
+void CollectWidgets(pugi::xml_node node, std::vector<pugi::xml_node>* out) {
+    for (const pugi::xml_node& c : node.children()) {
+        if (Named(c, "widget")) out->push_back(c);
+        if (Named(c, "widget") || Named(c, "layout") || Named(c, "item")) CollectWidgets(c, out);
     }
 }
 
-void CollectNamed(const XmlNode& node, std::string_view element,
-                  std::map<std::string, const XmlNode*>* out) {
-    for (const auto& c : node.children) {
-        if (c.name == element) {
-            if (const std::string* n = c.Attribute("name")) out->emplace(*n, &c);
+void CollectNamed(pugi::xml_node node, std::string_view element,
+                  std::map<std::string, pugi::xml_node>* out) {
+    for (const pugi::xml_node& c : node.children()) {
+        if (Named(c, element)) {
+            if (const char* n = AttributeOf(c, "name")) out->emplace(n, c);
         }
         CollectNamed(c, element, out);
     }
 }
 
-bool ReadTree(std::string_view xml, XmlNode* root) {
-    XmlReader reader(xml);
-    return reader.Read(root) && root->name == "ui" && root->Child("widget") != nullptr;
+// The document of a resource; false when it is malformed or not a Qt Designer form.
+bool ReadTree(std::string_view xml, pugi::xml_document* doc) {
+    if (!Sound(xml) || !doc->load_buffer(xml.data(), xml.size(), kReadOptions, pugi::encoding_utf8))
+        return false;
+    const pugi::xml_node root = doc->document_element();
+    return Named(root, "ui") && root.child("widget");
 }
 
-bool ReadControl(const XmlNode& widget, UiControlInfo* control) {
-    const std::string* cls = widget.Attribute("class");
-    const std::string* name = widget.Attribute("name");
-    control->className = cls ? *cls : std::string();
-    control->objectName = name ? *name : std::string();
+bool ReadControl(pugi::xml_node widget, UiControlInfo* control) {
+    const char* cls = AttributeOf(widget, "class");
+    const char* name = AttributeOf(widget, "name");
+    control->className = cls ? cls : "";
+    control->objectName = name ? name : "";
     StringOf(Property(widget, "callback"), &control->callback);
-    for (const auto& c : widget.children) {
-        if (c.name != "item") continue;
+    for (const pugi::xml_node& c : widget.children("item")) {
         std::string text;
         StringOf(Property(c, "text"), &text);
         control->items.push_back(std::move(text));
     }
-    if (const XmlNode* values = Property(widget, "itemValues")) {
-        const XmlNode* list = values->Child("stringlist");
+    if (const pugi::xml_node values = Property(widget, "itemValues")) {
+        const pugi::xml_node list = values.child("stringlist");
         if (!list) return false;
-        for (const auto& s : list->children) {
-            if (s.name != "string") continue;
+        for (const pugi::xml_node& s : list.children("string")) {
             int v = 0;
-            if (!ParseInt(s.text, &v)) return false;
+            if (!ParseInt(TextOf(s), &v)) return false;
             control->itemValues.push_back(v);
         }
         if (control->itemValues.size() != control->items.size()) return false;
@@ -301,50 +226,49 @@ bool ReadControl(const XmlNode& widget, UiControlInfo* control) {
 }
 
 // The items of one menu (or of the menu bar), in the order of its <addaction> entries.
-bool ReadMenu(const XmlNode& menu, const std::string& title,
-              const std::map<std::string, const XmlNode*>& actions,
-              const std::map<std::string, const XmlNode*>& menus, int depth,
+bool ReadMenu(pugi::xml_node menu, const std::string& title,
+              const std::map<std::string, pugi::xml_node>& actions,
+              const std::map<std::string, pugi::xml_node>& menus, int depth,
               std::vector<UiMenuItemInfo>* out) {
     if (depth > 16) return false;
-    for (const auto& c : menu.children) {
-        if (c.name != "addaction") continue;
-        const std::string* name = c.Attribute("name");
-        if (!name || *name == "separator") continue;
-        if (auto m = menus.find(*name); m != menus.end()) {
+    for (const pugi::xml_node& c : menu.children("addaction")) {
+        const char* name = AttributeOf(c, "name");
+        if (!name || std::string_view(name) == "separator") continue;
+        if (auto m = menus.find(name); m != menus.end()) {
             std::string subTitle;
-            StringOf(Property(*m->second, "title"), &subTitle);
-            if (!ReadMenu(*m->second, subTitle, actions, menus, depth + 1, out)) return false;
+            StringOf(Property(m->second, "title"), &subTitle);
+            if (!ReadMenu(m->second, subTitle, actions, menus, depth + 1, out)) return false;
             continue;
         }
-        auto a = actions.find(*name);
+        auto a = actions.find(name);
         if (a == actions.end()) return false;  // names an action that does not exist
         UiMenuItemInfo item;
-        item.objectName = *name;
+        item.objectName = name;
         item.menu = title;
-        StringOf(Property(*a->second, "text"), &item.text);
-        StringOf(Property(*a->second, "callback"), &item.callback);
-        if (NumberOf(Property(*a->second, "itemId"), &item.id) < 0) return false;
+        StringOf(Property(a->second, "text"), &item.text);
+        StringOf(Property(a->second, "callback"), &item.callback);
+        if (NumberOf(Property(a->second, "itemId"), &item.id) < 0) return false;
         out->push_back(std::move(item));
     }
     return true;
 }
 
-const XmlNode* FindObject(const XmlNode& root, std::string_view objectName) {
-    const XmlNode* top = root.Child("widget");
-    if (const std::string* n = top->Attribute("name"); n && *n == objectName) return top;
-    std::vector<const XmlNode*> widgets;
-    CollectWidgets(*top, &widgets);
-    for (const XmlNode* w : widgets) {
-        if (const std::string* n = w->Attribute("name"); n && *n == objectName) return w;
+pugi::xml_node FindObject(pugi::xml_node root, std::string_view objectName) {
+    const pugi::xml_node top = root.child("widget");
+    if (const char* n = AttributeOf(top, "name"); n && objectName == n) return top;
+    std::vector<pugi::xml_node> widgets;
+    CollectWidgets(top, &widgets);
+    for (const pugi::xml_node& w : widgets) {
+        if (const char* n = AttributeOf(w, "name"); n && objectName == n) return w;
     }
-    std::map<std::string, const XmlNode*> actions;
+    std::map<std::string, pugi::xml_node> actions;
     CollectNamed(root, "action", &actions);
     auto it = actions.find(std::string(objectName));
-    return it == actions.end() ? nullptr : it->second;
+    return it == actions.end() ? pugi::xml_node() : it->second;
 }
 
 bool SameFileName(std::string_view a, std::string_view b) {
-    // The resource files were named without regard to case.
+    // Callers name the file as they please: with a path, in any case.
     if (auto slash = a.find_last_of("/\\"); slash != std::string_view::npos)
         a.remove_prefix(slash + 1);
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -390,43 +314,45 @@ const UiMenuItemInfo* UiPanelInfo::MenuItem(int id) const {
 
 bool ReadUiPanel(std::string_view xml, UiPanelInfo* info) {
     *info = UiPanelInfo();
-    XmlNode root;
-    if (!ReadTree(xml, &root)) return false;
-    const XmlNode& top = *root.Child("widget");
-    if (const std::string* cls = top.Attribute("class")) info->className = *cls;
-    if (const std::string* name = top.Attribute("name")) info->objectName = *name;
+    pugi::xml_document doc;
+    if (!ReadTree(xml, &doc)) return false;
+    const pugi::xml_node root = doc.document_element();
+    const pugi::xml_node top = root.child("widget");
+    if (const char* cls = AttributeOf(top, "class")) info->className = cls;
+    if (const char* name = AttributeOf(top, "name")) info->objectName = name;
     StringOf(Property(top, "windowTitle"), &info->title);
     StringOf(Property(top, "callback"), &info->callback);
-    if (const XmlNode* close = Property(top, "closeBox")) {
-        const XmlNode* b = close->Child("bool");
-        if (!b || (b->text != "true" && b->text != "false")) return false;
-        info->closeBox = b->text == "true";
+    if (const pugi::xml_node close = Property(top, "closeBox")) {
+        const pugi::xml_node b = close.child("bool");
+        const std::string value = b ? TextOf(b) : std::string();
+        if (value != "true" && value != "false") return false;
+        info->closeBox = value == "true";
     }
 
-    std::vector<const XmlNode*> widgets;
+    std::vector<pugi::xml_node> widgets;
     CollectWidgets(top, &widgets);
-    for (const XmlNode* w : widgets) {
+    for (const pugi::xml_node& w : widgets) {
         UiControlInfo control;
-        int found = NumberOf(Property(*w, "ctrlId"), &control.id);
+        int found = NumberOf(Property(w, "ctrlId"), &control.id);
         if (found < 0) return false;
         if (found == 0) continue;
         if (control.id <= 0 || info->Control(control.id)) return false;  // numbers are unique
-        if (!ReadControl(*w, &control)) return false;
+        if (!ReadControl(w, &control)) return false;
         info->controls.push_back(std::move(control));
     }
 
-    std::map<std::string, const XmlNode*> actions;
+    std::map<std::string, pugi::xml_node> actions;
     CollectNamed(root, "action", &actions);
-    std::map<std::string, const XmlNode*> menus;
-    for (const XmlNode* w : widgets) {
-        const std::string* cls = w->Attribute("class");
-        const std::string* name = w->Attribute("name");
-        if (cls && name && *cls == "QMenu") menus.emplace(*name, w);
+    std::map<std::string, pugi::xml_node> menus;
+    for (const pugi::xml_node& w : widgets) {
+        const char* cls = AttributeOf(w, "class");
+        const char* name = AttributeOf(w, "name");
+        if (cls && name && std::string_view(cls) == "QMenu") menus.emplace(name, w);
     }
-    for (const XmlNode* w : widgets) {
-        const std::string* cls = w->Attribute("class");
-        if (!cls || *cls != "QMenuBar") continue;
-        if (!ReadMenu(*w, std::string(), actions, menus, 0, &info->menuItems)) return false;
+    for (const pugi::xml_node& w : widgets) {
+        const char* cls = AttributeOf(w, "class");
+        if (!cls || std::string_view(cls) != "QMenuBar") continue;
+        if (!ReadMenu(w, std::string(), actions, menus, 0, &info->menuItems)) return false;
     }
     for (std::size_t i = 0; i < info->menuItems.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
@@ -438,11 +364,11 @@ bool ReadUiPanel(std::string_view xml, UiPanelInfo* info) {
 
 bool UiStringProperty(std::string_view xml, std::string_view objectName, std::string_view property,
                       std::string* value) {
-    XmlNode root;
-    if (!ReadTree(xml, &root)) return false;
-    const XmlNode* object = FindObject(root, objectName);
+    pugi::xml_document doc;
+    if (!ReadTree(xml, &doc)) return false;
+    const pugi::xml_node object = FindObject(doc.document_element(), objectName);
     std::string text;
-    if (!object || !StringOf(Property(*object, property), &text)) return false;
+    if (!object || !StringOf(Property(object, property), &text)) return false;
     if (value) *value = std::move(text);
     return true;
 }

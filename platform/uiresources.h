@@ -45,11 +45,12 @@ struct UiResourceInfo {
 std::span<const UiResourceInfo> UiResources();
 
 // The XML of a panel or a menu bar; empty when there is none. The file is matched on its
-// base name, ignoring case, as the resource files of the original program were.
+// base name (what follows the last '/' or '\'), ignoring case: "MMI.UIR" and
+// "C:\vbc\mmi.uir" name "mmi.uir" too.
 std::string_view UiResource(std::string_view file, int panelNumber);
 std::string_view UiMenuBarResource(std::string_view file, int menuBarNumber);
 
-// What a resource says, read with a small XML reader of our own.
+// What a resource says, read with pugixml (no widget toolkit needed).
 struct UiControlInfo {
     int id = 0;
     std::string className;

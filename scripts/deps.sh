@@ -10,6 +10,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest  # unit and end-to-end tests
     libbenchmark-dev            # bench/
     libcli11-dev                # vbcflash-cli's options
+    libpugixml-dev              # XML reader of the panel resources (platform/uiresources.cpp)
     qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc
     libgl-dev                   # Qt's GUI module needs the OpenGL headers
     libqt6opengl6-dev           # Qt UiTools (below) depends on Qt OpenGL and OpenGLWidgets

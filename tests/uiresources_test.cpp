@@ -299,5 +299,53 @@ TEST(UiXmlReader, RefusesBrokenResources) {
     }
 }
 
+// pugixml reads leniently; what Qt's loader refuses is refused here too, and what it
+// accepts is read as Qt reads it.
+TEST(UiXmlReader, RefusesWhatQtRefusesAndReadsTheRestAlike) {
+    auto label = [](const std::string& text, const std::string& around = "",
+                    const std::string& inside = "") {
+        return around + "<ui><widget class=\"QWidget\" name=\"w\">" + inside +
+               "<widget class=\"QLabel\" name=\"a\"><property name=\"text\"><string>" + text +
+               "</string></property></widget>" + inside + "</widget></ui>" + around;
+    };
+    std::string deep;
+    for (int i = 0; i < 300; ++i) deep += "<layout>";
+    for (int i = 0; i < 300; ++i) deep += "</layout>";
+    const struct {
+        const char* why;
+        std::string xml;
+        const char* text;  // null: refused
+    } cases[] = {
+        {"highest character", label("&#x10FFFF;"), "\xf4\x8f\xbf\xbf"},
+        {"escaped reference", label("&amp;amp;"), "&amp;"},
+        {"line ends as XML reads them", label("a\r\nb\rc"), "a\nb\nc"},
+        {"blanks around the root", label("x", " \n"), "x"},
+        {"blank text", label("  "), "  "},
+        {"blanks by reference", label("&#x20;&#9;&#13;&#10;"), " \t\r\n"},
+        {"text split by a comment", label("a<!-- c -->b<![CDATA[&c]]>"), "ab&c"},
+        {"reference to NUL", label("&#0;"), nullptr},
+        {"surrogate", label("&#xD800;"), nullptr},
+        {"past the last character", label("&#x110000;"), nullptr},
+        {"number too long to hold", label("&#x100000041;"), nullptr},
+        {"bare ampersand", label("a & b;"), nullptr},
+        {"reference without its end", label("&amp"), nullptr},
+        {"'<' in an attribute", label("x", "", "<widget name=\"<\"/>"), nullptr},
+        {"text around the root", label("x", "t"), nullptr},
+        {"CDATA outside the root", label("x") + "<![CDATA[x]]>", nullptr},
+        {"NUL byte", label("x") + std::string(1, '\0'), nullptr},
+        {"nested past the limit", label("x", "", deep), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string text;
+        EXPECT_EQ(UiStringProperty(c.xml, "a", "text", &text), c.text != nullptr);
+        if (c.text) {
+            EXPECT_EQ(text, c.text);
+        }
+        UiPanelInfo info;
+        EXPECT_EQ(ReadUiPanel(c.xml, &info), c.text != nullptr);
+    }
+}
+
 }  // namespace
 }  // namespace vbc::platform
