@@ -8,6 +8,7 @@
 #include "core/resultcodes.h"
 #include "platform/files.h"
 #include "platform/serial.h"
+#include "ui/mfl52display.h"
 
 namespace vbc {
 
@@ -27,8 +28,12 @@ std::uint32_t _sg_FlashAddr = 0;
 std::int32_t _mfl12_0UartInit(std::int32_t port, std::int32_t baudRate, std::int32_t parity,
                               std::uint32_t timeoutSeconds) {
     const std::string name = "COM" + std::to_string(port);
+    const bool reopen = !ComDevicePath(port).empty();
     const int opened = OpenComConfig(port, name.c_str(), baudRate, parity, 8, 1, 65536, 65536);
     if (opened != 0) {
+        // The result says that the port failed; this line says why, and what to do.
+        if (!reopen && opened == kComErrCannotOpen)
+            AddFullCommentLine(ExplainOpenFailure(port, name));
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(opened) | 0x80000000u);
     }
     SetCTSMode(port, 0);

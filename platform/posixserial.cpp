@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/portlock.h"
 #include "platform/uniquefd.h"
 
 namespace vbc::platform {
@@ -119,7 +120,8 @@ constexpr long kTransmitterWaitLimitMs = 1000;
 
 class PosixSerialDevice : public SerialDevice {
   public:
-    PosixSerialDevice(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+    PosixSerialDevice(UniqueFd fd, std::string path, PortLock lock)
+        : fd_(std::move(fd)), path_(std::move(path)), lock_(std::move(lock)) {}
     ~PosixSerialDevice() override {
         // Queued bytes were accepted by Write: give them a bounded chance to leave.
         PushUntil(0, std::min(timeoutMs_, kCloseDrainLimitMs), true);
@@ -482,6 +484,7 @@ class PosixSerialDevice : public SerialDevice {
 
     UniqueFd fd_;
     std::string path_;
+    PortLock lock_;  // its lock file goes when the device does
     // The system's reason for the last failure (ETIMEDOUT for a time-out, EIO for a hang-up).
     int systemError_ = 0;
     // Bytes went to the driver since the last change of rate (the next one waits for them).
@@ -651,10 +654,18 @@ std::unique_ptr<SerialDevice> OpenPosixSerial(const std::string& path, const Lin
         *error = kComErrCannotOpen;
         return nullptr;  // errno is the reason: the descriptor's close keeps it
     }
-    // Nobody else may open the line while a job runs on it.
+    // Before anything touches the line: a port another process holds is left exactly as it
+    // is (no flush, no settings, no modem lines).
+    PortLock lock;
+    PortHolder holder;
+    if (!lock.Acquire(fd.Get(), path, &holder)) {
+        *error = kComErrCannotOpen;
+        return nullptr;  // errno is the reason (EBUSY when held)
+    }
+    // Nobody else may open the line while a job runs on it (root is kept out by the lock).
     ::ioctl(fd.Get(), TIOCEXCL);
     const int raw = fd.Get();
-    auto device = std::make_unique<PosixSerialDevice>(std::move(fd), path);
+    auto device = std::make_unique<PosixSerialDevice>(std::move(fd), path, std::move(lock));
     int r = device->Apply(settings);
     if (r != 0) {
         *error = r == kComErrInvalidParameter ? r : kComErrCannotOpen;

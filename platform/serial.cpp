@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/portlock.h"
 #include "platform/posixserial.h"
 
 namespace vbc::platform {
@@ -371,6 +372,47 @@ std::string ComDevicePath(int port) {
     int error = 0;
     auto d = Lookup(port, &error);
     return d ? d->Path() : std::string();
+}
+
+std::string ExplainOpenFailure(int port, const std::string& deviceName) {
+    const std::string com = "COM" + std::to_string(port);
+    const std::string path = platform::ResolvePortName(deviceName.empty() ? com : deviceName);
+    const std::string where = path == com ? com : com + " (" + path + ")";
+    const int error = ComLastSystemError(port);
+    switch (error) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV: {
+            std::string line = where + ": no such device; ";
+            const auto ports = platform::ListSerialPorts();
+            if (ports.empty()) return line + "this machine has no serial ports";
+            line += "the serial ports here:";
+            for (std::size_t i = 0; i < ports.size(); ++i) {
+                line += (i ? ", COM" : " COM") + std::to_string(i + 1) + " (" + ports[i].path + ")";
+            }
+            return line;
+        }
+        case EACCES:
+        case EPERM: {
+            const std::string group = platform::DeviceGroup(path);
+            if (group.empty()) return where + ": permission denied";
+            return where + ": permission denied; the device belongs to group " + group +
+                   ": add the user to it (sudo usermod -aG " + group + " USER) and log in again";
+        }
+        case EBUSY: {
+            const platform::PortHolder h = platform::FindPortHolder(path);
+            std::string who = "another program holds the port";
+            if (h.pid > 0) {
+                who += " (PID " + std::to_string(h.pid) +
+                       (h.program.empty() ? "" : ", " + h.program) + ")";
+            }
+            return where + ": busy; " + who + ": wait until it ends or stop it";
+        }
+        case 0:
+            return where + ": cannot be opened";
+        default:
+            return where + ": cannot be opened: " + ComLastSystemErrorText(port);
+    }
 }
 
 }  // namespace vbc

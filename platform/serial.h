@@ -66,6 +66,12 @@ std::string ComLastSystemErrorText(int port);
 // open or its backend does not tell.
 std::string ComDevicePath(int port);
 
+// For the operator, in one line: why port N could not be opened under deviceName and what to
+// do, from the reason ComLastSystemError keeps: a device that does not exist (with the ports
+// that do), one the user may not open (with the group to join), one another program holds
+// (with that program when it can be found), or the system's own text.
+std::string ExplainOpenFailure(int port, const std::string& deviceName);
+
 }  // namespace vbc
 
 namespace vbc::platform {

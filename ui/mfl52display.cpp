@@ -207,6 +207,13 @@ void AddCommentLine(const char* text) {
     SetCtrlIndex(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine - 1);
 }
 
+void AddFullCommentLine(const std::string& text) {
+    const std::string line = " " + text + " ";
+    InsertListItem(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine, line.c_str(), 0);
+    ++_mv_NbCommentLine;
+    SetCtrlIndex(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine - 1);
+}
+
 // ---- Indicators and lock ----
 
 void _mfl52_4InitControls() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/context.h"
 
@@ -28,6 +29,8 @@ extern char _ma_Comment[100];
 extern std::int32_t _mv_NbCommentLine;
 // Appends " text " at the end of the comment list and selects it.
 void AddCommentLine(const char* text);
+// The same for a line of any length (the operator's explanations of a failure), framed alike.
+void AddFullCommentLine(const std::string& text);
 
 void _mfl52_4InitControls();
 void _mfl52_5LockDuringDownload();
