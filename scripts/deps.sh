@@ -9,7 +9,7 @@ PACKAGES=(
     ccache                      # optional compiler cache; rebuilds in CI and scripts are faster
     libgtest-dev libgmock-dev googletest  # unit and end-to-end tests
     libbenchmark-dev            # bench/
-    libcli11-dev                # vbcflash-cli's options
+    libcli11-dev                # vbcflash-cli's and vbcsim's options
     libpugixml-dev              # XML reader of the panel resources (platform/uiresources.cpp)
     qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc
     libgl-dev                   # Qt's GUI module needs the OpenGL headers

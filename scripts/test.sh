@@ -4,8 +4,10 @@
 # fixed time when clang is present. Exits non-zero on any failure.
 #
 #   JOBS=N            build and test parallelism (default: the number of cores)
-#   MATRIX_JOBS=N     fault-matrix rows run side by side (default 16; they mostly sit through
-#                     the phone's time-outs, so they overlap well beyond the cores)
+#   MATRIX_JOBS=N     fault-matrix rows run side by side (default 16; the in-process rows take
+#                     milliseconds on the virtual clock, the real-time ones of the default build
+#                     mostly sit through the phone's time-outs, so they overlap well beyond the
+#                     cores)
 #   FUZZ_SECONDS=S    time per fuzz target (default 60; 0 skips fuzzing)
 #   SKIP_ASAN=1       skip the sanitizer build and run (a quicker local check)
 set -euo pipefail

@@ -22,6 +22,52 @@ std::string JobSummary(const JobReport& r, const FlashMemory& flash) {
         flash.Sum(), flash.Crc32());
 }
 
+bool SetUpPhone(const SimulatorOptions& options, PhoneSetup* setup, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    setup->table = std::make_unique<FlashDescriptionTable>();
+    FlashDescriptionTable& table = *setup->table;
+    std::string why;
+    if (!LoadFlashTable(options.flashTxt, &table, &why)) return fail(why);
+
+    PhoneOptions& phone = setup->phone;
+    phone = options.phone;
+    if (!options.chooseFlash) {
+        if (table.count == 0) {
+            return fail(options.flashTxt + " describes no flash chip: choose the codes to report");
+        }
+        phone.manufacturer = table.descriptions[0].manufacturerId;
+        phone.device = table.descriptions[0].deviceId;
+    }
+    if (options.unknownManufacturer) phone.manufacturer = kUnknownManufacturer;
+    if (options.unlistedFlash) {
+        int device = 0;
+        while (device < 256 &&
+               FindFlash(table, phone.manufacturer, static_cast<std::uint8_t>(device)))
+            ++device;
+        if (device == 256) return fail("flash.txt describes every device of this manufacturer");
+        phone.device = static_cast<std::uint8_t>(device);
+    }
+    const FlashDescription* description = FindFlash(table, phone.manufacturer, phone.device);
+    setup->flash =
+        description ? std::make_unique<FlashMemory>(*description) : std::make_unique<FlashMemory>();
+    if (!description) {
+        setup->warning =
+            Format("flash 0x%02X:0x%02X is not described in %s: sector commands will be refused",
+                   phone.manufacturer, phone.device, options.flashTxt.c_str());
+    }
+    if (!options.flashIn.empty()) {
+        std::vector<std::uint8_t> image;
+        if (!platform::ReadWholeFile(options.flashIn.c_str(), image))
+            return fail("cannot read " + options.flashIn);
+        if (!description) return fail("no flash to load " + options.flashIn + " into");
+        if (!setup->flash->Load(image, &why)) return fail(options.flashIn + ": " + why);
+    }
+    return true;
+}
+
 Simulator::Simulator(SimulatorOptions options) : options_(std::move(options)) {}
 
 Simulator::~Simulator() {
@@ -42,42 +88,14 @@ bool Simulator::Start(std::string* error) {
     };
     if (thread_.joinable()) return fail("the simulator is already running");
 
-    table_ = std::make_unique<FlashDescriptionTable>();
+    PhoneSetup setup;
     std::string why;
-    if (!LoadFlashTable(options_.flashTxt, table_.get(), &why)) return fail(why);
-
-    phoneOptions_ = options_.phone;
-    if (!options_.chooseFlash) {
-        if (table_->count == 0) {
-            return fail(options_.flashTxt + " describes no flash chip: choose the codes to report");
-        }
-        phoneOptions_.manufacturer = table_->descriptions[0].manufacturerId;
-        phoneOptions_.device = table_->descriptions[0].deviceId;
-    }
-    if (options_.unknownManufacturer) phoneOptions_.manufacturer = kUnknownManufacturer;
-    if (options_.unlistedFlash) {
-        int device = 0;
-        while (device < 256 &&
-               FindFlash(*table_, phoneOptions_.manufacturer, static_cast<std::uint8_t>(device)))
-            ++device;
-        if (device == 256) return fail("flash.txt describes every device of this manufacturer");
-        phoneOptions_.device = static_cast<std::uint8_t>(device);
-    }
-    const FlashDescription* description =
-        FindFlash(*table_, phoneOptions_.manufacturer, phoneOptions_.device);
-    flash_ =
-        description ? std::make_unique<FlashMemory>(*description) : std::make_unique<FlashMemory>();
-    if (!description) {
-        Log(Format("flash 0x%02X:0x%02X is not described in %s: sector commands will be refused",
-                   phoneOptions_.manufacturer, phoneOptions_.device, options_.flashTxt.c_str()));
-    }
-    if (!options_.flashIn.empty()) {
-        std::vector<std::uint8_t> image;
-        if (!platform::ReadWholeFile(options_.flashIn.c_str(), image))
-            return fail("cannot read " + options_.flashIn);
-        if (!description) return fail("no flash to load " + options_.flashIn + " into");
-        if (!flash_->Load(image, &why)) return fail(options_.flashIn + ": " + why);
-    }
+    const bool ready = SetUpPhone(options_, &setup, &why);
+    if (!setup.warning.empty()) Log(setup.warning);
+    table_ = std::move(setup.table);
+    phoneOptions_ = setup.phone;
+    flash_ = std::move(setup.flash);
+    if (!ready) return fail(why);
 
     if (options_.trace) {
         std::FILE* out = stderr;

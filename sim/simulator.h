@@ -39,6 +39,17 @@ struct SimulatorOptions {
     std::FILE* log = nullptr;  // warnings and the notes of each job (vbcsim: stderr)
 };
 
+// The phone the options describe, before any line: the codes it reports (the first chip of
+// flash.txt unless the options choose them) and its flash, loaded from flashIn.
+struct PhoneSetup {
+    std::unique_ptr<FlashDescriptionTable> table;
+    PhoneOptions phone;
+    std::unique_ptr<FlashMemory> flash;
+    std::string warning;  // what the operator should be told, even when the setup fails
+};
+// False, with the reason, when flash.txt or flashIn cannot be used.
+bool SetUpPhone(const SimulatorOptions& options, PhoneSetup* setup, std::string* error);
+
 // The summary line of a job, as vbcsim prints it.
 std::string JobSummary(const JobReport& report, const FlashMemory& flash);
 

@@ -2,13 +2,6 @@
 // operator's script sees (standard output, exit status) and what lands in the phone's flash.
 #if defined(VBC_CLI_PATH) && defined(VBC_SIM_PATH)
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,15 +16,11 @@
 #include "platform/uniquefd.h"
 #include "tests/testutil.h"
 
-extern char** environ;
-
 namespace vbc {
 namespace {
 
 using Lines = std::vector<std::string>;
 namespace fs = std::filesystem;
-
-constexpr int kWaitMs = 60'000;  // far beyond any job here; only a broken program hits it
 
 Lines SplitLines(const std::string& text) {
     Lines lines;
@@ -44,86 +33,6 @@ std::string PanelText(int panel) {
     return platform::UiLabelText(platform::UiResource("mmi.uir", panel),
                                  platform::kPanelTextObject);
 }
-
-// A child process whose standard output comes back through a pipe; standard error goes to a
-// file. Killed if still running when the object goes.
-class Child {
-  public:
-    // cwd: the directory the child starts in, "" for this process's.
-    Child(const std::vector<std::string>& args, const std::string& errFile,
-          const std::string& cwd = "") {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        out_.Reset(fds[0]);
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool Started() const { return pid_ > 0 && out_.Valid(); }
-
-    // The next line of standard output (without its newline); false at the end of the output
-    // or when none comes in time.
-    bool ReadLine(std::string* line) {
-        for (;;) {
-            const auto nl = buffer_.find('\n');
-            if (nl != std::string::npos) {
-                *line = buffer_.substr(0, nl);
-                buffer_.erase(0, nl + 1);
-                return true;
-            }
-            if (!Fill()) return false;
-        }
-    }
-    // The rest of standard output, up to its end.
-    std::string ReadAll() {
-        while (Fill()) {
-        }
-        std::string all;
-        all.swap(buffer_);
-        return all;
-    }
-    // Waits for the exit; the exit status, or -1 when the process did not exit normally.
-    int Wait() {
-        int status = 0;
-        if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-  private:
-    bool Fill() {
-        if (!out_.Valid()) return false;
-        pollfd p{out_.Get(), POLLIN, 0};
-        if (::poll(&p, 1, kWaitMs) <= 0) return false;
-        char chunk[4096];
-        const ssize_t n = ::read(out_.Get(), chunk, sizeof chunk);
-        if (n <= 0) return false;
-        buffer_.append(chunk, static_cast<std::size_t>(n));
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    platform::UniqueFd out_;
-    std::string buffer_;
-};
 
 struct CliRun {
     int exitStatus = -1;
@@ -154,13 +63,14 @@ class CliE2e : public ::testing::Test {
                                          "--dir",       dir_.path().string(),
                                          "--flash-out", (dir_.path() / "flash.bin").string()};
         args.insert(args.end(), options.begin(), options.end());
-        sim_ = std::make_unique<Child>(args, (dir_.path() / "sim.err").string());
+        sim_ = std::make_unique<test::Child>(args, "", dir_.path() / "sim.err");
         // It prints the slave's path once the line is ready.
-        return sim_->Started() && sim_->ReadLine(&slave_) && slave_.rfind("/dev/", 0) == 0;
+        slave_ = sim_->Line().value_or("");
+        return sim_->Started() && slave_.rfind("/dev/", 0) == 0;
     }
     // The simulator's summary of its one job, once it exited.
     std::string SimSummary() {
-        const std::string rest = sim_->ReadAll();
+        const std::string rest = sim_->Rest();
         EXPECT_EQ(sim_->Wait(), 0) << test::ReadFile(dir_.path() / "sim.err");
         for (const auto& line : SplitLines(rest)) {
             if (line.rfind("job 1 ", 0) == 0) return line;
@@ -171,11 +81,11 @@ class CliE2e : public ::testing::Test {
     CliRun Cli(std::vector<std::string> options, const std::string& cwd = "") {
         std::vector<std::string> args = {VBC_CLI_PATH};
         args.insert(args.end(), options.begin(), options.end());
-        Child cli(args, (dir_.path() / "cli.err").string(), cwd);
+        test::Child cli(args, "", dir_.path() / "cli.err", cwd);
         CliRun run;
         EXPECT_TRUE(cli.Started());
-        run.out = SplitLines(cli.ReadAll());
-        run.exitStatus = cli.Wait();
+        run.out = SplitLines(cli.Rest());
+        run.exitStatus = cli.Wait().value_or(-1);
         run.err = test::ReadFile(dir_.path() / "cli.err");
         return run;
     }
@@ -184,7 +94,7 @@ class CliE2e : public ::testing::Test {
 
     test::ScratchDir dir_;
     std::string software_;
-    std::unique_ptr<Child> sim_;
+    std::unique_ptr<test::Child> sim_;
     std::string slave_;
 };
 

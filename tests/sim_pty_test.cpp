@@ -1,10 +1,5 @@
 // The simulator end to end over a real pseudo-terminal, with the test playing a bare PC.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,8 +11,6 @@
 #include "sim/ptyhost.h"
 #include "sim/simulator.h"
 #include "testutil.h"
-
-extern char** environ;
 
 namespace vbc::sim {
 namespace {
@@ -293,68 +286,23 @@ TEST_F(SimPty, PacedLineTakesAtLeastTheLinesTime) {
 
 // ---- the vbcsim program ------------------------------------------------------------
 
-class Child {
-  public:
-    explicit Child(std::vector<std::string> args) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        args.insert(args.begin(), Program());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        out_ = ::fdopen(fds[0], "r");
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            Wait();
-        }
-        if (out_) std::fclose(out_);
-    }
-    static std::string Program() {
+std::string VbcsimPath() {
 #ifdef VBC_SIM_PATH
-        return VBC_SIM_PATH;
+    return VBC_SIM_PATH;
 #else
-        return std::string(VBC_BINARY_DIR) + "/vbcsim";
+    return std::string(VBC_BINARY_DIR) + "/vbcsim";
 #endif
-    }
-    std::string Line() {
-        char buf[4096];
-        if (!out_ || !std::fgets(buf, sizeof buf, out_)) return "";
-        std::string s = buf;
-        if (!s.empty() && s.back() == '\n') s.pop_back();
-        return s;
-    }
-    // Everything up to the end of the output.
-    std::string Rest() {
-        std::string s;
-        char buf[4096];
-        std::size_t n;
-        while (out_ && (n = std::fread(buf, 1, sizeof buf, out_)) > 0) s.append(buf, n);
-        return s;
-    }
-    int Wait() {
-        int status = 0;
-        if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+}
 
-  private:
-    pid_t pid_ = -1;
-    std::FILE* out_ = nullptr;
-};
+// vbcsim with these options, its standard output and error both read through one pipe.
+test::Child Vbcsim(std::vector<std::string> options) {
+    options.insert(options.begin(), VbcsimPath());
+    return test::Child(options);
+}
 
 TEST_F(SimPty, ProgramDocumentsEveryOption) {
-    ASSERT_TRUE(std::filesystem::exists(Child::Program())) << "build the vbcsim target first";
-    Child child({"--help"});
+    ASSERT_TRUE(std::filesystem::exists(VbcsimPath())) << "build the vbcsim target first";
+    test::Child child = Vbcsim({"--help"});
     const std::string help = child.Rest();
     EXPECT_EQ(child.Wait(), 0);
     for (const char* option : {"--link",
@@ -393,18 +341,19 @@ TEST_F(SimPty, ProgramDocumentsEveryOption) {
 }
 
 TEST_F(SimPty, ProgramRefusesMalformedFaults) {
-    ASSERT_TRUE(std::filesystem::exists(Child::Program())) << "build the vbcsim target first";
-    Child child({"--drop-at", "later"});
+    ASSERT_TRUE(std::filesystem::exists(VbcsimPath())) << "build the vbcsim target first";
+    test::Child child = Vbcsim({"--drop-at", "later"});
     const std::string out = child.Rest();
     EXPECT_EQ(child.Wait(), 2);
     EXPECT_NE(out.find("vbcsim: --drop-at: unknown stage 'later'"), std::string::npos) << out;
 }
 
 TEST_F(SimPty, ProgramServesOneJobAndReportsIt) {
-    ASSERT_TRUE(std::filesystem::exists(Child::Program())) << "build the vbcsim target first";
-    Child child({"--once", "--flash", "0x20:0xCA", "--extension", "0x03", "--spm-version", "3.1",
-                 "--trace-file", "trace.txt", "--trace", "--flash-out", "out.bin"});
-    const std::string slave = child.Line();
+    ASSERT_TRUE(std::filesystem::exists(VbcsimPath())) << "build the vbcsim target first";
+    test::Child child =
+        Vbcsim({"--once", "--flash", "0x20:0xCA", "--extension", "0x03", "--spm-version", "3.1",
+                "--trace-file", "trace.txt", "--trace", "--flash-out", "out.bin"});
+    const std::string slave = child.Line().value_or("");
     ASSERT_EQ(slave.rfind("/dev/pts/", 0), 0u) << slave;
     // The link exists once the path is printed.
     EXPECT_EQ(std::filesystem::read_symlink("COM1").string(), slave);
@@ -417,7 +366,7 @@ TEST_F(SimPty, ProgramServesOneJobAndReportsIt) {
     EXPECT_EQ(info.minor, 1);
     EXPECT_EQ(info.extension, 0x03);
     ASSERT_TRUE(pc.SwitchOff(&why)) << why;
-    const std::string summary = child.Line();
+    const std::string summary = child.Line().value_or("");
     EXPECT_EQ(summary.rfind("job 1 end=switched-off product-type=1 bootstrap=running sectors=0 "
                             "bytes=0 resends=0 flash-size=49152 flash-sum=0x00BF4000 ",
                             0),
