@@ -50,7 +50,29 @@ long PidIn(const std::string& file) {
 }
 
 bool Alive(long pid) {
+    if (pid <= 0 || pid > INT_MAX) return false;
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+enum class Holds { kYes, kNo, kUnknown };
+
+// Whether process pid has the character device rdev open; unknown when /proc does not tell.
+Holds HoldsDevice(long pid, dev_t rdev) {
+    const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* fds = ::opendir(fdDir.c_str());
+    if (!fds) return Holds::kUnknown;
+    Holds holds = Holds::kNo;
+    while (dirent* f = ::readdir(fds)) {
+        if (f->d_name[0] == '.') continue;
+        struct stat st {};
+        if (::stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+            st.st_rdev == rdev) {
+            holds = Holds::kYes;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return holds;
 }
 
 }  // namespace
@@ -98,9 +120,12 @@ bool PortLock::Acquire(int fd, const std::string& path, PortHolder* holder) {
             return true;
         }
         if (errno != EEXIST) return true;  // no writable lock directory: flock alone
-        // Our own PID with the flock ours is a leftover of an earlier open of this process.
+        // Our own PID with the flock ours is a leftover of an earlier open of this process; so
+        // is a file whose PID now names a process that does not have the device open.
         const long pid = PidIn(file);
-        if (pid > 0 && pid != ::getpid() && Alive(pid)) {
+        struct stat dev {};
+        const bool reused = ::fstat(fd, &dev) == 0 && HoldsDevice(pid, dev.st_rdev) == Holds::kNo;
+        if (pid > 0 && pid != ::getpid() && Alive(pid) && !reused) {
             if (holder) *holder = PortHolder{pid, ProgramOf(pid)};
             errno = EBUSY;
             return false;
@@ -135,20 +160,7 @@ PortHolder FindDeviceHolder(const std::string& devicePath) {
         char* end = nullptr;
         const long pid = std::strtol(e->d_name, &end, 10);
         if (pid <= 0 || *end != '\0') continue;
-        const std::string fdDir = "/proc/" + std::string(e->d_name) + "/fd";
-        DIR* fds = ::opendir(fdDir.c_str());
-        if (!fds) continue;
-        bool holds = false;
-        while (dirent* f = ::readdir(fds)) {
-            if (f->d_name[0] == '.') continue;
-            struct stat st {};
-            if (::stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-                st.st_rdev == target.st_rdev) {
-                holds = true;
-                break;
-            }
-        }
-        ::closedir(fds);
+        const bool holds = HoldsDevice(pid, target.st_rdev) == Holds::kYes;
         // Our own process is the holder only when no other one is.
         if (holds && (pid != self || found.pid == 0)) {
             found = PortHolder{pid, ProgramOf(pid)};

@@ -7,7 +7,9 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -377,7 +379,10 @@ std::string ComDevicePath(int port) {
 std::string ExplainOpenFailure(int port, const std::string& deviceName) {
     const std::string com = "COM" + std::to_string(port);
     const std::string path = platform::ResolvePortName(deviceName.empty() ? com : deviceName);
-    const std::string where = path == com ? com : com + " (" + path + ")";
+    // The device itself, not the link that names it ("COM1" in the working directory).
+    std::string shown = path;
+    if (char real[PATH_MAX]; ::realpath(path.c_str(), real)) shown = real;
+    const std::string where = shown == com ? com : com + " (" + shown + ")";
     const int error = ComLastSystemError(port);
     switch (error) {
         case ENOENT:

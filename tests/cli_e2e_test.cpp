@@ -2,7 +2,10 @@
 // operator's script sees (standard output, exit status) and what lands in the phone's flash.
 #if defined(VBC_CLI_PATH) && defined(VBC_SIM_PATH)
 
+#include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -135,6 +138,72 @@ TEST_F(CliE2e, DownloadSucceedsAndTheFlashHoldsTheImage) {
     const std::string flash = FlashImage();
     ASSERT_GE(flash.size(), software_.size());
     EXPECT_TRUE(flash.compare(0, software_.size(), software_) == 0);
+}
+
+// A port another job holds fails at once with the reason, and the job that holds it is not
+// disturbed (root included: the lock binds it too).
+TEST_F(CliE2e, ASecondJobOnAHeldPortFailsAtOnceAndLeavesTheFirstAlone) {
+    ASSERT_TRUE(StartSim({"--pace"}));
+    const std::string small = software_.substr(0, 20000);
+    test::WriteFile(dir_.path() / "small.cla", small);
+    test::Child first({VBC_CLI_PATH, "-C", dir_.path().string(), "small.cla"}, "",
+                      dir_.path() / "first.err");
+    // The first job holds the port once it has booted the phone.
+    for (auto line = first.Line(); line && *line != " Check the compatibility ";
+         line = first.Line()) {
+    }
+
+    const CliRun second = Cli({"-C", dir_.path().string(), "small.cla"});
+    EXPECT_EQ(second.exitStatus, 5);
+    EXPECT_THAT(
+        second.out,
+        ::testing::Contains(::testing::MatchesRegex(
+            " COM1 \\(.*/pts/[0-9]+\\): busy; another program holds the port \\(PID " +
+            std::to_string(first.Pid()) + ", vbcflash-cli\\): wait until it ends or stop it ")));
+    ASSERT_FALSE(second.out.empty());
+    EXPECT_EQ(second.out.back(), "LIB_PC : Default error number _ 0xfffffffa");
+
+    EXPECT_EQ(first.Wait(), 0) << test::ReadFile(dir_.path() / "first.err");
+    const std::string summary = SimSummary();
+    EXPECT_NE(summary.find("end=switched-off"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("resends=0 "), std::string::npos) << summary;
+    EXPECT_TRUE(FlashImage().compare(0, small.size(), small) == 0);
+}
+
+// A port that cannot be opened says why, in words, before the result.
+TEST_F(CliE2e, APortThatCannotBeOpenedSaysWhy) {
+    const CliRun missing =
+        Cli({"-C", dir_.path().string(), "--device", "/dev/ttyVBCMISSING7", "soft.cla"});
+    EXPECT_EQ(missing.exitStatus, 5);
+    EXPECT_THAT(missing.out,
+                ::testing::Contains(::testing::MatchesRegex(
+                    " COM1 \\(/dev/ttyVBCMISSING7\\): no such device; (the serial ports here: "
+                    "COM1 \\(/dev/.*\\).*|this machine has no serial ports) ")));
+
+    // Permission denied: an unprivileged user on a device only root may open.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
+    ASSERT_TRUE(StartSim({}));
+    ASSERT_EQ(::chmod(slave_.c_str(), 0600), 0);
+    // The user must reach the program and the directory.
+    fs::copy_file(VBC_CLI_PATH, dir_.path() / "vbcflash-cli");
+    fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+    test::Child cli({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                     (dir_.path() / "vbcflash-cli").string(), "-C", dir_.path().string(),
+                     "soft.cla"});
+    const Lines out = SplitLines(cli.Rest());
+    EXPECT_EQ(cli.Wait(), 5);
+    struct stat st {};
+    ASSERT_EQ(::stat(slave_.c_str(), &st), 0);
+    const group* g = ::getgrgid(st.st_gid);
+    ASSERT_NE(g, nullptr);
+    const std::string name = g->gr_name;  // tty where devpts is mounted with gid=5
+    EXPECT_THAT(out, ::testing::Contains(" COM1 (" + slave_ +
+                                         "): permission denied; the device belongs to group " +
+                                         name + ": add the user to it (sudo usermod -aG " + name +
+                                         " USER) and log in again "));
+    sim_->Signal(SIGTERM);
 }
 
 TEST_F(CliE2e, OptionsGoThroughThePanelCommands) {

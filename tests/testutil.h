@@ -126,6 +126,7 @@ class Child {
     Child& operator=(const Child&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     void Signal(int signal) {
         if (pid_ > 0) ::kill(pid_, signal);
     }
