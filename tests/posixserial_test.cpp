@@ -301,8 +301,7 @@ TEST_F(PosixSerialQueue, RetuneDrainsWithinItsOwnBoundThenAppliesAtOnce) {
 TEST_F(PosixSerialQueue, RetuneAfterSendingWaitsForTheUartTransmitterToEmpty) {
     // A slow line first: its FIFO takes half a second, so a loaded machine never reaches the
     // wait's bound before the transmitter says it is empty.
-    ASSERT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 1200, kParityNone, 8, 1, 65536, 65536),
-              0);
+    ASSERT_EQ(OpenComConfig(kPort, peer_.path().c_str(), 1200, kParityNone, 8, 1, 65536, 65536), 0);
     test::SyscallSpy spy(test::DescriptorOpenOn(peer_.path()));
     ASSERT_EQ(ComWrtByte(kPort, 0x5A), 1);
     ASSERT_EQ(peer_.Read(1), std::vector<std::uint8_t>{0x5A});
