@@ -3,6 +3,7 @@
 // both commands end to end against the simulated phone.
 #include "ui/mfl53ser.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -406,6 +407,40 @@ class ServiceOnSimulator : public ServicePanel {
     std::unique_ptr<sim::Simulator> simulator;
     bool started = false;
 };
+
+// The service panel cannot take a port another process's job holds: it says who holds it, and
+// that job goes on undisturbed.
+TEST_F(ServicePanel, SwitchOnOnAPortAJobHoldsSaysSoAndLeavesTheJobAlone) {
+    const std::string examples = std::string(VBC_SOURCE_DIR) + "/examples/";
+    std::filesystem::copy_file(examples + "mfl104_5.spm", "mfl104_5.spm");
+    const std::string software(20000, '\x5A');
+    test::WriteFile("small.cla", software);
+    sim::SimulatorOptions options;
+    options.flashTxt = "flash.txt";
+    options.pace = true;
+    sim::Simulator simulator(options);
+    std::string why;
+    ASSERT_TRUE(simulator.Start(&why)) << why;
+    test::Child job({VBC_CLI_PATH, "small.cla"}, "", "job.err");
+    for (auto line = job.Line(); line && *line != " Check the compatibility "; line = job.Line()) {
+    }
+
+    OpenServicePanel();
+    FireSwitchOn();
+    EXPECT_THAT(
+        ui.Comments(),
+        ::testing::Contains(::testing::MatchesRegex(
+            " COM1 \\(.*/pts/[0-9]+\\): busy; another program holds the port \\(PID " +
+            std::to_string(job.Pid()) + ", vbcflash-cli\\): wait until it ends or stop it ")));
+    EXPECT_EQ(FlashLabel(), "");
+
+    EXPECT_EQ(job.Wait(), 0) << test::ReadFile("job.err");
+    ASSERT_TRUE(simulator.WaitJobDone(std::chrono::seconds(30)));
+    EXPECT_EQ(simulator.LastJob().end, sim::JobEnd::kSwitchedOff);
+    const std::vector<std::uint8_t> flash = simulator.FlashImage();
+    EXPECT_TRUE(std::equal(software.begin(), software.end(), flash.begin()));
+    simulator.Stop();
+}
 
 TEST_F(ServiceOnSimulator, SwitchOnThenSwitchOff) {
     ASSERT_TRUE(started);
