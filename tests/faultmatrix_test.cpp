@@ -47,6 +47,7 @@
 #include "sim/phone.h"
 #include "sim/simulator.h"
 #include "sim/virtualline.h"
+#include "tests/flashtxt.h"
 #include "tests/mainpanel_fixture.h"
 #include "tests/testutil.h"
 #include "ui/mfl51mmi.h"
@@ -65,22 +66,13 @@ using Seconds = std::chrono::duration<double>;
 
 // Manufacturer 0x20, device 0xCA: six 8 KiB sectors, then two of 64 KiB (a sector of 64 KiB is
 // sent as one whole block, a drain of the output queue and an empty rest).
-const std::string kFlashTxt = test::Crlf({
-    "# the fault matrix's chip",
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : MATRIX",
-    "DEVICE_NAME : SMALL",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 32",
-    "DEVICE_ID : 202",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 8",
-    "START_SECTOR_DESCRITPION",
-    "0-5*8192*0",
-    "6-7*65536*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
-});
+const std::string kFlashTxt = test::FlashTxt({{.manufacturerName = "MATRIX",
+                                               .deviceName = "SMALL",
+                                               .manufacturerId = "32",
+                                               .deviceId = "202",
+                                               .sectorCount = "8",
+                                               .sectors = {"0-5*8192*0", "6-7*65536*0"}}},
+                                             "# the fault matrix's chip");
 constexpr std::uint32_t kSectorSizes[] = {8192, 8192, 8192, 8192, 8192, 8192, 65536, 65536};
 constexpr std::uint32_t kFlashSize = 6 * 8192 + 2 * 65536;
 // Every sector but the last, the last one in part: sector 6 goes out as a whole block.

@@ -10,6 +10,7 @@
 #include "sim/minipc.h"
 #include "sim/ptyhost.h"
 #include "sim/simulator.h"
+#include "tests/flashtxt.h"
 #include "testutil.h"
 
 namespace vbc::sim {
@@ -19,22 +20,13 @@ using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
 // Manufacturer 0x20, device 0xCA (202): two 8 KiB sectors, then two of 16 KiB; 48 KiB.
-const std::string kFlashTxt = test::Crlf({
-    "# a small chip for the simulator's tests",
-    "NEW_FLASH",
-    "MANUFACTURER_NAME : TEST",
-    "DEVICE_NAME : SMALL",
-    "NORVANE_PRODUCT : handset",
-    "MANUFACTURER_ID : 32",
-    "DEVICE_ID : 202",
-    "NB_BANKS : 1",
-    "NB_SECTORS : 4",
-    "START_SECTOR_DESCRITPION",
-    "0-1*8192*0",
-    "2-3*16384*0",
-    "END_SECTOR_DESCRIPTION",
-    "END_FLASH",
-});
+const std::string kFlashTxt = test::FlashTxt({{.manufacturerName = "TEST",
+                                               .deviceName = "SMALL",
+                                               .manufacturerId = "32",
+                                               .deviceId = "202",
+                                               .sectorCount = "4",
+                                               .sectors = {"0-1*8192*0", "2-3*16384*0"}}},
+                                             "# a small chip for the simulator's tests");
 constexpr std::uint32_t kFlashSize = 0xC000;
 const std::uint8_t kSpeedRow1[3] = {0x00, 0xFF, 0xF9};
 const std::uint8_t kNoWaitStates[4] = {0, 0, 0, 0};
