@@ -199,19 +199,23 @@ int Index(MessagePanel kind) {
 
 // ---- Comment list ----
 
-void AddCommentLine(const char* text) {
-    // At most 97 characters of text fit between the two framing blanks.
-    std::snprintf(_ma_Comment, sizeof _ma_Comment, " %.97s ", text ? text : "");
-    InsertListItem(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine, _ma_Comment, 0);
+namespace {
+// Appends one framed line to the comment list and shows it.
+void AppendComment(const char* framed) {
+    InsertListItem(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine, framed, 0);
     ++_mv_NbCommentLine;
     SetCtrlIndex(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine - 1);
 }
+}  // namespace
+
+void AddCommentLine(const char* text) {
+    // At most 97 characters of text fit between the two framing blanks.
+    std::snprintf(_ma_Comment, sizeof _ma_Comment, " %.97s ", text ? text : "");
+    AppendComment(_ma_Comment);
+}
 
 void AddFullCommentLine(const std::string& text) {
-    const std::string line = " " + text + " ";
-    InsertListItem(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine, line.c_str(), 0);
-    ++_mv_NbCommentLine;
-    SetCtrlIndex(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine - 1);
+    AppendComment((" " + text + " ").c_str());
 }
 
 // ---- Indicators and lock ----
