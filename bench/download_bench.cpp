@@ -64,7 +64,7 @@ class WorkDir {
         std::string tmpl = (fs::temp_directory_path() / "vbcbench.XXXXXX").string();
         if (!::mkdtemp(tmpl.data())) std::abort();
         path_ = tmpl;
-        const fs::path examples = fs::path(__FILE__).parent_path().parent_path() / "examples";
+        const fs::path examples = fs::path(VBC_SOURCE_DIR) / "examples";
         for (const char* f : {"flash.txt", "mfl104_4.spm", "mfl104_5.spm"})
             fs::copy_file(examples / f, path_ / f);
         fs::current_path(path_);

@@ -35,7 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kExamples = fs::path(__FILE__).parent_path().parent_path() / "examples";
+const fs::path kExamples = fs::path(VBC_SOURCE_DIR) / "examples";
 
 std::string ReadText(const fs::path& path) {
     std::ifstream f(path, std::ios::binary);

@@ -1,16 +1,26 @@
 // One whole job as the operator runs it, against a phone that takes the line's time: the
 // vbcflash-cli process writes a software image into vbcsim --pace (a process of its own, so its
-// CPU is not counted as the PC's), from the boot to the switch-off, at 115200 bit/s.
+// CPU is not counted as the PC's), from the boot to the switch-off, at the rate of a row of the
+// speed table (115200 bit/s by default).
 //
-//   job_bench [--size N[K|M]] [--cli PATH] [--sim PATH] [--examples DIR]
+//   job_bench [--size N[K|M]] [--speed ROW] [--cli PATH] [--sim PATH] [--examples DIR] [--verify]
+//   job_bench --dump MAN:DEV [--speed ROW] [--cli PATH] [--sim PATH] [--examples DIR]
+//
+// --verify runs the job with vbcflash-cli --verify (every byte read back in 64 KiB reads);
+// --dump reads the whole flash of the chip with these codes (vbcflash-cli --dump) instead of
+// writing, against a phone whose flash holds an image of its size; image_bytes is then the
+// flash's size and sectors 0.
 //
 // It prints one "name value" line per figure:
 //
 //   image_bytes        the software's size (default 4 MiB)
+//   speed_row          the row of the speed table (vbcflash-cli --speed; default 1)
+//   line_rate          its PC rate in bit/s, which the simulator must report it paced at
 //   sectors            sectors written
 //   line_s             the line's own time: every byte of the job on the wire at its rate and
-//                      bits per byte (11 at 38400 bit/s with even parity during the boot and
-//                      the speed-change command, 10 at 115200 bit/s after it), both directions
+//                      bits per byte (11 at 38400 bit/s with even parity during the boot, the
+//                      GPIO command of rows 3 and up and the speed-change command, 10 at the
+//                      row's rate after it), both directions
 //   boot_line_s        the part of it before the speed change
 //   wall_s             the job's wall time, from starting vbcflash-cli to its exit
 //   over_line_pct      (wall - line) / line (target: within 1 %)
@@ -39,6 +49,7 @@
 #include <vector>
 
 #include "data/mfl10fla.h"
+#include "link/mfl12pclib.h"
 #include "sim/phone.h"
 
 extern char** environ;
@@ -127,35 +138,59 @@ struct LineTime {
     int sectors = 0;
 };
 
-LineTime JobLineTime(const std::string& flashTxt, std::uint32_t spmSize, std::uint32_t length) {
+// The line time of reading length bytes with read commands of at most 64 KiB: per read the
+// opcode, its answer, the parameters, their answer, the data and the checksum.
+double ReadBytes(std::uint64_t length) {
+    const std::uint64_t reads = (length + 65535) / 65536;
+    return static_cast<double>(length) + static_cast<double>(reads) * (1 + 1 + 8 + 1 + 4);
+}
+
+enum class Mode { kWrite, kVerify, kDump };
+
+// chip: the flash the simulator reports (the first of flash.txt unless --dump chose one).
+LineTime JobLineTime(const std::string& flashTxt, std::uint32_t spmSize, std::uint32_t length,
+                     Mode mode, const std::uint8_t* codes, int row) {
     using namespace vbc;
     const auto* data = reinterpret_cast<const std::uint8_t*>(flashTxt.data());
     if (ParseFlashDescription(&_vg_FlashDescritpion, data,
                               static_cast<std::uint32_t>(flashTxt.size())) != 1 ||
         _vg_FlashDescritpion.count == 0)
         Fail("cannot read flash.txt");
-    // The simulator reports the first chip of flash.txt.
-    const FlashDescription& chip = _vg_FlashDescritpion.descriptions[0];
+    const FlashDescription* found = &_vg_FlashDescritpion.descriptions[0];
+    for (int i = 0; codes && i < _vg_FlashDescritpion.count; ++i) {
+        const FlashDescription& d = _vg_FlashDescritpion.descriptions[i];
+        if (d.manufacturerId == codes[0] && d.deviceId == codes[1]) found = &d;
+    }
+    const FlashDescription& chip = *found;
     SectorList list;
-    if (_mfl10_3GetSectorList(chip.manufacturerId, chip.deviceId, 0, length, &list) != 1)
+    if (mode != Mode::kDump &&
+        _mfl10_3GetSectorList(chip.manufacturerId, chip.deviceId, 0, length, &list) != 1)
         Fail("the image does not fit the first chip of flash.txt");
 
-    constexpr double kBootByte = 11.0 / 38400;  // start, 8 data, even parity, stop
-    constexpr double kJobByte = 10.0 / 115200;  // start, 8 data, stop
+    constexpr double kBootByte = 11.0 / 38400;           // start, 8 data, even parity, stop
+    const double jobByte = 10.0 / _a_PCSpeedValue[row];  // start, 8 data, stop
     // Boot loader: its announcement; the PC's answer, the product type 2 configuration and
     // extended mode (8 + 6 + 3), the set-address, block and jump frames around the bootstrap.
     double boot = 1 + 1 + (8 + 6 + 3) + (6 + 2 + spmSize + 6 + 2);
     // Bootstrap: acknowledge and version, flash identification (and extension byte).
     boot += 4 + 3 + (sim::HasExtensionByte(chip.manufacturerId, chip.deviceId) ? 1 : 0);
-    // Change-speed command and its parameters, with their answers, still at the boot's rate.
+    // The GPIO command of the fast rows and its two answers, then the change-speed command and
+    // its parameters with their answers, still at the boot's rate.
+    if (row > 2) boot += 1 + 2;
     boot += 1 + 1 + 5 + 2;
     // At the job's rate: the speed control and its answer, per sector the command, the data,
     // the ready byte and the checksum answer, then the switch-off and its answer.
-    const double job = 2 + static_cast<double>(length) + list.count * (13.0 + 1 + 5) + 2;
+    double job = 2 + 2;
+    if (mode == Mode::kDump) {
+        job += ReadBytes(length);
+    } else {
+        job += static_cast<double>(length) + list.count * (13.0 + 1 + 5);
+        if (mode == Mode::kVerify) job += ReadBytes(length);
+    }
     LineTime t;
     t.boot = boot * kBootByte;
-    t.total = t.boot + job * kJobByte;
-    t.sectors = list.count;
+    t.total = t.boot + job * jobByte;
+    t.sectors = mode == Mode::kDump ? 0 : list.count;
     return t;
 }
 
@@ -177,8 +212,12 @@ int main(int argc, char** argv) {
     const fs::path self = fs::canonical("/proc/self/exe").parent_path();
     fs::path cli = self.parent_path() / "cli" / "vbcflash-cli";
     fs::path sim = self.parent_path() / "vbcsim";
-    fs::path examples = fs::path(__FILE__).parent_path().parent_path() / "examples";
+    fs::path examples = fs::path(VBC_SOURCE_DIR) / "examples";
     std::uint64_t size = 4u << 20;
+    int row = 1;
+    Mode mode = Mode::kWrite;
+    std::string dumpChip;
+    std::uint8_t codes[2] = {0, 0};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -187,15 +226,33 @@ int main(int argc, char** argv) {
         };
         if (a == "--size") {
             size = ParseSize(value());
+        } else if (a == "--speed") {
+            const std::string text = value();
+            row = std::atoi(text.c_str());
+            if (text != std::to_string(row) || row < 0 || row >= vbc::NB_PC_SPEED_VALUES)
+                Fail("--speed: '" + text + "' is not a row from 0 to 8");
         } else if (a == "--cli") {
             cli = fs::absolute(value());
         } else if (a == "--sim") {
             sim = fs::absolute(value());
         } else if (a == "--examples") {
             examples = fs::absolute(value());
+        } else if (a == "--verify") {
+            mode = Mode::kVerify;
+        } else if (a == "--dump") {
+            mode = Mode::kDump;
+            dumpChip = value();
+            int m = -1, d = -1;
+            char extra = 0;
+            if (std::sscanf(dumpChip.c_str(), "%i:%i%c", &m, &d, &extra) != 2 || m < 0 || m > 255 ||
+                d < 0 || d > 255)
+                Fail("--dump: '" + dumpChip + "' is not MAN:DEV");
+            codes[0] = static_cast<std::uint8_t>(m);
+            codes[1] = static_cast<std::uint8_t>(d);
         } else {
             Fail("unknown option " + a +
-                 " (options: --size N[K|M], --cli PATH, --sim PATH, --examples DIR)");
+                 " (options: --size N[K|M], --speed ROW, --cli PATH, --sim PATH, --examples DIR, "
+                 "--verify, --dump MAN:DEV)");
         }
     }
     for (const fs::path& p : {cli, sim}) {
@@ -207,22 +264,41 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(tmpl.data())) Fail("cannot make a working directory");
     const fs::path dir = tmpl;
     for (const char* f : {"flash.txt", "mfl104_5.spm"}) fs::copy_file(examples / f, dir / f);
+    fs::current_path(dir);
+    if (mode == Mode::kDump) {
+        std::uint32_t flashSize = 0;
+        const std::string text = ReadText("flash.txt");
+        vbc::ParseFlashDescription(&vbc::_vg_FlashDescritpion,
+                                   reinterpret_cast<const std::uint8_t*>(text.data()),
+                                   static_cast<std::uint32_t>(text.size()));
+        if (vbc::_mfl10_5GetFlashSize(codes[0], codes[1], &flashSize) != 1)
+            Fail("--dump: flash.txt does not describe " + dumpChip);
+        size = flashSize;
+    }
     const std::vector<std::uint8_t> image = Image(size);
     WriteBytes(dir / "phone.cla", image);
-    fs::current_path(dir);
 
-    const LineTime line = JobLineTime(ReadText("flash.txt"),
-                                      static_cast<std::uint32_t>(fs::file_size("mfl104_5.spm")),
-                                      static_cast<std::uint32_t>(size));
+    const LineTime line = JobLineTime(
+        ReadText("flash.txt"), static_cast<std::uint32_t>(fs::file_size("mfl104_5.spm")),
+        static_cast<std::uint32_t>(size), mode, mode == Mode::kDump ? codes : nullptr, row);
 
-    // The phone, paced, serving this one job.
-    Child phone = Spawn(
-        {sim.string(), "--pace", "--once", "--flash-txt", "flash.txt", "--flash-out", "flash.bin"},
-        nullptr, "sim.err");
+    // The phone, paced, serving this one job; for a dump its flash holds the image.
+    std::vector<std::string> phoneArgs = {sim.string(), "--pace",      "--once",   "--flash-txt",
+                                          "flash.txt",  "--flash-out", "flash.bin"};
+    if (mode == Mode::kDump)
+        phoneArgs.insert(phoneArgs.end(), {"--flash", dumpChip, "--flash-in", "phone.cla"});
+    Child phone = Spawn(phoneArgs, nullptr, "sim.err");
     if (ReadLine(phone.out, 20000).empty()) Fail("vbcsim did not start: " + ReadText("sim.err"));
 
+    std::vector<std::string> toolArgs = {cli.string(), "--speed", std::to_string(row)};
+    if (mode == Mode::kVerify) toolArgs.push_back("--verify");
+    if (mode == Mode::kDump) {
+        toolArgs.insert(toolArgs.end(), {"--dump", "dump.bin"});
+    } else {
+        toolArgs.push_back("phone.cla");
+    }
     const auto start = std::chrono::steady_clock::now();
-    Child tool = Spawn({cli.string(), "phone.cla"}, "cli.out", "cli.err");
+    Child tool = Spawn(toolArgs, "cli.out", "cli.err");
     int status = 0;
     rusage usage{};
     if (::wait4(tool.pid, &status, 0, &usage) != tool.pid) Fail("lost vbcflash-cli");
@@ -235,13 +311,20 @@ int main(int argc, char** argv) {
     ::waitpid(phone.pid, &status, 0);
     if (report.find(" end=switched-off ") == std::string::npos)
         Fail("the phone did not end the job switched off: " + report);
-    const std::string flash = ReadText("flash.bin");
+    const long rate = static_cast<long>(vbc::_a_PCSpeedValue[row]);
+    if (report.find(" pc-rate=" + std::to_string(rate) + " ") == std::string::npos)
+        Fail("the simulator did not pace the line at " + std::to_string(rate) +
+             " bit/s: " + report);
+    const std::string flash = mode == Mode::kDump ? ReadText("dump.bin") : ReadText("flash.bin");
     if (flash.size() < image.size() || std::memcmp(flash.data(), image.data(), image.size()) != 0)
-        Fail("the phone's flash does not hold the image");
+        Fail(mode == Mode::kDump ? "the dump does not hold the phone's flash"
+                                 : "the phone's flash does not hold the image");
 
     const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     const double peakMib = static_cast<double>(usage.ru_maxrss) / 1024.0;
     std::printf("image_bytes %llu\n", static_cast<unsigned long long>(size));
+    std::printf("speed_row %d\n", row);
+    std::printf("line_rate %ld\n", rate);
     std::printf("sectors %d\n", line.sectors);
     std::printf("line_s %.3f\n", line.total);
     std::printf("boot_line_s %.3f\n", line.boot);

@@ -1,26 +1,36 @@
 // vbcflash-cli: runs the main panel's Start job from the command line. The options go through
 // the same commands as the panel's controls and menu items, on a toolkit without windows that
 // prints what the panel would show.
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 
+#include "cli/jsonreport.h"
 #include "core/context.h"
+#include "core/version.h"
 #include "data/mfl51loadfile.h"
+#include "link/mfl12pclib.h"
 #include "platform/consoletoolkit.h"
+#include "platform/jobstop.h"
 #include "platform/serial.h"
 #include "platform/toolkit.h"
 #include "ui/mfl50dev.h"
 #include "ui/mfl51mmi.h"
 #include "ui/mfl52display.h"
+#include "ui/mfl53ser.h"
 #include "ui/uirids.h"
 
 namespace {
@@ -38,23 +48,53 @@ constexpr const char* kFooter =
 flash.txt, the bootstrap files mfl104_4.spm (product type 1) and mfl104_5.spm
 (product type 2) and config.txt are read there. A relative FILE is taken from there too.
 
+With --dump FILE no software is written: the tool boots the phone, identifies its flash,
+raises the line speed, reads the whole flash (its size from flash.txt) or the --range
+into FILE and switches the phone off. FILE appears only once every byte was read.
+
 Options apply in the order given: --restore sets the port, the product type, the
 download type and the software file from config.txt, and the options after it win.
 A failure while they apply (restore, file load, save) ends the run before any job.
+config.txt does not hold the wait states or the line speed: --save keeps neither.
 
 Output: every progress line of the job on standard output as it is added, the elapsed
-time, and last the message of the result. A progress bar goes to standard error when it
-is a terminal.
+time, and last the message of the result. With --json, JSON objects instead, one a line:
+start, line, flash, progress, message, and last result (docs/JSON.md). A progress bar
+goes to standard error when it is a terminal.
 
 Exit status:
-  0      the software was written into the flash (or, without a job, the options applied)
+  0      the software was written into the flash (and verified with --verify), the
+         --dump FILE was written (or, without a job, the options applied)
   1-13   the category of the job's result: 1 download, 2 flash description, 3 config.txt,
          5 PC library, 6 boot (phone not answering, bootstrap, flash identification),
-         8 target command, 9-13 sector download (acknowledge, checksum, time-out)
+         8 target command (a --verify difference, a failed read), 9-13 sector download
+         (acknowledge, checksum, time-out)
+  130    stopped by SIGINT (Ctrl-C) during the job, 143 by SIGTERM: the port is released
+         and the phone's flash may hold part of the software (a second Ctrl-C ends at once)
   64     bad options
   65     flash.txt cannot be read or is malformed
   70     an internal fault of the tool
 )";
+
+// The signal that asked the job to stop, 0 while none came.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    gStopSignal = signal;
+    vbc::RequestJobStop();
+}
+
+// SIGINT and SIGTERM stop the job at its next wait; the handler is reset once it ran, so a
+// second Ctrl-C ends the program at once.
+void StopOnSignals() {
+    vbc::platform::JobStopWakeFd();  // before any signal can want it
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 int Usage(const std::string& message) {
     std::cerr << kProgram << ": " << message << "\n" << kUsageHint << "\n";
@@ -78,6 +118,8 @@ bool ParseWaitStates(const std::string& text, std::array<int, 4>* states) {
 // The job's exit status from the result the display showed last.
 int ExitStatus(const vbc::DownloadResult& r) {
     if (r.category == vbc::ResultSuccess) return 0;
+    // Stopped: the shell's status for the signal that stopped it.
+    if (r.category == vbc::ResultStopped) return 128 + (gStopSignal != 0 ? gStopSignal : SIGINT);
     if (r.category >= 1 && r.category <= 13) return r.category;
     std::cerr << kProgram << ": the job ended with an unknown result (category " << r.category
               << ", code " << r.code << ")\n";
@@ -113,14 +155,49 @@ struct Job {
     std::string device;
     int product = 2;
     std::array<int, 4> waitStates{};
+    int speed = 1;
     CLI::Option* fileOpt = nullptr;
     CLI::Option* portOpt = nullptr;
     CLI::Option* deviceOpt = nullptr;
     CLI::Option* productOpt = nullptr;
     CLI::Option* waitStatesOpt = nullptr;
+    CLI::Option* speedOpt = nullptr;
     CLI::Option* restoreOpt = nullptr;
     CLI::Option* saveOpt = nullptr;
+    CLI::Option* jsonOpt = nullptr;
+    // With --json: where the job's objects go.
+    vbc::cli::JsonReport* json = nullptr;
+    CLI::Option* verifyOpt = nullptr;
+    std::string dumpFile;
+    CLI::Option* dumpOpt = nullptr;
+    std::uint32_t rangeOffset = 0;
+    std::uint32_t rangeLength = 0;  // 0: the whole flash
 };
+
+// A number written in decimal or with 0x in hexadecimal, below 2^32.
+bool ParseNumber32(const std::string& text, std::uint64_t* value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::uint64_t v = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, v, hex ? 16 : 10);
+    if (first == last || ec != std::errc() || ptr != last || v > 0xFFFFFFFFu) return false;
+    *value = v;
+    return true;
+}
+
+// "OFFSET:LENGTH", a range of at least one byte within 32-bit addresses.
+bool ParseRange(const std::string& text, std::uint32_t* offset, std::uint32_t* length) {
+    const auto colon = text.find(':');
+    std::uint64_t o = 0;
+    std::uint64_t n = 0;
+    if (colon == std::string::npos || !ParseNumber32(text.substr(0, colon), &o) ||
+        !ParseNumber32(text.substr(colon + 1), &n) || n == 0 || o + n > 0x100000000u)
+        return false;
+    if (offset) *offset = static_cast<std::uint32_t>(o);
+    if (length) *length = static_cast<std::uint32_t>(n);
+    return true;
+}
 
 // Selects the menu item bound to callback on the main panel's current menu bar.
 int SelectMenu(ConsoleToolkit& console, const char* callback) {
@@ -143,11 +220,53 @@ int LoadFile(const std::string& file) {
     return 0;
 }
 
+// The stop signal's status when the operator stopped the run, else the failure shown last.
+bool StoppedOrFailed(int* status) {
+    if (vbc::JobStopRequested()) {
+        *status = 128 + (gStopSignal != 0 ? gStopSignal : SIGINT);
+        return true;
+    }
+    return FailureShown(status);
+}
+
+// --dump: the service panel's Switch on, Read flash (into FILE, the range chosen) and Switch
+// off. A failure ends the run with its result and leaves the phone as it is.
+int Dump(ConsoleToolkit& console, const Job& job) {
+    using namespace vbc;
+    std::error_code ec;
+    const std::string path = std::filesystem::absolute(job.dumpFile, ec).string();
+    if (ec) return Usage("cannot resolve the dump file '" + job.dumpFile + "': " + ec.message());
+    if (path.size() >= static_cast<std::size_t>(kPathSize)) {
+        return Usage("the path of the dump file is longer than " + std::to_string(kPathSize - 1) +
+                     " characters: " + path);
+    }
+    int status = 0;
+    ClearLastDisplayedResult();
+    int rc = SelectMenu(console, "_mfl51_150MMIMenuService");
+    if (rc < 0) return Internal("the service menu", rc);
+    rc = console.Commit(_v_ServicePanel, SERVICE_SWITCH_ON);
+    if (rc < 0) return Internal("the Switch on control", rc);
+    if (StoppedOrFailed(&status)) return status;
+
+    SetReadFlashRange(job.rangeOffset, job.rangeLength);
+    console.SetFileSelectAnswer(path);
+    rc = console.Commit(_v_ServicePanel, SERVICE_READ_FLASH);
+    console.SetFileSelectAnswer(std::nullopt);
+    if (rc < 0) return Internal("the Read flash control", rc);
+    DownloadResult result;
+    if (LastDisplayedResult(&result)) return ExitStatus(result);
+
+    rc = console.Commit(_v_ServicePanel, SERVICE_SWITCH_OFF);
+    if (rc < 0) return Internal("the Switch off control", rc);
+    return 0;
+}
+
 // Applies the options in the order given, each through the command the panel uses for it,
 // then runs the job. Returns the exit status.
 int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
     using namespace vbc;
     if (StartMainPanel() != 1) return kExitFlashTxt;
+    console.SetBarCaption(_v_Panel, MAIN_TRANSFER_TEXT);
 
     const auto& order = app.parse_order();
     int status = 0;
@@ -165,6 +284,14 @@ int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
             for (int cs = 0; cs < 4; ++cs) {
                 rc = SelectMenu(console, WaitStateCallbackName(cs, job.waitStates[cs]));
                 if (rc < 0) return Internal("the wait-state menu", rc);
+            }
+        } else if (opt == job.speedOpt) {
+            rc = console.SelectMenuItem(_v_MenuBarHandle, LineSpeedItem(job.speed));
+            if (rc < 0) return Internal("the line-speed menu", rc);
+        } else if (opt == job.verifyOpt) {
+            if (_sg_DownloadContext.verifyOption != 1) {
+                rc = SelectMenu(console, "_mfl51_170MMIMenuVerify");
+                if (rc < 0) return Internal("the verify menu", rc);
             }
         } else if (opt == job.restoreOpt) {
             rc = SelectMenu(console, "_mfl51_100MMIMenuRestore");
@@ -194,15 +321,27 @@ int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
         if (rc < 0) return Internal("the save menu", rc);
         if (FailureShown(&status)) return status;
         // Saving the settings was the whole run.
-        if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0) return 0;
+        if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0 && job.dumpOpt->count() == 0)
+            return 0;
     }
 
-    const bool noFile = _sg_DownloadContext.claFileName[0] == '\0';
+    if (job.dumpOpt->count() > 0) return Dump(console, job);
+
+    // Start refuses without an image, as it does on the panel: a name whose load failed showed
+    // its result above, so only a config.txt that names no file gets here without one.
+    const bool noName = _sg_DownloadContext.claFileName[0] == '\0';
+    const bool noImage = _sg_DownloadContext.fileBuffer == nullptr;
     ClearLastDisplayedResult();
+    if (job.json) job.json->JobStarts();
     const int rc = console.Commit(_v_Panel, MAIN_START);
     if (rc < 0) return Internal("the Start control", rc);
-    if (noFile) {
-        std::cerr << kProgram << ": config.txt names no software file\n" << kUsageHint << "\n";
+    if (noName || noImage) {
+        std::cerr << kProgram << ": "
+                  << (noName ? std::string("config.txt names no software file")
+                             : "the software file " + std::string(_sg_DownloadContext.claFileName) +
+                                   " is not loaded")
+                  << "\n"
+                  << kUsageHint << "\n";
         return kExitBadOptions;
     }
     DownloadResult result;
@@ -221,6 +360,7 @@ int main(int argc, char** argv) {
         "phone, identifies its flash, writes the file and switches the phone off.",
         kProgram};
     app.footer(kFooter);
+    app.set_version_flag("--version", std::string(kProgram) + " " + vbc::kVersion);
 
     Job job;
     std::string directory;
@@ -254,10 +394,56 @@ int main(int argc, char** argv) {
                                  "e.g. 0,1,0,2";
                 },
                 "");
+    job.speedOpt =
+        app.add_option("--speed", job.speed,
+                       "Row of the speed table for the download after the boot, 0 to 8: 0 38400, "
+                       "1 115200 (the default), 2 162500, 3 203125, 4 220338, 5 240740, "
+                       "6 260000, 7 270833, 8 302325 bit/s; rows 3 and up send the GPIO "
+                       "command first")
+            ->type_name("ROW")
+            ->check(
+                [](const std::string& text) -> std::string {
+                    int row = -1;
+                    const char* end = text.data() + text.size();
+                    const auto [ptr, ec] = std::from_chars(text.data(), end, row);
+                    if (ec == std::errc() && ptr == end) {
+                        if (row >= 0 && row < vbc::NB_PC_SPEED_VALUES) return {};
+                        if (row >= vbc::NB_PC_SPEED_VALUES && row < vbc::NB_SPEED_PARAMETERS)
+                            return "row " + text + " of the speed table has no PC rate: use 0 to 8";
+                    }
+                    return "expected a row of the speed table from 0 to 8";
+                },
+                "");
     job.restoreOpt =
         app.add_flag("--restore")->description("Restore the settings saved in config.txt first");
     job.saveOpt = app.add_flag("--save")->description(
         "Save the settings to config.txt once the options apply");
+    job.jsonOpt = app.add_flag("--json")->description(
+        "Report the job as JSON objects on standard output, one a line (docs/JSON.md)");
+    job.verifyOpt =
+        app.add_flag("--verify")
+            ->description(
+                "After the last sector, read back every byte written and compare it with the file; "
+                "a "
+                "difference fails the job (status 8) and the phone is not switched off");
+    job.dumpOpt = app.add_option("--dump", job.dumpFile,
+                                 "Write no software: read the phone's flash into FILE (it "
+                                 "appears only once the whole read succeeded)")
+                      ->type_name("FILE");
+    std::string range;
+    auto* rangeOpt =
+        app.add_option("--range", range,
+                       "With --dump: read LENGTH bytes from OFFSET (from the flash's first byte), "
+                       "each decimal or 0x hexadecimal; default the whole flash")
+            ->type_name("OFFSET:LENGTH")
+            ->check(
+                [](const std::string& text) {
+                    return ParseRange(text, nullptr, nullptr)
+                               ? std::string()
+                               : "expected OFFSET:LENGTH, decimal or 0x hexadecimal, LENGTH at "
+                                 "least 1, e.g. 0x10000:4096";
+                },
+                "");
     app.add_flag("--list-ports", listPorts,
                  "List the serial ports: COM number, device, description");
     app.add_option("-C", directory, "Change to DIR before anything else")->type_name("DIR");
@@ -269,10 +455,19 @@ int main(int argc, char** argv) {
         return Usage(e.what());
     }
     if (!waitStates.empty()) ParseWaitStates(waitStates, &job.waitStates);
+    if (!range.empty()) ParseRange(range, &job.rangeOffset, &job.rangeLength);
+    const bool dump = job.dumpOpt->count() > 0;
+    if (dump && job.dumpFile.empty()) return Usage("--dump: the FILE is an empty name");
+    if (dump && job.fileOpt->count() > 0)
+        return Usage("--dump reads the flash: it takes no software FILE");
+    if (dump && job.verifyOpt->count() > 0)
+        return Usage("--verify checks a software download: it does not go with --dump");
+    if (rangeOpt->count() > 0 && !dump) return Usage("--range goes with --dump only");
 
     if (listPorts) {
         for (const CLI::Option* opt : {job.fileOpt, job.portOpt, job.deviceOpt, job.productOpt,
-                                       job.waitStatesOpt, job.restoreOpt, job.saveOpt}) {
+                                       job.waitStatesOpt, job.speedOpt, job.restoreOpt, job.saveOpt,
+                                       job.jsonOpt, job.verifyOpt, job.dumpOpt, rangeOpt}) {
             if (opt->count() > 0)
                 return Usage("--list-ports runs no job: it takes no " + opt->get_name(true) +
                              " (only -C)");
@@ -280,7 +475,7 @@ int main(int argc, char** argv) {
     } else if (job.fileOpt->count() > 0 && job.file.empty()) {
         return Usage("the software FILE is an empty name");
     } else if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0 &&
-               job.saveOpt->count() == 0) {
+               job.saveOpt->count() == 0 && !dump) {
         return Usage(
             "a software FILE is required (or --restore to take the one config.txt "
             "names)");
@@ -290,9 +485,25 @@ int main(int argc, char** argv) {
     }
     if (listPorts) return ListPorts();
 
+    StopOnSignals();
     ConsoleToolkit console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+    vbc::cli::JsonReport json(stdout);
+    if (job.jsonOpt->count() > 0) {
+        job.json = &json;
+        json.Begin(kProgram);
+        console.SetOutputSink([&json](ConsoleToolkit::Output kind, const std::string& text) {
+            json.Console(kind, text);
+        });
+        vbc::SetJobObserver(&json);
+    }
     vbc::platform::SetToolkit(&console);
     const int status = Run(console, app, job);
+    if (job.json) {
+        // The last object: the result that decided the exit status, whatever step showed it.
+        vbc::DownloadResult result;
+        if (vbc::LastDisplayedResult(&result)) json.Result(result);
+        vbc::SetJobObserver(nullptr);
+    }
     vbc::platform::CloseAllPorts();
     vbc::ResetDownloadContext();
     vbc::platform::SetToolkit(nullptr);

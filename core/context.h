@@ -31,6 +31,9 @@ struct DownloadContext {
     std::uint8_t* fileBuffer = nullptr;  // owned; fileSize + 1 bytes
     std::int32_t fileSize = 0;
     std::int32_t reserved1[3] = {0, 0, 0};
+    // 1: every written byte is read back and compared before the switch-off. Not saved in
+    // config.txt: the operator chooses it per session.
+    std::int32_t verifyOption = 0;
 };
 static_assert(std::is_trivially_copyable_v<DownloadContext>,
               "the context is handed to the sequence as a byte copy");
@@ -52,6 +55,7 @@ enum ResultCategory : std::int32_t {
     ResultSectorAck = 11,
     ResultChecksum = 12,
     ResultDownloadTimeout = 13,
+    ResultStopped = 14,  // the operator stopped the job (StopCode)
 };
 
 struct DownloadResult {

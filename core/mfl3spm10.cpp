@@ -2,14 +2,18 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <system_error>
 
 #include "core/resultcodes.h"
 #include "data/mfl10fla.h"
 #include "link/mfl11command.h"
 #include "link/mfl12pclib.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/toolkit.h"
 #include "ui/mfl52display.h"
+#include "ui/transferstatus.h"
 #include "ui/uirids.h"
 
 namespace vbc {
@@ -63,6 +67,7 @@ void _mfl3_0Generic4410(DownloadResult* result, DownloadContext context) {
     if (context.downloadType == 0) {
         AddCommentLine("Download sector by sector");
         _mfl3_1DownloadSoftware(result, context);
+        if (IsSuccess(*result) && context.verifyOption == 1) _mfl3_2VerifySoftware(result, context);
     } else {
         Fail(result, ResultDownloadError, 0);
     }
@@ -87,6 +92,58 @@ void _mfl3_1DownloadSoftware(DownloadResult* result, DownloadContext context) {
     if (!IsSuccess(*result)) return;
     ShowElapsedTime(context);
     result->category = ResultSuccess;
+}
+
+void _mfl3_2VerifySoftware(DownloadResult* result, DownloadContext context) {
+    Fail(result, ResultSuccess, 0);
+    AddCommentLine("Verify");
+    std::uint32_t difference = 0;
+    const std::int32_t status =
+        _mfl11_56VerifyFlash(_sg_FlashAddr, static_cast<std::uint32_t>(context.fileSize),
+                             context.fileBuffer, context.comPort, &difference);
+    if (status == kStatusOk) return;
+    if (status == CommandCode::kVerify) {
+        _mv_VerifyErrorAddress = difference;
+        char text[48];
+        std::snprintf(text, sizeof text, "Verify error at 0x%08X",
+                      static_cast<unsigned>(difference));
+        AddCommentLine(text);
+    }
+    Fail(result, ResultCommand, status);
+}
+
+void _mfl3_3ReadFlash(DownloadResult* result, DownloadContext context, std::uint32_t offset,
+                      std::uint32_t length, const char* path) {
+    SetStatusText(" ");
+    Fail(result, ResultSuccess, 0);
+    std::uint32_t flashSize = 0;
+    const std::int32_t status =
+        _mfl10_5GetFlashSize(context.targetInfo[2], context.targetInfo[3], &flashSize);
+    if (status != kStatusOk) return Fail(result, ResultFlashFile, status);
+    if (offset >= flashSize || length > flashSize - offset)
+        return Fail(result, ResultFlashFile, FlashFileCode::kRangeOutsideFlash);
+    if (length == 0) length = flashSize - offset;
+
+    char text[64];
+    std::snprintf(text, sizeof text, "Read the flash: %u bytes from 0x%08X",
+                  static_cast<unsigned>(length), static_cast<unsigned>(_sg_FlashAddr + offset));
+    AddCommentLine(text);
+    // The transfer line counts this job's time, not that of an earlier one.
+    BeginTransferStatus(length, context.startTime);
+    std::string bytes(length, '\0');
+    const std::int32_t read =
+        _mfl11_55ReadFlash(_sg_FlashAddr + offset, length,
+                           reinterpret_cast<std::uint8_t*>(bytes.data()), context.comPort);
+    ShowElapsedTime(context);
+    if (read != kStatusOk) return Fail(result, ResultCommand, read);
+
+    int error = 0;
+    if (!platform::WriteFileAtomically(path, bytes, &error)) {
+        AddFullCommentLine("Cannot write " + std::string(path) + ": " +
+                           std::error_code(error, std::generic_category()).message());
+        return Fail(result, ResultLibPc, LibPcCode::kCannotWriteFile);
+    }
+    AddFullCommentLine("Flash read into " + std::string(path));
 }
 
 }  // namespace vbc

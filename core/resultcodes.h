@@ -32,6 +32,7 @@ struct FlashFileCode {
         kNoSectorAtAddress = 18,
         kBadSectorNumber = 19,
         kNotEnoughSectors = 20,
+        kRangeOutsideFlash = 21,  // a flash read beyond the flash's last byte
     };
 };
 
@@ -60,6 +61,7 @@ struct LibPcCode {
         kFileNotFound = 3,
         kBootstrapTooLong = 4,
         kBadSwapLength = 5,
+        kCannotWriteFile = 6,  // the file a flash read goes into cannot be written
     };
 };
 
@@ -103,6 +105,17 @@ struct CommandCode {
         kReadChecksum = 19,
         kSwitchOff = 20,
         kBadGpioAck = 21,
+        // The read-back after writing differs from the image (the address is in
+        // _mv_VerifyErrorAddress).
+        kVerify = 22,
+    };
+};
+
+// A job the operator stopped (category ResultStopped).
+struct StopCode {
+    enum : std::int32_t {
+        kByOperator = 1,      // Stop, Cancel, the window's close box, SIGINT or SIGTERM
+        kReadByOperator = 2,  // the same during a flash read: no file was written
     };
 };
 

@@ -87,10 +87,10 @@ void _mfl51_0InitLoadFile() {
     _mfl12_6InitializeDefaultPath(context.defaultPath, context.claFileName);
     if (status != kStatusOk) {
         // Start must refuse until a file loads, rather than write an image that does not
-        // come from the file named on the panel.
+        // come from the file named on the panel. The name stays: the file may be back in a
+        // moment, and a Save must not lose it.
         ReleaseImage(context);
-        context.claFileName[0] = '\0';
-        ResetTextBox(_v_Panel, MAIN_FILE_NAME, "");
+        if (context.claFileName[0] == '\0') ResetTextBox(_v_Panel, MAIN_FILE_NAME, "");
         SetCtrlVal(_v_Panel, MAIN_FILE_SIZE, 0);
     }
 

@@ -9,9 +9,10 @@ namespace vbc {
 //
 // A file that cannot be loaded is shown as a PC-library result: 3 when it cannot be opened,
 // 2 when its size cannot be read, it does not fit in memory, or fewer bytes than its size
-// could be read. The previous image is then released and claFileName emptied, so that no
-// image is ever kept under a name it does not come from. An empty claFileName loads nothing,
-// releases the image and shows nothing.
+// could be read. The previous image is then released (fileBuffer null, fileSize 0), so that no
+// image is ever kept under a name it does not come from, while claFileName and the file-name
+// box keep the new name: a later Save writes it, and Start refuses until a load succeeds.
+// An empty claFileName loads nothing, releases the image and shows nothing.
 void _mfl51_0InitLoadFile();
 
 }  // namespace vbc

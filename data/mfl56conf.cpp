@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "core/context.h"
 #include "core/resultcodes.h"
@@ -25,6 +27,9 @@ constexpr std::size_t kMaxNameLength = kPathSize - 1;
 // The longest number text that is read; anything longer is refused.
 constexpr std::size_t kMaxNumberLength = 19;
 
+// The highest port number: the port selector and vbcflash-cli offer COM1 to COM255.
+constexpr std::int32_t kMaxComPort = 255;
+
 // The number lines, in the order they must follow the name line.
 struct NumberLine {
     const char* key;
@@ -35,7 +40,8 @@ struct NumberLine {
 };
 
 constexpr NumberLine kNumberLines[] = {
-    {"COM : ", &DownloadContext::comPort, 4, ConfigCode::kBadComLine, ConfigCode::kBadComNumber},
+    {"COM : ", &DownloadContext::comPort, kMaxComPort, ConfigCode::kBadComLine,
+     ConfigCode::kBadComNumber},
     {"PMU : ", &DownloadContext::pmuOption, 1, ConfigCode::kBadPmuLine, ConfigCode::kBadPmuState},
     {"Product Type : ", &DownloadContext::productType, 2, ConfigCode::kBadProductTypeLine,
      ConfigCode::kBadProductType},
@@ -83,6 +89,15 @@ bool ToInt32(const std::uint8_t* text, std::size_t length, std::int32_t* value) 
     return true;
 }
 
+// Shows value in a selector of the main panel. A value the selector has no entry for (a port
+// above those it lists, product type 0) gets one, labelled label, so the panel shows the
+// setting the job will use rather than the one it showed before.
+void ShowInSelector(int control, std::int32_t value, const char* label) {
+    if (SetCtrlVal(_v_Panel, control, value) != kUiErrOutOfRange) return;
+    if (InsertListItem(_v_Panel, control, -1, label, value) < 0) return;
+    SetCtrlVal(_v_Panel, control, value);
+}
+
 // Reads the record that starts at pos: the name line and the four number lines.
 std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t pos) {
     DownloadContext& context = _sg_DownloadContext;
@@ -108,8 +123,13 @@ std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t 
         context.*line.field = value;
         if (value > line.max) return line.valueCode;
         pos = NextLine(end, size);
+        char label[32];
         if (line.field == &DownloadContext::comPort) {
-            SetCtrlVal(_v_Panel, MAIN_PORT, context.comPort);
+            std::snprintf(label, sizeof label, "COM%d", value);
+            ShowInSelector(MAIN_PORT, value, label);
+        } else if (line.field == &DownloadContext::productType) {
+            std::snprintf(label, sizeof label, "Type %d", value);
+            ShowInSelector(MAIN_PRODUCT_TYPE, value, label);
         }
     }
 
@@ -119,6 +139,12 @@ std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t 
 }
 
 }  // namespace
+
+std::string ConfigFilePath() {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::absolute(kConfigFile, ec);
+    return ec ? std::string(kConfigFile) : path.string();
+}
 
 std::int32_t _mfl56_1SaveConfig() {
     const DownloadContext& context = _sg_DownloadContext;

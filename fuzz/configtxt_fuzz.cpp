@@ -20,6 +20,8 @@ void Check(bool ok, const char* what) {
 
 // Above every bound the reader accepts, so a value the reader stored is told apart.
 constexpr std::int32_t kComBefore = 1000;
+// The highest port a restore takes (COM255, as the CLI's --port).
+constexpr std::int32_t kMaxCom = 255;
 constexpr std::int32_t kPmuBefore = 1001;
 constexpr std::int32_t kProductBefore = 1002;
 constexpr std::int32_t kDownloadBefore = 1003;
@@ -52,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool pmu = c.pmuOption != kPmuBefore;
     const bool product = c.productType != kProductBefore;
     const bool download = c.downloadType != kDownloadBefore;
-    Check(!pmu || (com && c.comPort <= 4), "PMU read after a bad COM line");
+    Check(!pmu || (com && c.comPort <= kMaxCom), "PMU read after a bad COM line");
     Check(!product || (pmu && c.pmuOption <= 1), "product type read after a bad PMU line");
     Check(!download || (product && c.productType <= 2),
           "download type read after a bad product-type line");
@@ -60,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 1:
             // Either no record at all, or a whole one within the bounds.
             Check((!com && !pmu && !product && !download) ||
-                      (c.comPort <= 4 && c.pmuOption <= 1 && c.productType <= 2 &&
+                      (c.comPort <= kMaxCom && c.pmuOption <= 1 && c.productType <= 2 &&
                        c.downloadType <= 4 && download),
                   "success leaves a whole record or none");
             break;

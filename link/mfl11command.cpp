@@ -9,14 +9,18 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "core/resultcodes.h"
 #include "data/mfl10fla.h"
 #include "link/mfl12pclib.h"
 #include "platform/clock.h"
+#include "platform/jobstop.h"
 #include "platform/serial.h"
 #include "platform/toolkit.h"
+#include "ui/jobevents.h"
 #include "ui/mfl52display.h"
+#include "ui/transferstatus.h"
 #include "ui/uirids.h"
 
 namespace vbc {
@@ -108,14 +112,18 @@ std::uint32_t AddBytes(std::uint32_t sum, const std::uint8_t* data, std::size_t 
 enum class DrainEnd { kEmpty, kStalled, kFault };
 
 // Waits, asleep on the device, until every queued byte has left. Gives up on a fault of the
-// line and when the queue length has not moved for more than kDrainStallSeconds.
-DrainEnd DrainOutQueue(std::int32_t port, bool pumpEvents) {
+// line and when the queue length has not moved for more than kDrainStallSeconds. With
+// imageEnd, the queue ends at that offset of the image: the live transfer figures follow it.
+DrainEnd DrainOutQueue(std::int32_t port, bool pumpEvents,
+                       const std::uint32_t* imageEnd = nullptr) {
     int last = -1;
     std::int64_t lastProgress = Time();
     for (;;) {
         const int queued = GetOutQLen(port);
         if (queued == 0) return DrainEnd::kEmpty;
         if (queued < 0) return DrainEnd::kFault;
+        if (imageEnd && static_cast<std::uint32_t>(queued) <= *imageEnd)
+            UpdateTransferStatus(*imageEnd - static_cast<std::uint32_t>(queued));
         if (pumpEvents) ProcessSystemEvents();
         const std::int64_t now = Time();
         if (queued != last) {
@@ -178,7 +186,10 @@ void TimedOut(DownloadResult* result) {
     *result = _mv_ResultDownload;
 }
 
-void ShowProgress(std::uint32_t bytesSent, std::uint32_t length) {
+// pass: "write", or "verify" / "read" for the flash read back.
+void ShowProgress(std::uint32_t bytesSent, std::uint32_t length, const char* pass = "write") {
+    UpdateTransferStatus(bytesSent, true);
+    CurrentJobObserver().Progress(pass, bytesSent, length);
     _mv_SoftPourcent = static_cast<std::uint32_t>(static_cast<double>(bytesSent) /
                                                   static_cast<double>(length) * 100.0);
     SetCtrlVal(_v_Panel, MAIN_PROGRESS_A, static_cast<int>(_mv_SoftPourcent));
@@ -317,8 +328,17 @@ std::int32_t _mfl11_5FlashEraseResult(std::int32_t port, std::int32_t expectStat
     }
 }
 
-std::int32_t _mfl11_6ReadCommand(std::uint32_t address, std::uint32_t length, std::uint8_t* buffer,
-                                 std::int32_t port) {
+namespace {
+
+// How long a flash read lets the data gather before it takes what came: byte by byte, the
+// PC would wake for each one of a whole flash.
+constexpr int kGatherMs = 10;
+constexpr int kGatherBytes = 1024;
+
+// The read command; with gather, the data is taken in batches (the bytes on the wire are the
+// same).
+std::int32_t ReadCommand(std::uint32_t address, std::uint32_t length, std::uint8_t* buffer,
+                         std::int32_t port, bool gather) {
     ComWrtByte(port, kOpRead);
     if (ReadStatus(port) != kAckCommand) return CommandCode::kBadReadAck;
     WriteBigEndian32(port, length);
@@ -326,17 +346,118 @@ std::int32_t _mfl11_6ReadCommand(std::uint32_t address, std::uint32_t length, st
     if (ReadStatus(port) != kAckReadParameters) return CommandCode::kBadReadParameters;
 
     std::uint32_t sum = 0;
-    for (std::uint32_t i = 0; i < length; ++i) {
-        const int byte = ComRdByte(port);
-        // A byte that never came leaves a hole in the buffer: the read has failed, and the
-        // rest would only add one port time-out after another.
-        if (byte < 0) return CommandCode::kReadChecksum;
-        buffer[i] = static_cast<std::uint8_t>(byte);
-        sum += buffer[i];
+    for (std::uint32_t i = 0; i < length;) {
+        std::uint32_t take = 1;
+        if (gather) {
+            int queued = GetInQLen(port);
+            if (queued > 0 && queued < kGatherBytes &&
+                length - i > static_cast<std::uint32_t>(queued)) {
+                platform::CurrentClock().SleepMs(kGatherMs);
+                queued = GetInQLen(port);
+            }
+            if (queued > 0) take = std::min(length - i, static_cast<std::uint32_t>(queued));
+        }
+        if (take == 1) {
+            const int byte = ComRdByte(port);
+            // A byte that never came leaves a hole in the buffer: the read has failed, and the
+            // rest would only add one port time-out after another.
+            if (byte < 0) return CommandCode::kReadChecksum;
+            buffer[i] = static_cast<std::uint8_t>(byte);
+        } else if (ComRd(port, buffer + i, static_cast<int>(take)) != static_cast<int>(take)) {
+            return CommandCode::kReadChecksum;
+        }
+        sum = AddBytes(sum, buffer + i, take);
+        i += take;
     }
     std::uint8_t checksum[4] = {0, 0, 0, 0};
     ComRd(port, checksum, 4);
     return LittleEndian32(checksum) == sum ? kStatusOk : CommandCode::kReadChecksum;
+}
+
+}  // namespace
+
+std::int32_t _mfl11_6ReadCommand(std::uint32_t address, std::uint32_t length, std::uint8_t* buffer,
+                                 std::int32_t port) {
+    return ReadCommand(address, length, buffer, port, false);
+}
+
+namespace {
+
+// Before a chunk is read again: whatever the phone still sends of the failed read is not the
+// answer to the next one. Waits until the line has been quiet for a moment (within the answer
+// time), dropping what came.
+void DiscardLateBytes(std::int32_t port) {
+    constexpr int kQuietMs = 100;
+    const std::int64_t start = Time();
+    while (WaitInQ(port, kQuietMs) > 0 && Time() - start <= kAnswerWaitSeconds) {
+        platform::CurrentClock().SleepMs(kQuietMs);  // let the rest come, then drop it at once
+        FlushInQ(port);
+    }
+}
+
+// Reads [address, address + length) chunk by chunk, each retried on failure: chunk k lands at
+// where(offset of k), then take(offset, bytes, count) sees it and returns false to end the read
+// (with 1). Shows the progress of the pass. Returns 1 or the code of the chunk that could not
+// be read.
+template <typename Where, typename Take>
+std::int32_t ReadChunks(const char* pass, std::uint32_t address, std::uint32_t length,
+                        std::int32_t port, Where where, Take take) {
+    BeginTransferPass(length);
+    ShowProgress(0, length, pass);
+    for (std::uint32_t done = 0; done < length;) {
+        const std::uint32_t count = std::min(kReadChunkSize, length - done);
+        std::uint8_t* chunk = where(done);
+        std::int32_t status = ReadCommand(address + done, count, chunk, port, true);
+        for (int retry = 0; status != kStatusOk && retry < kReadRetries; ++retry) {
+            // A stopped job reads nothing more.
+            if (JobStopRequested()) return status;
+            char text[64];
+            std::snprintf(text, sizeof text, "Read error %d at 0x%08X -> read again",
+                          static_cast<int>(status), static_cast<unsigned>(address + done));
+            AddCommentLine(text);
+            DiscardLateBytes(port);
+            status = ReadCommand(address + done, count, chunk, port, true);
+        }
+        if (status != kStatusOk) return status;
+        if (!take(done, chunk, count)) return kStatusOk;
+        done += count;
+        ShowProgress(done, length, pass);
+    }
+    if (length == 0) ShowProgress(1, 1, pass);
+    return kStatusOk;
+}
+
+}  // namespace
+
+std::int32_t _mfl11_55ReadFlash(std::uint32_t address, std::uint32_t length, std::uint8_t* buffer,
+                                std::int32_t port) {
+    if (!buffer && length > 0) return CommandCode::kReadChecksum;
+    // Each chunk is read into its place.
+    return ReadChunks(
+        "read", address, length, port, [&](std::uint32_t offset) { return buffer + offset; },
+        [](std::uint32_t, const std::uint8_t*, std::uint32_t) { return true; });
+}
+
+std::int32_t _mfl11_56VerifyFlash(std::uint32_t address, std::uint32_t length,
+                                  const std::uint8_t* expected, std::int32_t port,
+                                  std::uint32_t* firstDifference) {
+    if (!expected && length > 0) return CommandCode::kVerify;
+    // One chunk at a time: the image is not copied.
+    std::vector<std::uint8_t> chunk(std::min(kReadChunkSize, length));
+    bool differs = false;
+    const std::int32_t status = ReadChunks(
+        "verify", address, length, port, [&](std::uint32_t) { return chunk.data(); },
+        [&](std::uint32_t offset, const std::uint8_t* bytes, std::uint32_t count) {
+            const auto mismatch = std::mismatch(bytes, bytes + count, expected + offset);
+            if (mismatch.first == bytes + count) return true;
+            differs = true;
+            if (firstDifference)
+                *firstDifference =
+                    address + offset + static_cast<std::uint32_t>(mismatch.first - bytes);
+            return false;
+        });
+    if (status != kStatusOk) return status;
+    return differs ? CommandCode::kVerify : kStatusOk;
 }
 
 void _mfl11_54Download(DownloadResult* result, DownloadContext context, std::uint32_t length,
@@ -359,6 +480,7 @@ void _mfl11_54Download(DownloadResult* result, DownloadContext context, std::uin
         return;
     }
 
+    BeginTransferStatus(length, context.startTime);
     std::uint32_t bytesSent = 0;
     std::uint32_t address = startAddress;
     std::uint8_t sectorFailures = 0;
@@ -397,7 +519,8 @@ void _mfl11_54Download(DownloadResult* result, DownloadContext context, std::uin
             }
             pcChecksum = AddBytes(pcChecksum, next, kBlockSize);
             next += kBlockSize;
-            if (DrainOutQueue(port, true) != DrainEnd::kEmpty) {
+            const auto blockEnd = static_cast<std::uint32_t>(next - data);
+            if (DrainOutQueue(port, true, &blockEnd) != DrainEnd::kEmpty) {
                 TimedOut(result);
                 return;
             }
@@ -459,6 +582,7 @@ void _mfl11_54Download(DownloadResult* result, DownloadContext context, std::uin
         }
         // The same sector again, from the same offset of the image to the same address.
         bytesSent -= transfer;
+        CurrentJobObserver().SectorResent();
     }
 }
 

@@ -12,6 +12,7 @@
 #include "core/resultcodes.h"
 #include "link/mfl12pclib.h"
 #include "platform/clock.h"
+#include "platform/jobstop.h"
 #include "platform/serial.h"
 #include "ui/mfl52display.h"
 
@@ -205,7 +206,8 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
         context->targetInfo[1] = ReadByte(port);
         if (context->targetInfo[1] == kBootAnswerVbc4410) break;
         if (context->targetInfo[1] == kTimeoutByte) break;
-        if (Time() - waitStart >= kMaxWaitSeconds) {
+        // A stopped job waits no longer: every read now ends at once.
+        if (Time() - waitStart >= kMaxWaitSeconds || JobStopRequested()) {
             context->targetInfo[1] = kTimeoutByte;
             break;
         }
@@ -241,7 +243,7 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
             byte = ReadByte(port);
             ++further;
             if (byte != kBootstrapAck && byte != kTimeoutByte &&
-                Time() - ackStart >= kMaxWaitSeconds) {
+                (Time() - ackStart >= kMaxWaitSeconds || JobStopRequested())) {
                 byte = kTimeoutByte;
             }
         } while (byte != kBootstrapAck && byte != kTimeoutByte);

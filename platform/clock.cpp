@@ -8,8 +8,13 @@ namespace vbc::platform {
 namespace {
 
 class SystemClock : public Clock {
-public:
+  public:
     std::int64_t Now() override { return static_cast<std::int64_t>(std::time(nullptr)); }
+    std::int64_t NowMs() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
     void SleepMs(int milliseconds) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
@@ -20,11 +25,17 @@ Clock* gClock = &gSystemClock;
 
 }  // namespace
 
-Clock& CurrentClock() { return *gClock; }
-void SetClock(Clock* clock) { gClock = clock ? clock : &gSystemClock; }
+Clock& CurrentClock() {
+    return *gClock;
+}
+void SetClock(Clock* clock) {
+    gClock = clock ? clock : &gSystemClock;
+}
 
 }  // namespace vbc::platform
 
 namespace vbc {
-std::int64_t Time() { return platform::CurrentClock().Now(); }
+std::int64_t Time() {
+    return platform::CurrentClock().Now();
+}
 }  // namespace vbc

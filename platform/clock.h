@@ -6,10 +6,12 @@
 namespace vbc::platform {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
-    virtual std::int64_t Now() = 0;                   // seconds since the epoch
-    virtual void SleepMs(int milliseconds) = 0;        // a short pause between polls
+    virtual std::int64_t Now() = 0;  // seconds since the epoch
+    // Milliseconds on a clock that never goes back, for rates and short spans.
+    virtual std::int64_t NowMs() { return Now() * 1000; }
+    virtual void SleepMs(int milliseconds) = 0;  // a short pause between polls
 };
 
 // The clock in use: the system clock unless a test installed another one.
@@ -19,15 +21,16 @@ void SetClock(Clock* clock);
 
 // A clock that only moves when told to (or when something sleeps on it).
 class ManualClock : public Clock {
-public:
+  public:
     explicit ManualClock(std::int64_t start = 1'000'000) : nowMs_(start * 1000) {}
     std::int64_t Now() override { return nowMs_ / 1000; }
     void SleepMs(int milliseconds) override { nowMs_ += milliseconds; }
     void Advance(std::int64_t seconds) { nowMs_ += seconds * 1000; }
     void AdvanceMs(std::int64_t ms) { nowMs_ += ms; }
+    std::int64_t NowMs() override { return nowMs_; }
     std::int64_t NowMs() const { return nowMs_; }
 
-private:
+  private:
     std::int64_t nowMs_;
 };
 

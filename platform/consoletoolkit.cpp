@@ -8,6 +8,7 @@ namespace vbc::platform {
 namespace {
 
 constexpr int kBarWidth = 40;
+constexpr int kCaptionedBarWidth = 10;
 constexpr std::string_view kProgressClass = "QProgressBar";
 
 bool Blank(const std::string& text) {
@@ -60,17 +61,24 @@ void ConsoleToolkit::EraseBar() {
 
 void ConsoleToolkit::DrawBar() {
     if (!progressBar_ || barPercent_ <= 0 || barPercent_ >= 100) return;
-    const int filled = barPercent_ * kBarWidth / 100;
-    std::string bar = "\r[";
+    const int width = caption_.empty() ? kBarWidth : kCaptionedBarWidth;
+    const int filled = barPercent_ * width / 100;
+    // The line is rewritten in place: what a shorter caption leaves behind is cleared.
+    std::string bar = caption_.empty() ? "\r[" : "\r\033[K[";
     bar.append(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    bar.append(static_cast<std::size_t>(width - filled), '.');
     bar += "] " + std::to_string(barPercent_) + " %";
+    if (!caption_.empty()) bar += "  " + caption_;
     std::fputs(bar.c_str(), err_);
     std::fflush(err_);
     barShown_ = true;
 }
 
-void ConsoleToolkit::Line(const std::string& text) {
+void ConsoleToolkit::Line(Output kind, const std::string& text) {
+    if (sink_) {
+        sink_(kind, text);
+        return;
+    }
     const bool redraw = barShown_;
     EraseBar();
     if (out_) {
@@ -122,10 +130,10 @@ int ConsoleToolkit::DisplayPanel(int panel) {
     if (!p) return kUiErrBadHandle;
     if (p->displayed) return 0;
     p->displayed = true;
-    if (!Blank(p->panelText)) Line(p->panelText);
+    if (!Blank(p->panelText)) Line(Output::kPanelText, p->panelText);
     for (int id : p->order) {
         const Control& c = p->controls[id];
-        if (c.hasText && !Blank(c.text)) Line(c.text);
+        if (c.hasText && !Blank(c.text)) Line(Output::kPanelText, c.text);
     }
     return 0;
 }
@@ -152,6 +160,53 @@ int ConsoleToolkit::LoadMenuBar(int panel, const std::string& resourceFile, int 
 
 int ConsoleToolkit::DiscardMenuBar(int menuBar) {
     return menuBars_.erase(menuBar) == 0 ? kUiErrBadHandle : 0;
+}
+
+int ConsoleToolkit::SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) {
+    auto it = menuBars_.find(menuBar);
+    if (it == menuBars_.end()) return kUiErrBadHandle;
+    MenuBar& m = it->second;
+    if (menuItem == 0) {
+        if (attribute != ATTR_DIMMED) return kUiErrNotSupported;
+        m.dimmed = value != 0;
+        return 0;
+    }
+    const UiMenuItemInfo* item = m.info.MenuItem(menuItem);
+    if (!item) return kUiErrBadHandle;
+    if (attribute == ATTR_DIMMED) {
+        m.dimmedItems[menuItem] = value != 0;
+    } else if (attribute == ATTR_CHECKED && item->checkable) {
+        m.checkedItems[menuItem] = value != 0;
+    } else {
+        return kUiErrNotSupported;
+    }
+    return 0;
+}
+
+int ConsoleToolkit::GetMenuBarAttribute(int menuBar, int menuItem, int attribute, int* value) {
+    auto it = menuBars_.find(menuBar);
+    if (it == menuBars_.end()) return kUiErrBadHandle;
+    const MenuBar& m = it->second;
+    bool on = false;
+    if (menuItem == 0) {
+        if (attribute != ATTR_DIMMED) return kUiErrNotSupported;
+        on = m.dimmed;
+    } else {
+        const UiMenuItemInfo* item = m.info.MenuItem(menuItem);
+        if (!item) return kUiErrBadHandle;
+        const std::map<int, bool>* states = nullptr;
+        if (attribute == ATTR_DIMMED) {
+            states = &m.dimmedItems;
+        } else if (attribute == ATTR_CHECKED && item->checkable) {
+            states = &m.checkedItems;
+        } else {
+            return kUiErrNotSupported;
+        }
+        auto s = states->find(menuItem);
+        on = s != states->end() && s->second;
+    }
+    if (value) *value = on ? 1 : 0;
+    return 0;
 }
 
 // ---- event loop ----
@@ -189,6 +244,10 @@ int ConsoleToolkit::SetCtrlVal(int panel, int control, const std::string& text) 
     if (!c) return kUiErrBadHandle;
     c->hasText = true;
     c->text = text;
+    if (panel == captionPanel_ && control == captionControl_ && text != caption_) {
+        caption_ = text;
+        if (barShown_) DrawBar();
+    }
     return 0;
 }
 
@@ -216,7 +275,7 @@ int ConsoleToolkit::SetCtrlAttribute(int panel, int control, int attribute,
     std::string& current = c->textAttributes[attribute];
     const bool changed = current != text;
     current = text;
-    if (attribute == ATTR_STATUS_TEXT && changed && !Blank(text)) Line(text);
+    if (attribute == ATTR_STATUS_TEXT && changed && !Blank(text)) Line(Output::kStatusText, text);
     return 0;
 }
 
@@ -228,7 +287,7 @@ int ConsoleToolkit::InsertListItem(int panel, int control, int index, const std:
     if (index == -1) index = size;
     if (index < 0 || index > size) return kUiErrOutOfRange;
     c->listLines.insert(c->listLines.begin() + index, label);
-    Line(label);
+    Line(Output::kListLine, label);
     return 0;
 }
 
@@ -261,7 +320,7 @@ int ConsoleToolkit::InsertTextBoxLine(int panel, int control, int index, const s
 // ---- popups ----
 
 int ConsoleToolkit::MessagePopup(const std::string&, const std::string& message) {
-    Line(message);
+    Line(Output::kPopup, message);
     return 0;
 }
 
@@ -269,7 +328,7 @@ int ConsoleToolkit::ConfirmPopup(const std::string&, const std::string&) {
     return confirmAnswer_;
 }
 
-int ConsoleToolkit::FileSelectPopup(const std::string&, const std::string&,
+int ConsoleToolkit::FileSelectPopup(const std::string&, const std::string&, int,
                                     std::string* chosenPath) {
     if (!fileAnswer_) return 0;
     if (chosenPath) *chosenPath = *fileAnswer_;
@@ -306,6 +365,7 @@ int ConsoleToolkit::SelectMenuItem(int menuBar, int itemId) {
     if (it == menuBars_.end()) return kUiErrBadHandle;
     const UiMenuItemInfo* item = it->second.info.MenuItem(itemId);
     if (!item) return kUiErrBadHandle;
+    if (it->second.dimmed || it->second.dimmedItems[itemId]) return kUiErrDimmed;
     const CallbackEntry* entry = item->callback.empty() ? nullptr : FindCallback(item->callback);
     if (!entry || !entry->menu) return kUiErrBadHandle;
     entry->menu(menuBar, itemId, nullptr, it->second.panel);

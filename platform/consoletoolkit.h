@@ -25,9 +25,6 @@
 
 namespace vbc::platform {
 
-// An operator action on a dimmed control, which a windowed toolkit would not deliver.
-constexpr int kUiErrDimmed = -22;
-
 class ConsoleToolkit : public Toolkit {
   public:
     // out receives the text lines, err the progress bar (drawn only with progressBar).
@@ -41,6 +38,8 @@ class ConsoleToolkit : public Toolkit {
     int DiscardPanel(int panel) override;
     int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId) override;
     int DiscardMenuBar(int menuBar) override;
+    int SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) override;
+    int GetMenuBarAttribute(int menuBar, int menuItem, int attribute, int* value) override;
     int RunUserInterface() override;
     int QuitUserInterface(int returnCode) override;
     int ProcessSystemEvents() override;
@@ -57,7 +56,7 @@ class ConsoleToolkit : public Toolkit {
     int MessagePopup(const std::string& title, const std::string& message) override;
     int ConfirmPopup(const std::string& title, const std::string& question) override;
     int FileSelectPopup(const std::string& defaultDirectory, const std::string& defaultFileSpec,
-                        std::string* chosenPath) override;
+                        int buttonLabel, std::string* chosenPath) override;
 
     // ---- the operator ----
 
@@ -67,18 +66,28 @@ class ConsoleToolkit : public Toolkit {
     int Commit(int panel, int control);
     // Sets a control's value and sends its callback the value-changed event; same results.
     int Change(int panel, int control, int value);
-    // Selects a menu item of a live menu bar. 0, or kUiErrBadHandle when there is no such
-    // item or no callback bound to it.
+    // Selects a menu item of a live menu bar. 0, kUiErrBadHandle when there is no such
+    // item or no callback bound to it, kUiErrDimmed when the bar or the item is dimmed.
     int SelectMenuItem(int menuBar, int itemId);
     // The number of the item whose callback has that name, kUiErrBadHandle when none.
     int MenuItemWithCallback(int menuBar, const std::string& callback) const;
     // The answers of the modal popups: ConfirmPopup (0, no, by default) and FileSelectPopup
-    // (cancel by default).
+    // (cancel by default), the same whatever the dialog is for.
     void SetConfirmAnswer(int answer) { confirmAnswer_ = answer; }
     void SetFileSelectAnswer(std::optional<std::string> path) { fileAnswer_ = std::move(path); }
     // What RunUserInterface runs, the operator's session; it returns once the session is over
     // with the code given to QuitUserInterface (0 when it was not called).
     void SetRunHook(std::function<void()> hook) { runHook_ = std::move(hook); }
+    // The text control whose value the progress bar carries beside it (the live transfer
+    // figures); the bar is shorter then, so that the whole stays on one line.
+    // What the console shows, by kind: a line of the comment list, the fixed text of a panel
+    // (and a text control's), the status text (the elapsed time), a popup's message.
+    enum class Output { kListLine, kPanelText, kStatusText, kPopup };
+    // Where the shown texts go instead of the output stream (vbcflash-cli --json).
+    void SetOutputSink(std::function<void(Output, const std::string&)> sink) {
+        sink_ = std::move(sink);
+    }
+    void SetBarCaption(int panel, int control) { captionPanel_ = panel, captionControl_ = control; }
 
     // ---- queries ----
 
@@ -110,6 +119,9 @@ class ConsoleToolkit : public Toolkit {
     struct MenuBar {
         int panel = 0;
         UiPanelInfo info;
+        bool dimmed = false;
+        std::map<int, bool> dimmedItems;
+        std::map<int, bool> checkedItems;
     };
 
     Panel* FindPanel(int panel);
@@ -119,7 +131,7 @@ class ConsoleToolkit : public Toolkit {
     int Fire(int panel, int control, int event);
 
     // Output: one line on out, the progress bar kept out of its way.
-    void Line(const std::string& text);
+    void Line(Output kind, const std::string& text);
     void Progress(int percent);
     void EraseBar();
     void DrawBar();
@@ -136,6 +148,10 @@ class ConsoleToolkit : public Toolkit {
     int quitCode_ = 0;
     bool barShown_ = false;
     int barPercent_ = -1;
+    int captionPanel_ = 0;
+    int captionControl_ = 0;
+    std::string caption_;
+    std::function<void(Output, const std::string&)> sink_;
 };
 
 }  // namespace vbc::platform

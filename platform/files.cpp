@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace vbc::platform {
@@ -42,16 +43,27 @@ bool FileToArray(const char* name, std::uint8_t* buffer, std::size_t count) {
 }
 
 bool WriteFileAtomically(const char* name, const std::string& bytes) {
+    return WriteFileAtomically(name, bytes, nullptr);
+}
+
+bool WriteFileAtomically(const char* name, const std::string& bytes, int* error) {
+    // The first failure's reason: the clean-up below may set errno again.
+    auto fail = [error](int e) {
+        if (error) *error = e != 0 ? e : EIO;
+        return false;
+    };
     std::string tmp = std::string(name) + ".tmp";
     std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (std::fflush(f) == 0) && ok;
-    ok = (::fsync(::fileno(f)) == 0) && ok;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), name) != 0) {
+    if (!f) return fail(errno);
+    int e = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() && e == 0) e = errno;
+    if (std::fflush(f) != 0 && e == 0) e = errno;
+    if (::fsync(::fileno(f)) != 0 && e == 0) e = errno;
+    if (std::fclose(f) != 0 && e == 0) e = errno;
+    if (e == 0 && std::rename(tmp.c_str(), name) != 0) e = errno;
+    if (e != 0) {
         std::remove(tmp.c_str());
-        return false;
+        return fail(e);
     }
     return true;
 }

@@ -21,5 +21,7 @@ bool FileToArray(const char* name, std::uint8_t* buffer, std::size_t count);
 
 // Replaces the file with these bytes in one rename, so a stop half-way never loses the old file.
 bool WriteFileAtomically(const char* name, const std::string& bytes);
+// The same; on failure error (when given) receives the system's error number.
+bool WriteFileAtomically(const char* name, const std::string& bytes, int* error);
 
 }  // namespace vbc::platform

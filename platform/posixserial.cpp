@@ -14,11 +14,13 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <vector>
 
+#include "platform/jobstop.h"
 #include "platform/portlock.h"
 #include "platform/uniquefd.h"
 
@@ -117,6 +119,9 @@ constexpr int kRetuneDrainSliceMs = 100;
 constexpr long kUartFifoBytes = 64;
 // However slow the rate, that wait ends after this long.
 constexpr long kTransmitterWaitLimitMs = 1000;
+// The rate an adapter runs at may differ from the one asked by this much (in %): beyond it the
+// phone's UART no longer reads the bytes.
+constexpr long kRateTolerancePct = 2;
 
 class PosixSerialDevice : public SerialDevice {
   public:
@@ -205,7 +210,8 @@ class PosixSerialDevice : public SerialDevice {
             int wait = RemainingMs(deadline);
             if (wait == 0) return Fail(kComTimeout, ETIMEDOUT);
             pollfd p{fd_.Get(), ReadEvents(), 0};
-            int r = ::poll(&p, 1, wait);
+            int r = PollLine(&p, wait);
+            if (r == kPollStopped) return Fail(kComErrStopped, ECANCELED);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 return Fail(kComErrUnknown, errno);
@@ -256,7 +262,8 @@ class PosixSerialDevice : public SerialDevice {
                 return n > 0 ? 1 : pushed;
             }
             pollfd p{fd_.Get(), ReadEvents(), 0};
-            int r = ::poll(&p, 1, RemainingMs(deadline));
+            int r = PollLine(&p, RemainingMs(deadline));
+            if (r == kPollStopped) return Fail(kComErrStopped, ECANCELED);
             if (r < 0) {
                 if (errno == EINTR) continue;
                 return Fail(kComErrUnknown, errno);
@@ -291,7 +298,8 @@ class PosixSerialDevice : public SerialDevice {
             if (Pending() > 0) {
                 // Ours to send: wake as soon as the driver takes more.
                 pollfd p{fd_.Get(), POLLOUT, 0};
-                int r = ::poll(&p, 1, left);
+                int r = PollLine(&p, left);
+                if (r == kPollStopped) return Fail(kComErrStopped, ECANCELED);
                 if (r < 0 && errno != EINTR) return Fail(kComErrUnknown, errno);
                 if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
                     return Fail(kComErrUnknown, EIO);
@@ -309,7 +317,8 @@ class PosixSerialDevice : public SerialDevice {
             long ms = static_cast<long>(queued) * bitsPerByte * 1000 / settings_.baudRate;
             ms = std::clamp<long>(ms, 1, left);
             pollfd p{fd_.Get(), 0, 0};
-            int r = ::poll(&p, 1, static_cast<int>(ms));
+            int r = PollLine(&p, static_cast<int>(ms));
+            if (r == kPollStopped) return Fail(kComErrStopped, ECANCELED);
             if (r < 0 && errno != EINTR) return Fail(kComErrUnknown, errno);
             if (r > 0 && (p.revents & kFaultEvents)) return Fail(kComErrUnknown, EIO);
         }
@@ -346,6 +355,12 @@ class PosixSerialDevice : public SerialDevice {
             error = errno;
         }
         if (r != 0) return Fail(kComErrCannotOpen, error);
+        // Some adapters take a rate they cannot make and keep another: the line must run at
+        // what the phone runs at, within what two UARTs tolerate between them.
+        const long actual = detail::ReadArbitraryRate(fd_.Get());
+        if (actual > 0 && std::abs(actual - s.baudRate) * 100 > s.baudRate * kRateTolerancePct) {
+            return Fail(kComErrCannotOpen, EINVAL);
+        }
         settings_ = s;
         return 0;
     }
@@ -371,6 +386,23 @@ class PosixSerialDevice : public SerialDevice {
         }
 #endif
         if (const int ms = RemainingMs(deadline); ms > 0) ::poll(nullptr, 0, ms);
+    }
+
+    // poll() on the line and on the job's stop request: kPollStopped when the job must stop
+    // (a request that comes while the line waits wakes it at once), else poll's result.
+    static constexpr int kPollStopped = -2;
+    static int PollLine(pollfd* line, int timeoutMs) {
+        const std::int64_t deadline = DeadlineAfter(timeoutMs);
+        for (;;) {
+            if (JobStopRequested()) return kPollStopped;
+            pollfd p[2] = {*line, {JobStopWakeFd(), POLLIN, 0}};
+            const int r = ::poll(p, p[1].fd >= 0 ? 2 : 1, RemainingMs(deadline));
+            if (JobStopRequested()) return kPollStopped;
+            line->revents = p[0].revents;
+            if (r <= 0 || p[0].revents != 0) return r > 0 ? 1 : r;
+            // Woken by a request that was withdrawn meanwhile: wait on.
+            DrainStaleJobStopWake();
+        }
     }
 
     // Keeps the system's reason for a failure and returns its code.
@@ -453,7 +485,8 @@ class PosixSerialDevice : public SerialDevice {
             int wait = RemainingMs(deadline);
             if (wait == 0) return Fail(kComTimeout, ETIMEDOUT);
             pollfd p{fd_.Get(), POLLOUT, 0};
-            int r = ::poll(&p, 1, wait);
+            int r = PollLine(&p, wait);
+            if (r == kPollStopped) return Fail(kComErrStopped, ECANCELED);
             if (r < 0 && errno != EINTR) return Fail(kComErrUnknown, errno);
             if (r > 0 && (p.revents & kFaultEvents) && !(p.revents & POLLOUT)) {
                 return Fail(kComErrUnknown, EIO);

@@ -45,6 +45,8 @@ std::string RecordingToolkit::Call::Describe() const {
         return op + n(panel) + " " + resourceFile + n(value);
     if (op == "DisplayPanel" || op == "DiscardPanel" || op == "DiscardMenuBar")
         return op + n(panel);
+    if (op == "SetMenuBarAttribute") return op + n(panel) + n(index) + n(attribute) + n(value);
+    if (op == "GetMenuBarAttribute") return op + n(panel) + n(index) + n(attribute);
     if (op == "QuitUserInterface") return op + n(value);
     if (op == "SetCtrlVal") return op + n(panel) + n(control) + val();
     if (op == "GetCtrlVal") return op + n(panel) + n(control);
@@ -55,7 +57,8 @@ std::string RecordingToolkit::Call::Describe() const {
     if (op == "ResetTextBox") return op + n(panel) + n(control) + " " + Quoted(text);
     if (op == "InsertTextBoxLine")
         return op + n(panel) + n(control) + n(index) + " " + Quoted(text);
-    if (op == "MessagePopup" || op == "ConfirmPopup" || op == "FileSelectPopup") {
+    if (op == "FileSelectPopup") return op + " " + Quoted(title) + " " + Quoted(text) + n(value);
+    if (op == "MessagePopup" || op == "ConfirmPopup") {
         return op + " " + Quoted(title) + " " + Quoted(text);
     }
     if (op == "FireControl") return op + " " + text + n(panel) + n(control) + n(value);
@@ -86,6 +89,20 @@ RecordingToolkit::Panel* RecordingToolkit::LivePanel(int handle, const Call& cal
         return nullptr;
     }
     return &it->second;
+}
+
+RecordingToolkit::MenuBar* RecordingToolkit::LiveMenuBar(int handle, const Call& call) {
+    auto it = std::find_if(menuBars_.begin(), menuBars_.end(),
+                           [&](const MenuBar& m) { return m.handle == handle; });
+    if (it == menuBars_.end()) {
+        Fail(call, kUiErrBadHandle, "no such menu bar");
+        return nullptr;
+    }
+    if (it->discarded) {
+        Fail(call, kUiErrBadHandle, "menu bar already discarded");
+        return nullptr;
+    }
+    return &*it;
 }
 
 RecordingToolkit::Control* RecordingToolkit::LiveControl(int panel, int control, const Call& call) {
@@ -159,6 +176,29 @@ int RecordingToolkit::DiscardMenuBar(int menuBar) {
     if (it == menuBars_.end()) return Fail(call, kUiErrBadHandle, "no such menu bar");
     if (it->discarded) return Fail(call, kUiErrBadHandle, "menu bar already discarded");
     it->discarded = true;
+    return Record(call, 0);
+}
+
+int RecordingToolkit::SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) {
+    Call call = Call("SetMenuBarAttribute")
+                    .SetPanel(menuBar)
+                    .SetIndex(menuItem)
+                    .SetAttribute(attribute)
+                    .SetValue(value);
+    MenuBar* m = LiveMenuBar(menuBar, call);
+    if (!m) return kUiErrBadHandle;
+    if (menuItem < 0) return Fail(call, kUiErrBadHandle, "no such menu item");
+    if (menuItem == 0 && attribute != ATTR_DIMMED)
+        return Fail(call, kUiErrBadHandle, "a menu bar is only dimmed");
+    m->attributes[menuItem][attribute] = value;
+    return Record(call, 0);
+}
+
+int RecordingToolkit::GetMenuBarAttribute(int menuBar, int menuItem, int attribute, int* value) {
+    Call call =
+        Call("GetMenuBarAttribute").SetPanel(menuBar).SetIndex(menuItem).SetAttribute(attribute);
+    if (!LiveMenuBar(menuBar, call)) return kUiErrBadHandle;
+    if (value) *value = MenuAttribute(menuBar, menuItem, attribute);
     return Record(call, 0);
 }
 
@@ -314,7 +354,8 @@ int RecordingToolkit::ConfirmPopup(const std::string& title, const std::string& 
 }
 
 int RecordingToolkit::FileSelectPopup(const std::string& defaultDirectory,
-                                      const std::string& defaultFileSpec, std::string* chosenPath) {
+                                      const std::string& defaultFileSpec, int buttonLabel,
+                                      std::string* chosenPath) {
     std::optional<std::string> answer;
     if (!fileAnswers_.empty()) {
         answer = fileAnswers_.front();
@@ -327,9 +368,13 @@ int RecordingToolkit::FileSelectPopup(const std::string& defaultDirectory,
     popup.text = answer.value_or("");
     popup.directory = defaultDirectory;
     popup.pattern = defaultFileSpec;
+    popup.buttonLabel = buttonLabel;
     popup.answer = result;
     popups_.push_back(popup);
-    return Record(Call("FileSelectPopup").SetText(defaultFileSpec).SetTitle(defaultDirectory),
+    return Record(Call("FileSelectPopup")
+                      .SetText(defaultFileSpec)
+                      .SetTitle(defaultDirectory)
+                      .SetValue(buttonLabel),
                   result);
 }
 
@@ -360,9 +405,11 @@ int RecordingToolkit::FireMenu(const std::string& callback, int menuBar, int men
         Call("FireMenu").SetPanel(panel).SetControl(menuBar).SetIndex(menuItem).SetText(callback);
     const CallbackEntry* entry = FindCallback(callback);
     if (!entry || !entry->menu) return Fail(call, kUiErrBadHandle, "no such menu callback");
-    auto it = std::find_if(menuBars_.begin(), menuBars_.end(),
-                           [&](const MenuBar& m) { return m.handle == menuBar && !m.discarded; });
-    if (it == menuBars_.end()) return Fail(call, kUiErrBadHandle, "no such menu bar");
+    if (!LiveMenuBar(menuBar, call)) return kUiErrBadHandle;
+    if (MenuAttribute(menuBar, 0, ATTR_DIMMED) != 0)
+        return Fail(call, kUiErrDimmed, "menu bar dimmed");
+    if (menuItem != 0 && MenuAttribute(menuBar, menuItem, ATTR_DIMMED) != 0)
+        return Fail(call, kUiErrDimmed, "menu item dimmed");
     Record(call, 0);
     entry->menu(menuBar, menuItem, nullptr, panel);
     return 0;
@@ -463,6 +510,17 @@ std::vector<std::string> RecordingToolkit::TextBoxLines(int panel, int control) 
 int RecordingToolkit::LiveMenuBar(int panel) const {
     for (const auto& m : menuBars_) {
         if (m.panel == panel && !m.discarded) return m.handle;
+    }
+    return 0;
+}
+
+int RecordingToolkit::MenuAttribute(int menuBar, int menuItem, int attribute) const {
+    for (const auto& m : menuBars_) {
+        if (m.handle != menuBar) continue;
+        auto item = m.attributes.find(menuItem);
+        if (item == m.attributes.end()) return 0;
+        auto a = item->second.find(attribute);
+        return a == item->second.end() ? 0 : a->second;
     }
     return 0;
 }

@@ -45,6 +45,8 @@ class RecordingToolkit : public Toolkit {
         std::string resourceFile;
         int resourceId = 0;
         bool discarded = false;
+        // Attributes set, by item (0: the whole bar) and attribute.
+        std::map<int, std::map<int, int>> attributes;
     };
 
     struct Popup {
@@ -53,6 +55,7 @@ class RecordingToolkit : public Toolkit {
         std::string text;
         std::string directory;  // FileSelect only
         std::string pattern;    // FileSelect only
+        int buttonLabel = 0;    // FileSelect only
         int answer = 0;
     };
 
@@ -119,6 +122,8 @@ class RecordingToolkit : public Toolkit {
     int DiscardPanel(int panel) override;
     int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId) override;
     int DiscardMenuBar(int menuBar) override;
+    int SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) override;
+    int GetMenuBarAttribute(int menuBar, int menuItem, int attribute, int* value) override;
     int RunUserInterface() override;
     int QuitUserInterface(int returnCode) override;
     int ProcessSystemEvents() override;
@@ -135,7 +140,7 @@ class RecordingToolkit : public Toolkit {
     int MessagePopup(const std::string& title, const std::string& message) override;
     int ConfirmPopup(const std::string& title, const std::string& question) override;
     int FileSelectPopup(const std::string& defaultDirectory, const std::string& defaultFileSpec,
-                        std::string* chosenPath) override;
+                        int buttonLabel, std::string* chosenPath) override;
 
     // Scripting: answers for the next modal popups, in order. An empty queue answers
     // ConfirmPopup with 0 (no) and FileSelectPopup with 0 (cancel).
@@ -153,6 +158,7 @@ class RecordingToolkit : public Toolkit {
     int FireControl(const std::string& callback, int panel, int control, int event,
                     int eventData1 = 0, int eventData2 = 0);
     int FirePanel(const std::string& callback, int panel, int event);
+    // A menu item is not delivered while the bar or the item is dimmed (kUiErrDimmed).
     int FireMenu(const std::string& callback, int menuBar, int menuItem, int panel);
 
     // Queries.
@@ -175,6 +181,8 @@ class RecordingToolkit : public Toolkit {
     const std::vector<MenuBar>& MenuBars() const { return menuBars_; }
     // The menu bar attached to the panel and not discarded, 0 when there is none.
     int LiveMenuBar(int panel) const;
+    // The value last set for a menu bar's item (0: the bar), 0 when none was set.
+    int MenuAttribute(int menuBar, int menuItem, int attribute) const;
     const std::vector<Popup>& Popups() const { return popups_; }
     int EventCount() const { return eventCount_; }
     bool QuitRequested() const { return quitRequested_; }
@@ -192,6 +200,7 @@ class RecordingToolkit : public Toolkit {
 
   private:
     Panel* LivePanel(int handle, const Call& call);
+    MenuBar* LiveMenuBar(int handle, const Call& call);
     Control* LiveControl(int panel, int control, const Call& call);
     const Control* FindControl(int panel, int control) const;
     int Record(Call call, int result);

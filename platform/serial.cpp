@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/jobstop.h"
 #include "platform/portlock.h"
 #include "platform/posixserial.h"
 
@@ -76,6 +77,30 @@ int Noted(int port, const SerialDevice& device, int result) {
     // The port may have been closed or reopened meanwhile: that device's story is over.
     if (p.device.get() == &device) p.systemError = reason;
     return result;
+}
+
+// One wait of the device, up to timeoutMs. While a front end must keep its windows live (its
+// Stop button) the wait is cut into slices with its events run between them; `more(r)` tells
+// that a slice ended with nothing yet. A stop request ends it with kComErrStopped.
+template <typename Wait, typename More>
+int StoppableWait(int timeoutMs, Wait wait, More more) {
+    if (JobStopRequested()) return kComErrStopped;
+    timeoutMs = std::max(timeoutMs, 0);
+    if (!JobWaitHookActive()) return wait(timeoutMs);
+    int left = timeoutMs;
+    for (;;) {
+        const int slice = std::min(left, kJobWaitSliceMs);
+        const int r = wait(slice);
+        left -= slice;
+        if (!more(r) || left <= 0) return r;
+        if (JobWaitTick()) return kComErrStopped;
+    }
+}
+
+int ReadByteStoppable(int port, SerialDevice& d, int timeoutMs) {
+    return StoppableWait(
+        timeoutMs, [&](int ms) { return Noted(port, d, d.ReadByte(ms)); },
+        [](int r) { return r == kComTimeout; });
 }
 
 void CloseAllLocked() {
@@ -283,6 +308,8 @@ int ComWrtByte(int port, int byte) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
+    // Nothing more goes to the phone once the job is to stop.
+    if (JobStopRequested()) return kComErrStopped;
     const std::uint8_t b = static_cast<std::uint8_t>(byte);
     int r = platform::Noted(port, *d, d->Write(&b, 1));
     return r < 0 ? r : 1;
@@ -294,6 +321,7 @@ int ComWrt(int port, const void* buffer, int count) {
     if (!d) return error;
     if (count < 0 || (count > 0 && !buffer)) return kComErrInvalidParameter;
     if (count == 0) return 0;
+    if (JobStopRequested()) return kComErrStopped;
     return platform::Noted(
         port, *d,
         d->Write(static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(count)));
@@ -304,7 +332,7 @@ int ComRdByte(int port) {
     int timeoutMs = 0;
     auto d = Lookup(port, &error, &timeoutMs);
     if (!d) return error;
-    return platform::Noted(port, *d, d->ReadByte(timeoutMs));
+    return platform::ReadByteStoppable(port, *d, timeoutMs);
 }
 
 int ComRd(int port, void* buffer, int count) {
@@ -316,7 +344,7 @@ int ComRd(int port, void* buffer, int count) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     int n = 0;
     while (n < count) {
-        int b = platform::Noted(port, *d, d->ReadByte(timeoutMs));
+        int b = platform::ReadByteStoppable(port, *d, timeoutMs);
         if (b < 0) {
             // A time-out ends the read with what came; a fault with nothing read is reported
             // (with something read, the next read reports it).
@@ -346,14 +374,18 @@ int WaitInQ(int port, int milliseconds) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    return platform::Noted(port, *d, d->WaitInput(milliseconds < 0 ? 0 : milliseconds));
+    return platform::StoppableWait(
+        milliseconds, [&](int ms) { return platform::Noted(port, *d, d->WaitInput(ms)); },
+        [](int r) { return r == 0; });
 }
 
 int WaitOutQEmpty(int port, int milliseconds) {
     int error = 0;
     auto d = Lookup(port, &error);
     if (!d) return error;
-    return platform::Noted(port, *d, d->WaitOutputEmpty(milliseconds < 0 ? 0 : milliseconds));
+    return platform::StoppableWait(
+        milliseconds, [&](int ms) { return platform::Noted(port, *d, d->WaitOutputEmpty(ms)); },
+        [](int r) { return r > 0; });
 }
 
 int ComLastSystemError(int port) {

@@ -17,6 +17,7 @@ constexpr int kComErrInvalidPort = -2;       // port number out of range
 constexpr int kComErrNotOpen = -3;           // the port is not open
 constexpr int kComErrInvalidParameter = -4;  // a setting or argument the port cannot take
 constexpr int kComErrCannotOpen = -6;        // the device cannot be opened or configured
+constexpr int kComErrStopped = -100;         // the operator stopped the job (platform/jobstop.h)
 
 constexpr int kParityNone = 0;
 constexpr int kParityEven = 2;

@@ -45,6 +45,11 @@ int Toolkit::LoadMenuBar(int, const std::string&, int) {
     return NextHandle();
 }
 
+int Toolkit::GetMenuBarAttribute(int, int, int, int* value) {
+    if (value) *value = 0;
+    return 0;
+}
+
 int Toolkit::GetCtrlVal(int, int, int* value) {
     if (value) *value = 0;
     return 0;
@@ -103,6 +108,15 @@ int LoadMenuBar(int panel, const char* resourceFile, int menuBarResourceId) {
 int DiscardMenuBar(int menuBar) {
     return CurrentToolkit().DiscardMenuBar(menuBar);
 }
+int SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) {
+    return CurrentToolkit().SetMenuBarAttribute(menuBar, menuItem, attribute, value);
+}
+int GetMenuBarAttribute(int menuBar, int menuItem, int attribute, int* value) {
+    int v = 0;
+    const int status = CurrentToolkit().GetMenuBarAttribute(menuBar, menuItem, attribute, &v);
+    if (value) *value = v;
+    return status;
+}
 int RunUserInterface() {
     return CurrentToolkit().RunUserInterface();
 }
@@ -154,17 +168,16 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
                     int restrictDirectory, int restrictExtension, int allowCancel,
                     int allowMakeDirectory, char* pathName) {
     // The caller always offers one pattern, lets the operator cancel and browse freely;
-    // backends show their own dialog with the directory and the pattern.
+    // backends show their own dialog with the directory, the pattern and the button.
     (void)fileTypeList;
     (void)title;
-    (void)buttonLabel;
     (void)restrictDirectory;
     (void)restrictExtension;
     (void)allowCancel;
     (void)allowMakeDirectory;
     std::string chosen;
-    int result =
-        CurrentToolkit().FileSelectPopup(Text(defaultDirectory), Text(defaultFileSpec), &chosen);
+    int result = CurrentToolkit().FileSelectPopup(Text(defaultDirectory), Text(defaultFileSpec),
+                                                  buttonLabel, &chosen);
     if (result <= 0) return result;
     // A cut path would name another file: refuse it, leave the caller's path untouched.
     constexpr std::size_t kMaxPath = 259;

@@ -167,6 +167,17 @@ int NumberOf(pugi::xml_node property, int* value) {
     return ParseInt(TextOf(n), value) ? 1 : -1;
 }
 
+// True when absent (value unchanged) or a <bool> of "true" or "false" (value set); false
+// for anything else, which Qt's loader would not read as a truth value either.
+bool BoolOf(pugi::xml_node property, bool* value) {
+    if (!property) return true;
+    const pugi::xml_node b = property.child("bool");
+    const std::string text = b ? TextOf(b) : std::string();
+    if (text != "true" && text != "false") return false;
+    *value = text == "true";
+    return true;
+}
+
 // Every widget below node (through layouts, items and nested widgets), in document order.
 void CollectWidgets(pugi::xml_node node, std::vector<pugi::xml_node>* out) {
     for (const pugi::xml_node& c : node.children()) {
@@ -248,6 +259,7 @@ bool ReadMenu(pugi::xml_node menu, const std::string& title,
         StringOf(Property(a->second, "text"), &item.text);
         StringOf(Property(a->second, "callback"), &item.callback);
         if (NumberOf(Property(a->second, "itemId"), &item.id) < 0) return false;
+        if (!BoolOf(Property(a->second, "checkable"), &item.checkable)) return false;
         out->push_back(std::move(item));
     }
     return true;
@@ -322,12 +334,7 @@ bool ReadUiPanel(std::string_view xml, UiPanelInfo* info) {
     if (const char* name = AttributeOf(top, "name")) info->objectName = name;
     StringOf(Property(top, "windowTitle"), &info->title);
     StringOf(Property(top, "callback"), &info->callback);
-    if (const pugi::xml_node close = Property(top, "closeBox")) {
-        const pugi::xml_node b = close.child("bool");
-        const std::string value = b ? TextOf(b) : std::string();
-        if (value != "true" && value != "false") return false;
-        info->closeBox = value == "true";
-    }
+    if (!BoolOf(Property(top, "closeBox"), &info->closeBox)) return false;
 
     std::vector<pugi::xml_node> widgets;
     CollectWidgets(top, &widgets);

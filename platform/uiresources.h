@@ -10,7 +10,7 @@
 //   - a selector (combo box) may carry "itemValues" (one integer per entry); without it an
 //     entry's value is its index;
 //   - a menu bar resource is a main-window form whose menu bar holds the menus; every menu
-//     item (action) has "itemId" and "callback";
+//     item (action) has "itemId" and "callback", and "checkable" (true) when it shows a check;
 //   - a label named kPanelTextObject holds the fixed text of a panel that the program does
 //     not fill (turn-on, success and time-out panels);
 //   - a widget of class kLedClass is an LED: "lit" (bool) and "label" (text).
@@ -67,6 +67,7 @@ struct UiMenuItemInfo {
     std::string text;  // as written, with its '&' mnemonic
     std::string callback;
     std::string menu;  // title of the menu it sits in, "" for a top-level item
+    bool checkable = false;
 };
 
 struct UiPanelInfo {

@@ -11,6 +11,7 @@ PACKAGES=(
     libbenchmark-dev            # bench/
     libcli11-dev                # vbcflash-cli's and vbcsim's options
     libpugixml-dev              # XML reader of the panel resources (platform/uiresources.cpp)
+    nlohmann-json3-dev          # vbcflash-cli --json
     qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc
     libgl-dev                   # Qt's GUI module needs the OpenGL headers
     libqt6opengl6-dev           # Qt UiTools (below) depends on Qt OpenGL and OpenGLWidgets
@@ -18,6 +19,7 @@ PACKAGES=(
     clang libclang-rt-dev       # the libFuzzer targets (libFuzzer, ASan and UBSan run-times)
     xvfb xauth                  # scripts/screenshots.sh: a virtual X display
     openbox                     # frames the windows in scripts/screenshots.sh
+    help2man dpkg-dev           # scripts/package.sh: man pages from --help; dpkg-shlibdeps
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "core/version.h"
 #include "platform/files.h"
 #include "sim/faults.h"
 
@@ -37,12 +38,14 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], SimulatorOption
         "A job runs from the boot to the switch-off, to the PC closing the line or to a dropped\n"
         "line; at its end vbcsim prints one line:\n"
         "  job N end=E product-type=T bootstrap=B sectors=S bytes=N resends=R flash-size=Z\n"
-        "      flash-sum=0x... flash-crc32=0x...\n"
+        "      flash-sum=0x... flash-crc32=0x... pc-rate=P phone-rate=R (the PC's and the\n"
+        "      phone's line rates at the end, in bit/s; pc-rate=0 where the line cannot tell)\n"
         "Bytes are written as C integers (0xBE or 190)."};
     app.get_formatter()->column_width(36);
+    app.set_version_flag("--version", std::string("vbcsim ") + kVersion);
 
     std::string versionText = "2.5", flashCodes, expectSpm, drop, badChecksum, sectorFail,
-                silentCommand, silentData, badVerdict;
+                silentCommand, silentData, badVerdict, stuckBit, readNoise;
     std::string answerByte = "0xBE", identByte = "0xC2", extension = "0x00", pmuByte = "0x00";
 
     // Line.
@@ -151,6 +154,14 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], SimulatorOption
         ->group("Faults");
     app.add_flag("--no-switch-off-answer", f.noSwitchOffAnswer, "Switch off without answering 0xC0")
         ->group("Faults");
+    app.add_option("--stuck-bit", stuckBit,
+                   "OFFSET: the flash cell at this offset stores the byte written with its lowest "
+                   "bit inverted; the sector's checksum still matches (only a read-back sees it)")
+        ->group("Faults");
+    app.add_option("--read-noise", readNoise,
+                   "OFFSET: the first read that covers this flash offset sends that byte with its "
+                   "lowest bit inverted, so its checksum fails once")
+        ->group("Faults");
     app.add_option("--drop-at", drop,
                    "Close the line at this stage: " + DropStageNames() +
                        " (sector stages: the sector's first attempt, any sector by default). The "
@@ -208,6 +219,10 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], SimulatorOption
     if (!badVerdict.empty() && !f.badSpeedVerdict.Parse(badVerdict, &why))
         return usage("--bad-speed-verdict: " + why);
     if (!drop.empty() && !ParseDropPoint(drop, &f.drop, &why)) return usage("--drop-at: " + why);
+    if (!stuckBit.empty() && !ParseOffset(stuckBit, &f.stuckBit))
+        return usage("--stuck-bit: '" + stuckBit + "' is not a flash offset");
+    if (!readNoise.empty() && !ParseOffset(readNoise, &f.readNoise))
+        return usage("--read-noise: '" + readNoise + "' is not a flash offset");
     result.run = true;
     return result;
 }

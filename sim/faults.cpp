@@ -162,6 +162,16 @@ bool ParseByte(const std::string& text, std::uint8_t* out) {
     return true;
 }
 
+bool ParseOffset(const std::string& text, std::int64_t* out) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || v > 0xFFFFFFFFull) return false;
+    *out = static_cast<std::int64_t>(v);
+    return true;
+}
+
 bool ParseCodes(const std::string& text, std::uint8_t* manufacturer, std::uint8_t* device) {
     const auto parts = Split(text, ':');
     return parts.size() == 2 && ParseByte(parts[0], manufacturer) && ParseByte(parts[1], device);

@@ -83,7 +83,17 @@ struct Faults {
     bool noSpeedControl = false;
     bool noSwitchOffAnswer = false;
     DropPoint drop;
+    // A flash cell (offset from the flash's first byte) that does not take a write: it stores
+    // the byte received with its lowest bit inverted, while the sector's checksum is the sum
+    // of what was received. Only a read-back sees it. -1: none.
+    std::int64_t stuckBit = -1;
+    // The first read of a job that covers this offset sends that byte with its lowest bit
+    // inverted, and the checksum of the true data. -1: none.
+    std::int64_t readNoise = -1;
 };
+
+// Parses a flash offset written as a C integer ("0x11170", "70000"), 0 to 0xFFFFFFFF.
+bool ParseOffset(const std::string& text, std::int64_t* out);
 
 // Parses a byte written as a C integer ("0xBE", "190"); false when it is not 0 to 255.
 bool ParseByte(const std::string& text, std::uint8_t* out);

@@ -55,6 +55,12 @@ bool FlashMemory::Read(std::uint32_t offset, std::uint8_t* out, std::size_t coun
     return true;
 }
 
+void FlashMemory::Force(std::uint32_t offset, std::uint8_t value) {
+    if (offset >= size_) return;
+    std::lock_guard lock(mu_);
+    bytes_[offset] = value;
+}
+
 std::vector<std::uint8_t> FlashMemory::Image() const {
     std::lock_guard lock(mu_);
     return bytes_;

@@ -34,6 +34,8 @@ class FlashMemory {
     // False, with nothing written, when the range leaves the flash.
     bool Program(std::uint32_t offset, const std::uint8_t* data, std::size_t count);
     bool Read(std::uint32_t offset, std::uint8_t* out, std::size_t count) const;
+    // Sets one byte whatever it held: a cell that does not obey programming (faults).
+    void Force(std::uint32_t offset, std::uint8_t value);
 
     std::vector<std::uint8_t> Image() const;
     // Sets the content; an image shorter than the flash leaves the rest erased.

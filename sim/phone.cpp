@@ -153,6 +153,7 @@ class JobRunner {
         if (!rateCheckPending_) return;
         rateCheckPending_ = false;
         const long pc = line_.PcLineRate();
+        r_.pcRate = std::max(pc, 0L);
         if (pc <= 0) return;
         const double off = std::abs(static_cast<double>(pc - r_.phoneRate)) / r_.phoneRate;
         if (off > kRateTolerance) {
@@ -488,6 +489,7 @@ class JobRunner {
         const std::string what = Format("sector %d data", sector);
         std::uint32_t sum = 0;
         std::uint32_t got = 0;
+        bool stuck = false;
         std::vector<std::uint8_t> buf(kChunk);
         while (got < length || (dropHalf && got == length / 2)) {
             if (dropHalf && got == length / 2)
@@ -499,6 +501,14 @@ class JobRunner {
             if (trace_) trace_->Data(line_.NowMs(), Direction::kFromPc, got, buf.data(), n, what);
             flash_.Program(offset + got, buf.data(), n);
             for (std::uint32_t i = 0; i < n; ++i) sum += buf[i];
+            if (StuckCellIn(offset + got, n)) {
+                const auto cell = static_cast<std::uint32_t>(f_.stuckBit);
+                const std::uint8_t received = buf[cell - offset - got];
+                flash_.Force(cell, static_cast<std::uint8_t>(received ^ 0x01));
+                stuck = true;
+                Remark(Format("fault: the stuck cell at 0x%X stored 0x%02X for 0x%02X", cell,
+                              received ^ 0x01, received));
+            }
             got += n;
             r_.bytesReceived += n;
         }
@@ -523,7 +533,11 @@ class JobRunner {
              Format("sector %d programmed, checksum 0x%08X", sector, sum));
         ++r_.sectorWrites;
         // A corrupted write is answered like any other, but the sector does not hold the data.
-        if (!corrupt) written_[sector] = length;
+        if (!corrupt && !stuck) written_[sector] = length;
+    }
+
+    bool StuckCellIn(std::uint32_t offset, std::uint32_t count) const {
+        return f_.stuckBit >= offset && f_.stuckBit < static_cast<std::int64_t>(offset) + count;
     }
 
     void EraseSector(int sector) {
@@ -597,6 +611,13 @@ class JobRunner {
             buf.resize(n);
             flash_.Read(offset + done, buf.data(), n);
             for (std::uint8_t b : buf) sum += b;
+            // The checksum above is of the true data: the PC sees the noise as a bad read.
+            const std::int64_t at = static_cast<std::int64_t>(offset) + done;
+            if (!readNoiseDone_ && f_.readNoise >= at && f_.readNoise < at + n) {
+                readNoiseDone_ = true;
+                buf[static_cast<std::size_t>(f_.readNoise - at)] ^= 0x01;
+                Remark(Format("fault: read noise at 0x%X", static_cast<unsigned>(f_.readNoise)));
+            }
             if (trace_)
                 trace_->Data(line_.NowMs(), Direction::kToPc, done, buf.data(), n, "read data");
             line_.Write(buf.data(), n);
@@ -629,6 +650,7 @@ class JobRunner {
     std::vector<bool> loaded_;
     bool started_ = false;
     bool rateCheckPending_ = true;
+    bool readNoiseDone_ = false;
     int speedAttempts_ = 0;
     std::map<int, int> sectorAttempts_;
     std::map<int, std::uint32_t> written_;  // sector -> length of the data it holds intact

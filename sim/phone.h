@@ -66,7 +66,10 @@ struct JobReport {
     std::uint32_t flashBase = 0;
     int speedChanges = 0;    // accepted change-speed commands
     long phoneRate = 38400;  // the phone's line rate at the end of the job
-    int sectorWrites = 0;    // sectors answered with 0xCC, resends and corrupted ones included
+    // The rate the PC had set when its first byte at the phone's current rate came (what the
+    // line was paced at from then on); 0 when the line cannot tell.
+    long pcRate = 0;
+    int sectorWrites = 0;  // sectors answered with 0xCC, resends and corrupted ones included
     // Distinct sectors that hold, at the end of the job, the data of a write answered with
     // 0xCC that arrived intact (not corrupted by a fault, not erased since), and those lengths.
     int sectorsWritten = 0;

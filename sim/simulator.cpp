@@ -15,11 +15,11 @@ constexpr std::uint8_t kUnknownManufacturer = 0x55;
 std::string JobSummary(const JobReport& r, const FlashMemory& flash) {
     return Format(
         "job %d end=%s product-type=%d bootstrap=%s sectors=%d bytes=%llu resends=%d "
-        "flash-size=%u flash-sum=0x%08X flash-crc32=0x%08X",
+        "flash-size=%u flash-sum=0x%08X flash-crc32=0x%08X pc-rate=%ld phone-rate=%ld",
         r.number, JobEndName(r.end), r.productType,
         r.bootstrapRunning ? "running" : (r.bootRefusal.empty() ? "not-started" : "refused"),
         r.sectorsWritten, static_cast<unsigned long long>(r.bytesWritten), r.resends, flash.Size(),
-        flash.Sum(), flash.Crc32());
+        flash.Sum(), flash.Crc32(), r.pcRate, r.phoneRate);
 }
 
 bool SetUpPhone(const SimulatorOptions& options, PhoneSetup* setup, std::string* error) {

@@ -6,15 +6,19 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/portlock.h"
 #include "platform/uiresources.h"
 #include "platform/uniquefd.h"
 #include "tests/testutil.h"
@@ -271,6 +275,124 @@ TEST_F(CliE2e, FailuresExitWithTheirCategory) {
     }
 }
 
+// --verify reads every written byte back: a clean flash passes, a read corrupted once is read
+// again, and a cell that did not take the write fails the job, named, with the phone left on.
+TEST_F(CliE2e, VerifyAfterWriting) {
+    struct Case {
+        std::vector<std::string> simOptions;
+        int exitStatus;
+        std::string lastLine;
+        std::string failureLine;  // before the battery line, "" for none
+        const char* retryLine;    // nullptr for none
+        const char* end;
+    };
+    const Case cases[] = {
+        {{}, 0, PanelText(5), "", nullptr, "end=switched-off"},
+        {{"--read-noise", "0x20000"},
+         0,
+         PanelText(5),
+         "",
+         " Read error 19 at 0x00820000 -> read again ",
+         "end=switched-off"},
+        {{"--stuck-bit", "0x11170"},
+         8,
+         "COMMAND : Verify error at 0x00811170",
+         " Verify error at 0x00811170 ",
+         nullptr,
+         "end=pc-closed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.simOptions.empty() ? "clean" : c.simOptions[0]);
+        ASSERT_TRUE(StartSim(c.simOptions));
+        const CliRun run = Cli({"--verify", "soft.cla"});
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        ASSERT_GE(run.out.size(), 4u);
+        EXPECT_EQ(run.out.back(), c.lastLine);
+        // The verify comes after the last sector.
+        const auto download =
+            std::find(run.out.begin(), run.out.end(), " Download sector by sector ");
+        EXPECT_NE(std::find(download, run.out.end(), " Verify "), run.out.end());
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), c.retryLine ? c.retryLine : ""),
+                  c.retryLine ? 1 : 0);
+        if (!c.failureLine.empty()) {
+            EXPECT_NE(std::find(download, run.out.end(), c.failureLine), run.out.end());
+            EXPECT_EQ(run.out[run.out.size() - 2], " Remove the battery of the mobile  ");
+        }
+        const std::string summary = SimSummary();
+        EXPECT_NE(summary.find(c.end), std::string::npos) << summary;
+        // The whole software went into the flash (with one cell wrong when it stuck).
+        EXPECT_NE(summary.find(" resends=0 "), std::string::npos) << summary;
+        sim_.reset();
+    }
+}
+
+// --dump reads the whole flash or a range of it into FILE, and switches the phone off; a
+// range beyond the flash fails with its message, leaves no file and the phone on.
+TEST_F(CliE2e, DumpReadsTheFlashIntoTheFile) {
+    test::WriteFile(dir_.path() / "before.bin", software_);
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t offset, length;  // of the flash, in the file
+        int exitStatus;
+        std::string lastLine;
+    };
+    const std::size_t kWhole = 2u << 20;  // the 2 MiB chip 0x07/0x8F of the example flash.txt
+    const Case cases[] = {
+        {{"--dump", "whole.bin"},
+         0,
+         kWhole,
+         0,
+         " Flash read into " + (dir_.path() / "whole.bin").string() + " "},
+        {{"--range", "0x10000:4096", "--dump", "part.bin"}, 0x10000, 4096, 0, ""},
+        {{"--dump", "out.bin", "--range", "0x1FF000:0x1001"},
+         0,
+         0,
+         2,
+         "FLASH DESCRIPTION : The range to read is outside the flash"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        ASSERT_TRUE(StartSim({"--flash", "0x07:0x8F", "--flash-in", "before.bin"}));
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        ASSERT_FALSE(run.out.empty());
+        if (!c.lastLine.empty()) {
+            EXPECT_EQ(run.out.back(), c.lastLine);
+        }
+        const std::string summary = SimSummary();
+        const std::string file = c.args[c.args[0] == "--dump" ? 1 : 3];
+        if (c.exitStatus == 0) {
+            EXPECT_NE(summary.find("end=switched-off"), std::string::npos) << summary;
+            const std::string flash = FlashImage();
+            ASSERT_EQ(flash.size(), kWhole);
+            EXPECT_TRUE(test::ReadFile(dir_.path() / file) == flash.substr(c.offset, c.length));
+        } else {
+            EXPECT_NE(summary.find("end=pc-closed"), std::string::npos) << summary;
+            EXPECT_FALSE(fs::exists(dir_.path() / file));
+        }
+        sim_.reset();
+    }
+}
+
+// A signal during the read ends the dump with the stopped status and no file.
+TEST_F(CliE2e, ASignalStopsADumpAndLeavesNoFile) {
+    ASSERT_TRUE(StartSim({"--pace", "--flash", "0x07:0x8F"}));
+    test::Child cli({VBC_CLI_PATH, "-C", dir_.path().string(), "--dump", "flash.dump"}, "",
+                    dir_.path() / "cli.err");
+    for (auto line = cli.Line(); line && line->rfind(" Read the flash: ", 0) != 0;
+         line = cli.Line()) {
+    }
+    cli.Signal(SIGINT);
+    const Lines rest = SplitLines(cli.Rest(std::chrono::seconds(5)));
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 130) << test::ReadFile(dir_.path() / "cli.err");
+    ASSERT_GE(rest.size(), 2u);
+    EXPECT_THAT(Lines(rest.end() - 2, rest.end()),
+                ::testing::ElementsAre(" Read stopped by the operator ",
+                                       "Flash read stopped: no file was written."));
+    EXPECT_FALSE(fs::exists(dir_.path() / "flash.dump"));
+    EXPECT_NE(SimSummary().find("end=pc-closed"), std::string::npos);
+}
+
 // --restore takes the settings of config.txt; options after it win, options before it lose.
 TEST_F(CliE2e, OptionsAfterRestoreWin) {
     const std::string software = (dir_.path() / "soft.cla").string();
@@ -292,6 +414,22 @@ TEST_F(CliE2e, OptionsAfterRestoreWin) {
     SimSummary();
 }
 
+// A config.txt saved on a port the old four-port panel did not have restores that port: the
+// restored job runs on COM7.
+TEST_F(CliE2e, APortSavedAboveFourRestores) {
+    test::WriteFile("small.cla", software_.substr(0, 20000));
+    for (const auto& options : {Lines{"--port", "7", "small.cla", "--save"}, Lines{"--restore"}}) {
+        SCOPED_TRACE(options.front());
+        ASSERT_TRUE(StartSim({"--link", "COM7"}));
+        const CliRun run = Cli(options);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        ASSERT_FALSE(run.out.empty());
+        EXPECT_EQ(run.out.back(), PanelText(5));
+        EXPECT_NE(SimSummary().find("end=switched-off"), std::string::npos);
+        EXPECT_NE(test::ReadFile("config.txt").find("\r\nCOM : 7\r\n"), std::string::npos);
+    }
+}
+
 TEST_F(CliE2e, SaveWritesTheSettingsAfterTheOptions) {
     const CliRun run = Cli({"--port", "4", "--product", "1", "--save"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -299,6 +437,189 @@ TEST_F(CliE2e, SaveWritesTheSettingsAfterTheOptions) {
               test::Crlf({"* ***********************", "* Configuration save file",
                           "* ***********************", "CLA File : ", "COM : 4", "PMU : 0",
                           "Product Type : 1", "Download Type : 0"}));
+}
+
+// A signal in the middle of the sector download stops the job at once: the stopped text last,
+// the shell's status for the signal, and the phone sees the line closed.
+TEST_F(CliE2e, ASignalStopsTheJobAndReleasesTheLine) {
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signal);
+        ASSERT_TRUE(StartSim({"--pace"}));
+        test::Child cli({VBC_CLI_PATH, "-C", dir_.path().string(), "soft.cla"}, "",
+                        dir_.path() / "cli.err");
+        Lines out;
+        for (auto line = cli.Line(); line; line = cli.Line()) {
+            out.push_back(*line);
+            if (*line == " Download sector by sector ") break;
+        }
+        ASSERT_FALSE(out.empty());
+        ASSERT_EQ(out.back(), " Download sector by sector ");
+
+        cli.Signal(signal);
+        const Lines rest = SplitLines(cli.Rest(std::chrono::seconds(2)));
+        EXPECT_EQ(cli.Wait(std::chrono::seconds(2)), status)
+            << test::ReadFile(dir_.path() / "cli.err");
+        ASSERT_GE(rest.size(), 2u);
+        EXPECT_THAT(Lines(rest.end() - 2, rest.end()),
+                    ::testing::ElementsAre(" Download stopped by the operator ",
+                                           "Download stopped: the phone's flash may hold part of "
+                                           "the software. Run it again before use."));
+        const std::string summary = SimSummary();
+        EXPECT_NE(summary.find("end=pc-closed"), std::string::npos) << summary;
+        EXPECT_EQ(summary.find("bytes=300000 "), std::string::npos) << summary;
+        // Nor is the port left locked for the next job.
+        EXPECT_FALSE(fs::exists(fs::path("/var/lock") / platform::LockFileName(slave_)));
+    }
+}
+
+// The frames each way in a trace of the simulator, without their times.
+Lines WireOf(const std::string& trace) {
+    Lines wire;
+    for (const auto& line : SplitLines(trace)) {
+        if (line.size() > 11 &&
+            (line.compare(11, 5, "PC > ") == 0 || line.compare(11, 5, "PC < ") == 0))
+            wire.push_back(line.substr(11));
+    }
+    return wire;
+}
+
+// Asking for the default row changes nothing on the wire: the same bytes, each way, in the
+// same frames, and the same flash; the option only adds its progress line.
+TEST_F(CliE2e, TheDefaultSpeedRowSendsTheSameBytesAsNoOption) {
+    std::vector<Lines> wires, outs;
+    std::vector<std::string> flashes;
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"soft.cla"}, {"--speed", "1", "soft.cla"}}) {
+        ASSERT_TRUE(StartSim({"--trace", "--trace-file", (dir_.path() / "trace.txt").string()}));
+        CliRun run = Cli(options);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_NE(SimSummary().find(" pc-rate=115200 "), std::string::npos);
+        for (auto& line : run.out) {
+            if (IsElapsedTime(line)) line = "<elapsed>";
+        }
+        outs.push_back(run.out);
+        wires.push_back(WireOf(test::ReadFile(dir_.path() / "trace.txt")));
+        flashes.push_back(FlashImage());
+        sim_.reset();
+    }
+    ASSERT_GT(wires[0].size(), 100u);
+    EXPECT_TRUE(wires[0] == wires[1]);  // not printed: thousands of lines
+    EXPECT_EQ(flashes[0], flashes[1]);
+    Lines withOption = outs[1];
+    ASSERT_FALSE(withOption.empty());
+    EXPECT_EQ(withOption.front(), " Line speed: 115200 bit/s (row 1) ");
+    withOption.erase(withOption.begin());
+    EXPECT_EQ(withOption, outs[0]);
+}
+
+// Every row with a PC rate completes a paced job at its own rate: the simulator paced the
+// line at the rate the PC set, which is the phone's (exactly, from row 2 on), the GPIO command
+// went first from row 3 on, and the flash holds the software.
+class CliSpeedRow : public CliE2e, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliSpeedRow, APacedJobRunsAtTheRowsRate) {
+    const int row = GetParam();
+    constexpr long kPcRate[] = {38400,  115200, 162500, 203125, 220338,
+                                240740, 260000, 270833, 302325};
+    constexpr long kPhoneRate[] = {38690,  116071, 162500, 203125, 220338,
+                                   240740, 260000, 270833, 302325};
+    const std::string small = software_.substr(0, 12000);  // an 8 KiB sector and part of one
+    test::WriteFile(dir_.path() / "small.cla", small);
+    ASSERT_TRUE(
+        StartSim({"--pace", "--trace", "--trace-file", (dir_.path() / "trace.txt").string()}));
+
+    const CliRun run = Cli({"--speed", std::to_string(row), "small.cla"});
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ASSERT_FALSE(run.out.empty());
+    EXPECT_EQ(run.out.front(), " Line speed: " + std::to_string(kPcRate[row]) + " bit/s (row " +
+                                   std::to_string(row) + ") ");
+    EXPECT_EQ(run.out.back(), PanelText(5));
+    const std::string summary = SimSummary();
+    EXPECT_NE(summary.find(" end=switched-off "), std::string::npos) << summary;
+    EXPECT_NE(summary.find(" pc-rate=" + std::to_string(kPcRate[row]) +
+                           " phone-rate=" + std::to_string(kPhoneRate[row])),
+              std::string::npos)
+        << summary;
+    EXPECT_EQ(test::ReadFile(dir_.path() / "sim.err").find("line mismatch"), std::string::npos);
+    const Lines wire = WireOf(test::ReadFile(dir_.path() / "trace.txt"));
+    auto command = [&](const std::string& opcode, const std::string& meaning) {
+        return std::find_if(wire.begin(), wire.end(), [&](const std::string& l) {
+            return l.starts_with("PC > " + opcode + " ") && l.ends_with("| " + meaning);
+        });
+    };
+    const auto gpio = command("EB", "set GPIO");
+    const auto speed = command("E0", "change speed");
+    ASSERT_NE(speed, wire.end());
+    EXPECT_EQ(gpio != wire.end(), row > 2);
+    if (row > 2) {
+        EXPECT_LT(gpio, speed);
+    }
+    const std::string flash = FlashImage();
+    ASSERT_GE(flash.size(), small.size());
+    EXPECT_TRUE(flash.compare(0, small.size(), small) == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRow, CliSpeedRow, ::testing::Range(0, 9));
+
+// --json: one object a line, the start first and the result last, the same comment lines as the
+// text output, progress up to the whole, and resends counted.
+TEST_F(CliE2e, JsonReportsTheJobObjectByObject) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> simOptions;
+        int exitStatus;
+        nlohmann::json result;  // the fields of the last object that are known in advance
+    };
+    const Case cases[] = {
+        {"success",
+         {},
+         0,
+         {{"ok", true},
+          {"category", 0},
+          {"code", 0},
+          {"resends", 0},
+          {"message", "The software has been downloaded successfully."}}},
+        {"a sector resent once", {"--bad-checksum", "2:1"}, 0, {{"ok", true}, {"resends", 1}}},
+        {"a sector that always fails",
+         {"--sector-fail", "1:*"},
+         10,
+         {{"ok", false},
+          {"category", 10},
+          {"message", "Problem : Error during the sector donwload"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(StartSim(c.simOptions));
+        const CliRun run = Cli({"-C", dir_.path().string(), "--json", "soft.cla"});
+        SimSummary();
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        std::vector<nlohmann::json> objects;
+        for (const auto& line : run.out) objects.push_back(nlohmann::json::parse(line));
+        ASSERT_GE(objects.size(), 3u);
+        EXPECT_EQ(objects.front()["event"], "start");
+        EXPECT_EQ(objects.front()["schema"], 1);
+        EXPECT_EQ(objects.front()["version"], VBC_VERSION);
+        const nlohmann::json& last = objects.back();
+        EXPECT_EQ(last["event"], "result");
+        for (const auto& [key, value] : c.result.items()) EXPECT_EQ(last[key], value) << key;
+        EXPECT_GT(last["seconds"].get<double>(), 0);
+        std::uint32_t bytes = 0;
+        Lines lines;
+        for (const auto& o : objects) {
+            if (o["event"] == "line") lines.push_back(o["text"]);
+            if (o["event"] == "flash") {
+                EXPECT_EQ(o["name"], "ST M36DR864CB");
+            }
+            if (o["event"] == "progress") {
+                EXPECT_EQ(o["pass"], "write");
+                EXPECT_EQ(o["total"], software_.size());
+                bytes = o["bytes"];
+            }
+        }
+        EXPECT_EQ(bytes == software_.size(), last["ok"].get<bool>());
+        EXPECT_THAT(lines, ::testing::Contains(" Download sector by sector "));
+    }
 }
 
 // Without a phone: what stops a run before any job.
@@ -315,11 +636,27 @@ TEST_F(CliE2e, RunsThatStopBeforeTheJob) {
         {"bad port", {"--port", "0", "soft.cla"}, 64, "", "--help"},
         {"bad wait states", {"--wait-states", "1,2,5,0", "soft.cla"}, 64, "", "--help"},
         {"bad product", {"--product", "3", "soft.cla"}, 64, "", "--help"},
-        {"unknown option", {"--speed", "9", "soft.cla"}, 64, "", "--help"},
+        {"unknown option", {"--baud", "9", "soft.cla"}, 64, "", "--help"},
+        {"speed row without a PC rate",
+         {"--speed", "12", "soft.cla"},
+         64,
+         "",
+         "row 12 of the speed table has no PC rate: use 0 to 8"},
+        {"speed row beyond the table",
+         {"--speed", "13", "soft.cla"},
+         64,
+         "",
+         "expected a row of the speed table from 0 to 8"},
+        {"speed not a number", {"--speed", "1x", "soft.cla"}, 64, "", "from 0 to 8"},
         {"list with a file", {"--list-ports", "soft.cla"}, 64, "", "--list-ports"},
         {"no such directory", {"-C", "nowhere", "soft.cla"}, 64, "", "nowhere"},
         {"no such software file", {"missing.cla"}, 5, "LIB_PC : File not found", ""},
         {"no config.txt", {"--restore"}, 3, "There is no configuration file ", ""},
+        {"dump with a file", {"--dump", "x.bin", "soft.cla"}, 64, "", "no software FILE"},
+        {"dump with verify", {"--verify", "--dump", "x.bin"}, 64, "", "--verify"},
+        {"range without dump", {"--range", "0:1", "soft.cla"}, 64, "", "--range"},
+        {"empty range", {"--dump", "x.bin", "--range", "0x10:0"}, 64, "", "OFFSET:LENGTH"},
+        {"range past 4 GiB", {"--dump", "x.bin", "--range", "0xFFFFFFFF:2"}, 64, "", "--help"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -349,8 +686,9 @@ TEST_F(CliE2e, HelpDocumentsTheOptionsAndExitStatuses) {
     EXPECT_EQ(run.exitStatus, 0);
     std::string all;
     for (const auto& l : run.out) all += l + "\n";
-    for (const char* part : {"--port", "--device", "--product", "--wait-states", "--restore",
-                             "--save", "--list-ports", "-C", "FILE", "64", "65"}) {
+    for (const char* part : {"--port", "--device", "--product", "--wait-states", "--speed",
+                             "--restore", "--save", "--list-ports", "-C", "FILE", "64", "65", "130",
+                             "143", "--verify", "--dump", "--range", "--json"}) {
         EXPECT_NE(all.find(part), std::string::npos) << part;
     }
 }

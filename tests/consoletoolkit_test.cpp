@@ -138,18 +138,27 @@ TEST_F(Console, ControlsFollowTheResources) {
     EXPECT_EQ(console_.GetCtrlVal(_v_Panel, MAIN_FILE_SIZE, &value), platform::kUiErrNotSupported);
 }
 
-TEST_F(Console, MenuBarsComeAndGoWithTheLock) {
+TEST_F(Console, TheLockDimsTheMenuBarAndKeepsIt) {
     const int first = _v_MenuBarHandle;
     EXPECT_EQ(console_.LiveMenuBar(_v_Panel), first);
     _mfl52_5LockDuringDownload();
-    EXPECT_EQ(console_.LiveMenuBar(_v_Panel), 0);
+    EXPECT_EQ(console_.LiveMenuBar(_v_Panel), first);
     EXPECT_TRUE(console_.IsDimmed(_v_Panel, MAIN_START));
     EXPECT_FALSE(console_.IsDimmed(_v_Panel, MAIN_PRODUCT_TYPE));
-    EXPECT_EQ(console_.SelectMenuItem(first, 100), kUiErrBadHandle);
+    for (int item : {100, 101, 102, 103, 132, 150})
+        EXPECT_EQ(console_.SelectMenuItem(first, item), kUiErrDimmed) << item;
     _mfl52_6UnlockAfterDownload();
-    EXPECT_NE(_v_MenuBarHandle, first);
-    EXPECT_EQ(console_.LiveMenuBar(_v_Panel), _v_MenuBarHandle);
+    EXPECT_EQ(_v_MenuBarHandle, first);
+    EXPECT_EQ(console_.LiveMenuBar(_v_Panel), first);
     EXPECT_FALSE(console_.IsDimmed(_v_Panel, MAIN_START));
+    EXPECT_EQ(console_.SelectMenuItem(first, 132), 0);
+    int checked = -1;
+    EXPECT_EQ(console_.GetMenuBarAttribute(first, 132, ATTR_CHECKED, &checked), 0);
+    EXPECT_EQ(checked, 1);
+    EXPECT_EQ(console_.GetMenuBarAttribute(first, 130, ATTR_CHECKED, &checked), 0);
+    EXPECT_EQ(checked, 0);
+    EXPECT_EQ(console_.SetMenuBarAttribute(first, 100, ATTR_CHECKED, 1),
+              platform::kUiErrNotSupported);
     // A second menu bar on the panel replaces the first.
     const int again = console_.LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
     EXPECT_EQ(console_.LiveMenuBar(_v_Panel), again);
@@ -174,8 +183,8 @@ TEST_F(Console, OperatorActionsCallTheCallbacksTheResourcesName) {
 
     // A dimmed control takes no action.
     SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, 1);
-    EXPECT_EQ(console_.Commit(_v_Panel, MAIN_START), platform::kUiErrDimmed);
-    EXPECT_EQ(console_.Change(_v_Panel, MAIN_START, 1), platform::kUiErrDimmed);
+    EXPECT_EQ(console_.Commit(_v_Panel, MAIN_START), kUiErrDimmed);
+    EXPECT_EQ(console_.Change(_v_Panel, MAIN_START, 1), kUiErrDimmed);
     SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, 0);
     EXPECT_EQ(console_.Commit(_v_Panel, MAIN_START), 0);
     // A control without a callback.
@@ -193,7 +202,7 @@ TEST_F(Console, TheEventLoopRunsTheSessionAndPopupsAnswerAsSet) {
     int picked = -1;
     console_.SetRunHook([&] {
         confirmed = ConfirmPopup("Confirm to quit", "Do you really want to quit?");
-        picked = console_.FileSelectPopup("", "*.cla", &chosen);
+        picked = console_.FileSelectPopup("", "*.cla", FILE_SELECT_LOAD, &chosen);
         QuitUserInterface(7);
     });
     EXPECT_EQ(RunUserInterface(), 7);
@@ -201,7 +210,7 @@ TEST_F(Console, TheEventLoopRunsTheSessionAndPopupsAnswerAsSet) {
     EXPECT_EQ(picked, 1);
     EXPECT_EQ(chosen, "/tmp/x.cla");
     console_.SetFileSelectAnswer(std::nullopt);
-    EXPECT_EQ(console_.FileSelectPopup("", "*.cla", &chosen), 0);
+    EXPECT_EQ(console_.FileSelectPopup("", "*.cla", FILE_SELECT_LOAD, &chosen), 0);
 }
 
 TEST_F(ConsoleWithBar, TheProgressBarKeepsOutOfTheWayOfTheLines) {

@@ -41,9 +41,10 @@ struct MainPanelUp {
         for (int id : {PANEL_TIMEOUT, PANEL_SUCCESS}) n += rec.DisplayedPanels(kMmiUir, id).size();
         return n;
     }
-    // Unlocked: the menu bar is back and none of the locked controls is dimmed.
+    // Unlocked: the menu bar is there, undimmed, and none of the locked controls is dimmed.
     bool Unlocked() const {
-        if (rec.LiveMenuBar(_v_Panel) == 0) return false;
+        const int bar = rec.LiveMenuBar(_v_Panel);
+        if (bar == 0 || rec.MenuAttribute(bar, 0, ATTR_DIMMED) != 0) return false;
         for (int c : {MAIN_LOAD_FILE, MAIN_QUIT, MAIN_DOWNLOAD_CONFIG, MAIN_START, MAIN_PORT})
             if (rec.IsDimmed(_v_Panel, c)) return false;
         return true;

@@ -11,7 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <span>
+
+#include "core/resultcodes.h"
 #include "link/mfl12pclib.h"
+#include "platform/jobstop.h"
 #include "platform/recordingtoolkit.h"
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
@@ -527,6 +532,136 @@ TEST(ReadCommand, ZeroLengthReadsOnlyTheChecksum) {
     line.Expect("00 00 00 00 00 80 00 00", "C7 00 00 00 00");
     EXPECT_EQ(_mfl11_6ReadCommand(0x800000, 0, nullptr, 1), 1);
     EXPECT_EQ(line.Pending(), 0u);
+}
+
+// ---- reading the flash in chunks, read back and compared ----
+
+TEST(ReadFlash, AChunkThatFailsIsReadAgainUpToThreeTimes) {
+    // 0xFF + 0xFF + 0x12 = 0x0210: the checksum arrives as 10 02 00 00.
+    const char* good = "C7 FF FF 12 10 02 00 00";
+    const char* badSum = "C7 FF FF 12 11 02 00 00";
+    const std::string frame = "E6 00 00 00 03 00 20 00 40";
+    struct Attempt {
+        const char* firstAnswer;
+        const char* reply;  // after the parameters; none go when the first answer is not C0
+    };
+    struct Case {
+        const char* name;
+        std::vector<Attempt> attempts;
+        std::int32_t code;
+        std::vector<int> retried;  // the codes of the comment lines, in order
+    };
+    const Case cases[] = {
+        {"good at once", {{"C0", good}}, 1, {}},
+        {"a bad checksum, then good", {{"C0", badSum}, {"C0", good}}, 1, {19}},
+        {"each code once, then good",
+         {{"C1", ""}, {"C0", "C1"}, {"C0", badSum}, {"C0", good}},
+         1,
+         {17, 18, 19}},
+        {"four bad checksums",
+         {{"C0", badSum}, {"C0", badSum}, {"C0", badSum}, {"C0", badSum}},
+         19,
+         {19, 19, 19}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ForgetCommentLines();
+        ScriptedLine line;
+        OpenAtSpeed(line);
+        std::string sent;
+        for (const Attempt& a : c.attempts) {
+            line.Expect("E6", a.firstAnswer);
+            sent += sent.empty() ? "E6" : " E6";
+            if (std::string(a.firstAnswer) == "C0") {
+                line.Expect(frame.substr(3), a.reply);
+                sent = sent.substr(0, sent.size() - 2) + frame;
+            }
+        }
+        std::uint8_t buffer[3] = {0, 0, 0};
+        EXPECT_EQ(_mfl11_55ReadFlash(0x200040, 3, buffer, 1), c.code);
+        EXPECT_EQ(Hex(line.Sent()), sent);
+        EXPECT_TRUE(line.ScriptDone()) << ::testing::PrintToString(line.ScriptErrors());
+        std::vector<std::string> expected;
+        for (int code : c.retried)
+            expected.push_back(" Read error " + std::to_string(code) +
+                               " at 0x00200040 -> read again ");
+        EXPECT_EQ(CommentLines(), expected);
+        if (c.code == 1) {
+            EXPECT_EQ(Hex(buffer), "FF FF 12");
+        }
+    }
+}
+
+// A phone whose memory, from base on, answers every read command.
+void ServeReads(ScriptedLine& line, const std::vector<std::uint8_t>& memory, std::uint32_t base) {
+    auto frame = std::make_shared<std::vector<std::uint8_t>>();
+    line.OnPcBytes([frame, &memory, base](ScriptedLine& l, std::span<const std::uint8_t> bytes) {
+        frame->insert(frame->end(), bytes.begin(), bytes.end());
+        if (frame->size() == 1) {
+            l.Send("C0");
+            return;
+        }
+        if (frame->size() < 9) return;
+        const auto field = [&](std::size_t at) {
+            std::uint32_t v = 0;
+            for (std::size_t i = 0; i < 4; ++i) v = v << 8 | (*frame)[at + i];
+            return v;
+        };
+        const std::uint32_t length = field(1);
+        const std::uint32_t from = field(5) - base;
+        std::vector<std::uint8_t> reply = {0xC7};
+        std::uint32_t sum = 0;
+        for (std::uint32_t i = 0; i < length; ++i) {
+            reply.push_back(memory[from + i]);
+            sum += memory[from + i];
+        }
+        for (int i = 0; i < 4; ++i) reply.push_back(static_cast<std::uint8_t>(sum >> (8 * i)));
+        l.Send(reply);
+        frame->clear();
+    });
+}
+
+TEST(ReadFlash, ReadsInChunksOf64KiBAndVerifyStopsAtTheFirstDifference) {
+    std::vector<std::uint8_t> memory(0x20010);
+    for (std::size_t i = 0; i < memory.size(); ++i)
+        memory[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+
+    ScriptedLine line;
+    OpenAtSpeed(line);
+    ServeReads(line, memory, 0x800000);
+    std::vector<std::uint8_t> read(memory.size(), 0);
+    EXPECT_EQ(_mfl11_55ReadFlash(0x800000, static_cast<std::uint32_t>(read.size()), read.data(), 1),
+              1);
+    EXPECT_EQ(read, memory);
+    EXPECT_EQ(Hex(line.TakeSent()),
+              "E6 00 01 00 00 00 80 00 00 E6 00 01 00 00 00 81 00 00 E6 00 00 00 10 00 82 00 00");
+
+    std::uint32_t difference = 0;
+    EXPECT_EQ(_mfl11_56VerifyFlash(0x800000, static_cast<std::uint32_t>(memory.size()),
+                                   memory.data(), 1, &difference),
+              1);
+    line.TakeSent();
+    std::vector<std::uint8_t> image = memory;
+    image[0x11170] ^= 0x40;
+    image[0x11171] ^= 0x40;
+    EXPECT_EQ(_mfl11_56VerifyFlash(0x800000, static_cast<std::uint32_t>(image.size()), image.data(),
+                                   1, &difference),
+              CommandCode::kVerify);
+    EXPECT_EQ(difference, 0x811170u);
+    // The chunk after the difference is not read.
+    EXPECT_EQ(Hex(line.Sent()), "E6 00 01 00 00 00 80 00 00 E6 00 01 00 00 00 81 00 00");
+}
+
+TEST(ReadFlash, AStoppedJobReadsNothingMore) {
+    ForgetCommentLines();
+    ScriptedLine line;
+    OpenAtSpeed(line);
+    RequestJobStop();
+    std::uint8_t buffer[3] = {};
+    EXPECT_NE(_mfl11_55ReadFlash(0x200040, 3, buffer, 1), 1);
+    ClearJobStop();
+    EXPECT_TRUE(line.Sent().empty());
+    EXPECT_TRUE(CommentLines().empty());
 }
 
 }  // namespace

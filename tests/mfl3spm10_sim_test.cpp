@@ -150,5 +150,26 @@ TEST_F(SequenceOnSimulator, PmuOptionAndAnotherDownloadType) {
     EXPECT_EQ(ui.Comments().back(), " Remove the battery of the mobile  ");
 }
 
+// ---- read back after writing (the CLI's end-to-end tests cover a stuck cell and the dump) ----
+
+TEST_F(SequenceOnSimulator, VerifyRetriesANoisyReadAndPasses) {
+    options.phone.faults.readNoise = 0x2100;
+    StartSimulator();
+    _sg_DownloadContext.verifyOption = 1;
+    const DownloadResult r = Job(Pattern(8192 + 16384 + 333));
+    ASSERT_TRUE(booted);
+    EXPECT_EQ(r.category, ResultSuccess) << r.code;
+    const sim::JobReport job = sim->LastJob();
+    EXPECT_EQ(job.end, sim::JobEnd::kSwitchedOff);
+    EXPECT_THAT(job.notes, ElementsAre("fault: read noise at 0x2100"));
+    const auto comments = ui.Comments();
+    ASSERT_GE(comments.size(), 4u);
+    EXPECT_THAT(std::vector<std::string>(comments.end() - 4, comments.end()),
+                ElementsAre(" Download sector by sector ", " Verify ",
+                            " Read error 19 at 0x00800000 -> read again ",
+                            " You do not need to remove the battery to start the mobile "));
+    EXPECT_EQ(ui.rec.CtrlValue(_v_Panel, MAIN_PROGRESS_A), 100);
+}
+
 }  // namespace
 }  // namespace vbc

@@ -107,13 +107,15 @@ TEST_F(StartUp, WithFlashTxtNothingIsShownAndConfigTxtIsNotRead) {
     EXPECT_EQ(_sg_DownloadContext.comPort, 1);
     EXPECT_EQ(_sg_DownloadContext.pmuOption, 0);
     EXPECT_EQ(_sg_DownloadContext.productType, 2);
-    // Panel, then menu bar, then the loop.
+    // Panel (Stop dimmed before it shows), then menu bar, then the loop.
     EXPECT_EQ(rec_.LogLines("LoadPanel"), Lines{"LoadPanel 0 mmi.uir 2"});
     const auto& log = rec_.Log();
-    ASSERT_GE(log.size(), 4u);
+    ASSERT_GE(log.size(), 5u);
     EXPECT_EQ(log[0].op, "LoadPanel");
-    EXPECT_EQ(log[1].op, "DisplayPanel");
-    EXPECT_EQ(log[2].op, "LoadMenuBar");
+    EXPECT_EQ(log[1].op, "SetCtrlAttribute");
+    EXPECT_TRUE(rec_.IsDimmed(_v_Panel, MAIN_STOP));
+    EXPECT_EQ(log[2].op, "DisplayPanel");
+    EXPECT_EQ(log[3].op, "LoadMenuBar");
     EXPECT_EQ(log.back().op, "RunUserInterface");
 }
 

@@ -13,6 +13,7 @@
 
 #include "core/context.h"
 #include "data/mfl51loadfile.h"
+#include "platform/jobstop.h"
 #include "platform/recordingtoolkit.h"
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
@@ -35,7 +36,7 @@ constexpr int kLockedControls[] = {MAIN_LOAD_FILE, MAIN_QUIT, MAIN_DOWNLOAD_CONF
 
 // What the operator sees of the lock at one moment.
 struct LockView {
-    bool menuBar = false;
+    bool menuBar = false;        // there and usable
     std::map<int, bool> dimmed;  // the five locked controls and the product-type selector
     bool turnOnShown = false;
 };
@@ -55,7 +56,8 @@ class Commands : public ::testing::Test {
     }
     LockView Lock() {
         LockView v;
-        v.menuBar = Rec().LiveMenuBar(_v_Panel) != 0;
+        v.menuBar = Rec().LiveMenuBar(_v_Panel) == _v_MenuBarHandle &&
+                    Rec().MenuAttribute(_v_MenuBarHandle, 0, ATTR_DIMMED) == 0;
         for (int c : kLockedControls) v.dimmed[c] = Rec().IsDimmed(_v_Panel, c);
         v.dimmed[MAIN_PRODUCT_TYPE] = Rec().IsDimmed(_v_Panel, MAIN_PRODUCT_TYPE);
         v.turnOnShown = !Rec().DisplayedPanels(kMmiUir, PANEL_TURN_ON).empty();
@@ -102,21 +104,35 @@ class Commands : public ::testing::Test {
 
 // ---- Start ----
 
-TEST_F(Commands, StartWithoutFileOnlyAsksForOne) {
-    ScriptedLine line;
-    const int menuBar = _v_MenuBarHandle;
-    const DownloadContext before = Ctx();
+// No name, or a name whose load failed and left no image: Start asks for a file and does
+// nothing else.
+TEST_F(Commands, StartWithoutAnImageOnlyAsksForOne) {
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "a name that did not load" : "no name");
+        if (named) {
+            LoadSoftware();
+            std::filesystem::remove("soft.cla");
+            _mfl51_0InitLoadFile();
+            ASSERT_EQ(Ctx().fileBuffer, nullptr);
+            ASSERT_NE(Ctx().claFileName[0], '\0');
+            CloseMessagePanel(MessagePanel::LibPcErr);
+            Rec().ClearLog();
+        }
+        ScriptedLine line;
+        const int menuBar = _v_MenuBarHandle;
+        const DownloadContext before = Ctx();
 
-    EXPECT_EQ(Fire("_mfl51_50MMIStart", MAIN_START, EVENT_COMMIT), 0);
+        EXPECT_EQ(Fire("_mfl51_50MMIStart", MAIN_START, EVENT_COMMIT), 0);
 
-    EXPECT_EQ(Popups(), Lines{"Message|DOWNLOAD|PLEASE LOAD A FILE BEFORE START"});
-    // The popup and nothing else: no indicator reset, no lock, no port.
-    EXPECT_EQ(Ops(), (Lines{"FireControl", "MessagePopup"}));
-    EXPECT_TRUE(ui_.Unlocked());
-    EXPECT_EQ(_v_MenuBarHandle, menuBar);
-    EXPECT_EQ(std::memcmp(&before, &Ctx(), sizeof before), 0);
-    EXPECT_TRUE(line.Opens().empty());
-    EXPECT_TRUE(line.Events().empty());
+        EXPECT_EQ(Popups(), Lines{"Message|DOWNLOAD|PLEASE LOAD A FILE BEFORE START"});
+        // The popup and nothing else: no indicator reset, no lock, no port.
+        EXPECT_EQ(Ops(), (Lines{"FireControl", "MessagePopup"}));
+        EXPECT_TRUE(ui_.Unlocked());
+        EXPECT_EQ(_v_MenuBarHandle, menuBar);
+        EXPECT_EQ(std::memcmp(&before, &Ctx(), sizeof before), 0);
+        EXPECT_TRUE(line.Opens().empty());
+        EXPECT_TRUE(line.Events().empty());
+    }
 }
 
 TEST_F(Commands, StartActsOnCommitOnly) {
@@ -131,7 +147,7 @@ TEST_F(Commands, StartActsOnCommitOnly) {
 }
 
 // A phone that never answers: locked for the whole boot, the time-out panel, then unlocked
-// with a new menu bar and the port released, in that order.
+// with the same menu bar and the port released, in that order.
 TEST_F(Commands, BootTimeoutLocksThenShowsTimeoutUnlocksAndReleasesThePort) {
     ScriptedLine line;
     Bootstrap();
@@ -164,7 +180,7 @@ TEST_F(Commands, BootTimeoutLocksThenShowsTimeoutUnlocksAndReleasesThePort) {
     EXPECT_EQ(Rec().CtrlValue(_v_Panel, MAIN_FLASH_LED), 0);
 
     EXPECT_TRUE(ui_.Unlocked());
-    EXPECT_NE(_v_MenuBarHandle, oldMenuBar);
+    EXPECT_EQ(_v_MenuBarHandle, oldMenuBar);
     EXPECT_EQ(Rec().LiveMenuBar(_v_Panel), _v_MenuBarHandle);
 
     // The port of the job is released last: DTR down, then closed.
@@ -189,6 +205,99 @@ TEST_F(Commands, BootTimeoutLocksThenShowsTimeoutUnlocksAndReleasesThePort) {
     };
     EXPECT_LT(at("LoadPanel 0 mmi.uir 1"), at("LoadPanel 0 mmi.uir 3"));
     EXPECT_LT(at("LoadPanel 0 mmi.uir 3"), at("LoadMenuBar"));
+}
+
+// However the operator stops a job, it ends at its next wait with the stopped result, sends the
+// phone nothing more, releases the port and leaves no request behind for the next job.
+int gTicks = 0;
+TEST_F(Commands, AStoppedJobEndsAtItsNextWaitAndReleasesThePort) {
+    enum class Way { kStopButton, kCancel, kCloseBox, kStopWhileTheLineWaits };
+    struct Case {
+        const char* name;
+        Way way;
+        bool phoneBoots;
+    };
+    const Case cases[] = {
+        {"Stop while the phone is woken", Way::kStopButton, false},
+        {"Cancel on the turn-on panel", Way::kCancel, false},
+        {"close box, answered yes: stop, then quit", Way::kCloseBox, false},
+        {"Stop pressed while the sequence waits for an answer", Way::kStopWhileTheLineWaits, true},
+    };
+    Bootstrap();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        LoadSoftware();
+        bool stopWasLive = false;
+        std::size_t sentBeforeStop = 0;
+        if (c.phoneBoots) {
+            BootingPhone(line);
+            // The window runs its events while the line waits: Stop is pressed at the first.
+            gTicks = 0;
+            platform::SetJobWaitHook([] {
+                if (++gTicks == 1) {
+                    RecordingToolkit& rec =
+                        static_cast<RecordingToolkit&>(platform::CurrentToolkit());
+                    rec.FireControl("_mfl51_53MMIStop", _v_Panel, MAIN_STOP, EVENT_COMMIT);
+                }
+            });
+        } else {
+            line.OnDtr([&](ScriptedLine& l, bool on) {
+                if (!on) return;
+                stopWasLive = !Rec().IsDimmed(_v_Panel, MAIN_STOP);
+                sentBeforeStop = l.Sent().size();
+                if (c.way == Way::kStopButton) {
+                    Fire("_mfl51_53MMIStop", MAIN_STOP, EVENT_COMMIT);
+                } else if (c.way == Way::kCancel) {
+                    const auto turnOn = Rec().DisplayedPanels(kMmiUir, PANEL_TURN_ON);
+                    ASSERT_EQ(turnOn.size(), 1u);
+                    Rec().FireControl("_mfl51_54MMITurnOnCancel", turnOn[0], TURN_ON_CANCEL,
+                                      EVENT_COMMIT);
+                } else {
+                    Rec().QueueConfirm(1);
+                    Rec().FirePanel("_mfl51_61MMIInterfacePanelFunction", _v_Panel, EVENT_CLOSE);
+                }
+            });
+        }
+
+        EXPECT_EQ(Fire("_mfl51_50MMIStart", MAIN_START, EVENT_COMMIT), 0);
+        platform::SetJobWaitHook(nullptr);
+
+        DownloadResult shown;
+        ASSERT_TRUE(LastDisplayedResult(&shown));
+        EXPECT_EQ(shown.category, ResultStopped);
+        EXPECT_EQ(shown.code, StopCode::kByOperator);
+        char text[100];
+        EXPECT_STREQ(ResultMessage(shown.category, shown.code, text),
+                     "Download stopped: the phone's flash may hold part of the software. Run it "
+                     "again before use.");
+        EXPECT_EQ(Rec().DisplayedPanels(kUtilityUir, UTIL_GENERIC_ERR).size(), 1u);
+        if (!c.phoneBoots) {
+            EXPECT_TRUE(stopWasLive);
+            // Not even the boot loader's answer went out after the stop.
+            EXPECT_EQ(line.Sent().size(), sentBeforeStop);
+        } else {
+            EXPECT_GE(gTicks, 1);
+        }
+        // A stop is seen at once: no time-out ran out on the way, but for the one slice of a
+        // wait after which Stop was pressed.
+        EXPECT_EQ(line.TimeoutsFired(), c.phoneBoots ? 1 : 0);
+        EXPECT_FALSE(line.IsOpen());
+        EXPECT_TRUE(ui_.Unlocked());
+        EXPECT_TRUE(Rec().IsDimmed(_v_Panel, MAIN_STOP));
+        EXPECT_FALSE(JobStopRequested());
+        EXPECT_FALSE(JobRunning());
+        EXPECT_EQ(Rec().Calls("QuitUserInterface").size(), c.way == Way::kCloseBox ? 1u : 0u);
+        if (c.way == Way::kCloseBox) {
+            EXPECT_EQ(Popups().front(),
+                      "Confirm|Confirm to quit|A download is running. Stop it and quit? The "
+                      "phone's flash may then hold part of the new software.");
+        }
+        // Stop outside a job asks for nothing.
+        Fire("_mfl51_53MMIStop", MAIN_STOP, EVENT_COMMIT);
+        EXPECT_FALSE(JobStopRequested());
+        AcknowledgeMessagePanel(MessagePanel::GenericErr, EVENT_COMMIT);
+    }
 }
 
 TEST_F(Commands, PortIsReleasedAfterEveryJobThatPassedTheFileCheck) {
@@ -288,18 +397,30 @@ TEST_F(Commands, ProductTypeSelectorDecidesTheSequenceDuringTheJob) {
 
 // ---- Quit ----
 
+// Quit, by its button or by the window's close box.
+void QuitBy(bool closeBox, RecordingToolkit& rec) {
+    if (closeBox) {
+        EXPECT_EQ(rec.FirePanel("_mfl51_61MMIInterfacePanelFunction", _v_Panel, EVENT_CLOSE), 0);
+    } else {
+        EXPECT_EQ(rec.FireControl("_mfl51_51MMIQuit", _v_Panel, MAIN_QUIT, EVENT_COMMIT), 0);
+    }
+}
+
 TEST_F(Commands, QuitAnsweredNoChangesNothing) {
-    LoadSoftware();
-    std::uint8_t* image = Ctx().fileBuffer;
-    Rec().QueueConfirm(0);
+    for (bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Quit");
+        LoadSoftware();
+        std::uint8_t* image = Ctx().fileBuffer;
+        Rec().QueueConfirm(0);
 
-    EXPECT_EQ(Fire("_mfl51_51MMIQuit", MAIN_QUIT, EVENT_COMMIT), 0);
+        QuitBy(closeBox, Rec());
 
-    EXPECT_EQ(Popups(), Lines{"Confirm|Confirm to quit|Do you really want to quit?"});
-    EXPECT_FALSE(Rec().QuitRequested());
-    EXPECT_EQ(Ctx().fileBuffer, image);
-    EXPECT_EQ(Ctx().fileSize, 1000);
-    EXPECT_TRUE(Rec().Calls("QuitUserInterface").empty());
+        EXPECT_EQ(Popups(), Lines{"Confirm|Confirm to quit|Do you really want to quit?"});
+        EXPECT_FALSE(Rec().QuitRequested());
+        EXPECT_EQ(Ctx().fileBuffer, image);
+        EXPECT_EQ(Ctx().fileSize, 1000);
+        EXPECT_TRUE(Rec().Calls("QuitUserInterface").empty());
+    }
 }
 
 int gReleases = 0;
@@ -308,21 +429,24 @@ void CountRelease() {
 }
 
 TEST_F(Commands, QuitAnsweredYesReleasesTheImageAndEndsTheLoop) {
-    LoadSoftware();
-    gReleases = 0;
-    SetToolkitRunTime(nullptr, CountRelease);
-    Rec().QueueConfirm(1);
+    for (bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Quit");
+        LoadSoftware();
+        gReleases = 0;
+        SetToolkitRunTime(nullptr, CountRelease);
+        Rec().QueueConfirm(1);
 
-    EXPECT_EQ(Fire("_mfl51_51MMIQuit", MAIN_QUIT, EVENT_COMMIT), 0);
-    SetToolkitRunTime(nullptr, nullptr);
+        QuitBy(closeBox, Rec());
+        SetToolkitRunTime(nullptr, nullptr);
 
-    EXPECT_TRUE(Rec().QuitRequested());
-    EXPECT_EQ(Rec().QuitCode(), 0);
-    EXPECT_EQ(Ctx().fileBuffer, nullptr);
-    EXPECT_EQ(Ctx().fileSize, 0);
-    // Start could not run on the released image.
-    EXPECT_STREQ(Ctx().claFileName, "");
-    EXPECT_EQ(gReleases, 1);
+        EXPECT_EQ(Rec().Calls("QuitUserInterface").size(), 1u);
+        EXPECT_EQ(Rec().QuitCode(), 0);
+        EXPECT_EQ(Ctx().fileBuffer, nullptr);
+        EXPECT_EQ(Ctx().fileSize, 0);
+        // Start could not run on the released image.
+        EXPECT_STREQ(Ctx().claFileName, "");
+        EXPECT_EQ(gReleases, 1);
+    }
 }
 
 TEST_F(Commands, QuitActsOnCommitOnlyAndMenuQuitDoesNotAsk) {
@@ -430,16 +554,46 @@ TEST_F(Commands, SimLockAndPanelCallbackDoNothing) {
     Rec().ClearLog();
     for (int event : {EVENT_COMMIT, EVENT_VAL_CHANGED, EVENT_CLOSE}) {
         EXPECT_EQ(Fire("_mfl51_57MMISelectSimLock", 9, event), 0);
-        EXPECT_EQ(Rec().FirePanel("_mfl51_61MMIInterfacePanelFunction", _v_Panel, event), 0);
+        // Only the close box means something to the panel (Quit, tested with Quit).
+        if (event != EVENT_CLOSE) {
+            EXPECT_EQ(Rec().FirePanel("_mfl51_61MMIInterfacePanelFunction", _v_Panel, event), 0);
+        }
     }
     EXPECT_EQ(std::memcmp(&before, &Ctx(), sizeof before), 0);
     for (const auto& line : Rec().LogLines()) EXPECT_EQ(line.rfind("Fire", 0), 0u) << line;
     EXPECT_FALSE(Rec().QuitRequested());
 }
 
+// ---- Verify after writing ----
+
+TEST_F(Commands, VerifyAfterWritingTogglesTheOptionAndItsCheck) {
+    ShowVerifyOption();
+    EXPECT_EQ(Rec().MenuAttribute(_v_MenuBarHandle, MENU_ITEM_VERIFY, ATTR_CHECKED), 0);
+    for (int expected : {1, 0, 1}) {
+        Menu("_mfl51_170MMIMenuVerify", MENU_ITEM_VERIFY);
+        EXPECT_EQ(Ctx().verifyOption, expected);
+        EXPECT_EQ(Rec().MenuAttribute(_v_MenuBarHandle, MENU_ITEM_VERIFY, ATTR_CHECKED), expected);
+    }
+}
+
 // ---- Wait states ----
 
+// Each choice also moves the check of its chip select's row to the chosen item; the other
+// rows keep theirs.
 TEST_F(Commands, EveryWaitStateItemSetsItsChipSelectAndSaysSo) {
+    auto checks = [&] {
+        std::string grid;  // one row of five per chip select, 'x' checked
+        for (int cs = 0; cs < 4; ++cs) {
+            for (int n = 0; n < 5; ++n)
+                grid += Rec().MenuAttribute(_v_MenuBarHandle, WaitStateItem(cs, n), ATTR_CHECKED)
+                            ? 'x'
+                            : '.';
+            grid += cs < 3 ? " " : "";
+        }
+        return grid;
+    };
+    ShowWaitStates();
+    EXPECT_EQ(checks(), "x.... x.... x.... x....");
     int lines = 0;
     for (int cs = 0; cs < 4; ++cs) {
         for (int n = 0; n < 5; ++n) {
@@ -464,11 +618,54 @@ TEST_F(Commands, EveryWaitStateItemSetsItsChipSelectAndSaysSo) {
             EXPECT_EQ(comments.back(), " " + std::to_string(n) + " wait state on the chip select " +
                                            std::to_string(cs) + " ");
             EXPECT_EQ(Rec().ListIndex(_v_Panel, MAIN_COMMENT_LIST), lines - 1);
+            std::string row = ".....";
+            row[static_cast<std::size_t>(n)] = 'x';
+            EXPECT_EQ(checks().substr(static_cast<std::size_t>(cs) * 6, 5), row) << name;
         }
     }
+    // Each chip select's last choice, 4, stays checked.
+    EXPECT_EQ(checks(), "....x ....x ....x ....x");
     EXPECT_EQ(WaitStateCallbackName(4, 0), nullptr);
     EXPECT_EQ(WaitStateCallbackName(0, 5), nullptr);
     EXPECT_EQ(WaitStateCallbackName(-1, 0), nullptr);
+}
+
+// ---- Line speed ----
+
+// Each row's item sets the speed row, moves the check to itself and names the rate; an item
+// number beyond the rows with a PC rate changes nothing.
+TEST_F(Commands, EveryLineSpeedItemSetsItsRowAndSaysSo) {
+    auto checks = [&] {
+        std::string row;
+        for (int r = 0; r <= 8; ++r)
+            row +=
+                Rec().MenuAttribute(_v_MenuBarHandle, LineSpeedItem(r), ATTR_CHECKED) ? 'x' : '.';
+        return row;
+    };
+    ShowLineSpeed();
+    EXPECT_EQ(checks(), ".x.......");
+    const char* const comments[] = {
+        " Line speed: 38400 bit/s (row 0) ",  " Line speed: 115200 bit/s (row 1) ",
+        " Line speed: 162500 bit/s (row 2) ", " Line speed: 203125 bit/s (row 3) ",
+        " Line speed: 220338 bit/s (row 4) ", " Line speed: 240740 bit/s (row 5) ",
+        " Line speed: 260000 bit/s (row 6) ", " Line speed: 270833 bit/s (row 7) ",
+        " Line speed: 302325 bit/s (row 8) ",
+    };
+    for (int row = 8; row >= 0; --row) {
+        Menu("_mfl51_160MMIMenuLineSpeed", LineSpeedItem(row));
+        EXPECT_EQ(Ctx().speedIndex, row);
+        EXPECT_EQ(ui_.Comments().back(), comments[row]);
+        std::string expected(9, '.');
+        expected[static_cast<std::size_t>(row)] = 'x';
+        EXPECT_EQ(checks(), expected);
+    }
+    const std::size_t lines = ui_.Comments().size();
+    for (int item : {LineSpeedItem(9), LineSpeedItem(12), LineSpeedItem(-1), 150}) {
+        Menu("_mfl51_160MMIMenuLineSpeed", item);
+        EXPECT_EQ(Ctx().speedIndex, 0) << item;
+    }
+    EXPECT_EQ(ui_.Comments().size(), lines);
+    EXPECT_EQ(checks(), "x........");
 }
 
 // ---- Restore and save ----
@@ -513,6 +710,10 @@ TEST_F(Commands, SaveThenRestoreBringsTheSettingsBackAndShowsNothing) {
     ClearLastDisplayedResult();
     Menu("_mfl51_101MMIMenuSave", 101);
     EXPECT_FALSE(LastDisplayedResult(nullptr));
+    // The operator sees where the settings went.
+    EXPECT_EQ(
+        ui_.Comments().back(),
+        " Settings saved in " + (std::filesystem::current_path() / "config.txt").string() + " ");
 
     Ctx().comPort = 1;
     Ctx().productType = 2;

@@ -12,6 +12,7 @@
 
 #include "data/mfl10fla.h"
 #include "platform/recordingtoolkit.h"
+#include "tests/testutil.h"
 #include "ui/mfl51mmi.h"
 #include "ui/mfl54util.h"
 #include "ui/uirids.h"
@@ -35,6 +36,7 @@ struct MainPanel {
         DisplayPanel(_v_Panel);
         _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
         _mv_NbCommentLine = 0;
+        ForgetCommentLines();
         main = _v_Panel;
         rec.ClearLog();
     }
@@ -111,7 +113,9 @@ std::vector<Row> AllRows() {
          "FLASH DESCRIPTION : Not enough sector to download this software"},
         {2, 0, U, 6, &_v_PanelFlashFileErr, "FLASH DESCRIPTION : The file flash.txt problem"},
         {2, 1, U, 6, &_v_PanelFlashFileErr, "FLASH DESCRIPTION : The file flash.txt problem"},
-        {2, 21, U, 6, &_v_PanelFlashFileErr, "FLASH DESCRIPTION : The file flash.txt problem"},
+        {2, 21, U, 6, &_v_PanelFlashFileErr,
+         "FLASH DESCRIPTION : The range to read is outside the flash"},
+        {2, 22, U, 6, &_v_PanelFlashFileErr, "FLASH DESCRIPTION : The file flash.txt problem"},
         {2, -2, U, 6, &_v_PanelFlashFileErr, "FLASH DESCRIPTION : The file flash.txt problem"},
         // Configuration file.
         {3, 2, U, 5, &_v_PanelConfFileErr, "There is no configuration file "},
@@ -139,7 +143,8 @@ std::vector<Row> AllRows() {
         {5, 4, U, 8, &_v_PanelLibPCErr, "LIB_PC : The size of the SPM is too long"},
         {5, 5, U, 8, &_v_PanelLibPCErr,
          "LIB_PC : Bad length when you want to convert Little - big indien"},
-        {5, 6, U, 8, &_v_PanelLibPCErr, LibPc("       6")},
+        {5, 6, U, 8, &_v_PanelLibPCErr, "LIB_PC : The file of the flash read cannot be written"},
+        {5, 7, U, 8, &_v_PanelLibPCErr, LibPc("       7")},
         {5, 0, U, 8, &_v_PanelLibPCErr, LibPc("       0")},
         {5, 1, U, 8, &_v_PanelLibPCErr, LibPc("       1")},
         {5, 0xAB, U, 8, &_v_PanelLibPCErr, LibPc("      ab")},
@@ -192,6 +197,8 @@ std::vector<Row> AllRows() {
         {8, 0, U, 3, &_v_PanelCommandErr, "COMMAND : Command error "},
         {8, 1, U, 3, &_v_PanelCommandErr, "COMMAND : Command error "},
         {8, 21, U, 3, &_v_PanelCommandErr, "COMMAND : Command error "},
+        {8, 22, U, 3, &_v_PanelCommandErr, "COMMAND : Verify error at 0x00000000"},
+        {8, 23, U, 3, &_v_PanelCommandErr, "COMMAND : Command error "},
         // Sector download: fixed texts, code ignored.
         {9, 0, U, 7, &_v_PanelGenericErr,
          "Problem : Bad acknowledge when the sector download start"},
@@ -200,6 +207,10 @@ std::vector<Row> AllRows() {
          "Problem : Error acknowledge during the sector donwload"},
         {12, 0xCC, U, 7, &_v_PanelGenericErr, "Problem : Bad checksum"},
         {13, 0, U, 7, &_v_PanelGenericErr, "Timeout during the download"},
+        {14, 1, U, 7, &_v_PanelGenericErr,
+         "Download stopped: the phone's flash may hold part of the software. Run it again before "
+         "use."},
+        {14, 2, U, 7, &_v_PanelGenericErr, "Flash read stopped: no file was written."},
     };
     return rows;
 }
@@ -238,11 +249,19 @@ TEST(ResultDisplay, ShowsEachResultOnItsPanelWithItsExactText) {
 
 TEST(ResultDisplay, LibPcDefaultTextPadsTheCodeWithSevenBlanks) {
     char buffer[100];
-    EXPECT_STREQ(ResultMessage(5, 6, buffer), "LIB_PC : Default error number _ 0x       6");
+    EXPECT_STREQ(ResultMessage(5, 7, buffer), "LIB_PC : Default error number _ 0x       7");
+}
+
+TEST(ResultDisplay, TheVerifyMessageNamesTheFirstDifferingAddress) {
+    char buffer[100];
+    _mv_VerifyErrorAddress = 0x811170;
+    EXPECT_STREQ(ResultMessage(ResultCommand, CommandCode::kVerify, buffer),
+                 "COMMAND : Verify error at 0x00811170");
+    _mv_VerifyErrorAddress = 0;
 }
 
 TEST(ResultDisplay, CategoriesWithoutAPanelShowNothingAndLeaveNoTrace) {
-    for (std::int32_t category : {4, 7, -1, 14, 15, 100, INT_MIN, INT_MAX}) {
+    for (std::int32_t category : {4, 7, -1, 15, 100, INT_MIN, INT_MAX}) {
         for (std::int32_t code : {0, 1, 4}) {
             SCOPED_TRACE("result (" + std::to_string(category) + ", " + std::to_string(code) + ")");
             MainPanel ui;
@@ -336,7 +355,7 @@ TEST(OkButtons, DiscardTheirPanelThenResetTheIndicators) {
             ElementsAre("FireControl " + std::string(ok.callback) + " " + ui.P(handle) + " 2 1",
                         "DiscardPanel " + ui.P(handle), "SetCtrlVal " + m + " 15 0",
                         "SetCtrlVal " + m + " 14 0", "SetCtrlVal " + m + " 12 0",
-                        "SetCtrlVal " + m + " 11 0"));
+                        "SetCtrlVal " + m + " 11 0", "SetCtrlVal " + m + " 17 \"\""));
         EXPECT_TRUE(ui.rec.IsDiscarded(handle));
         EXPECT_EQ(*ok.handle, handle);  // the handle global keeps its value
         // The LEDs are off and keep their labels.
@@ -372,7 +391,7 @@ TEST(OkButtons, PanelsNoOperationShowsOnlyResetTheIndicators) {
         ui.rec.ClearLog();
         EXPECT_EQ(ui.rec.FireControl(callback, ui.main, 2, EVENT_COMMIT), 0);
         EXPECT_THAT(ui.rec.Calls("DiscardPanel"), IsEmpty());
-        EXPECT_EQ(ui.rec.Calls("SetCtrlVal").size(), 4u);
+        EXPECT_EQ(ui.rec.Calls("SetCtrlVal").size(), 5u);
         EXPECT_EQ(ui.rec.CtrlValue(ui.main, MAIN_FLASH_LED), 0);
         EXPECT_TRUE(ui.rec.IsDisplayed(ui.main));
         EXPECT_THAT(ui.rec.Errors(), IsEmpty());
@@ -501,16 +520,96 @@ TEST(CommentList, CutsAnOverLongTextButKeepsTheFrame) {
 
 // ---- Indicators, lock and unlock ----
 
+// ---- Save log ----
+
+struct SaveLog : ::testing::Test {
+    SaveLog() { RegisterDisplayCallbacks(); }
+    // Save log chosen from the menu, the dialog answered with path (cancelled without one).
+    int Choose(const char* path) {
+        if (path) {
+            ui.rec.QueueFileSelect(path);
+        } else {
+            ui.rec.QueueFileSelectCancel();
+        }
+        return ui.rec.FireMenu("_mfl52_20MMIMenuSaveLog", _v_MenuBarHandle, 103, _v_Panel);
+    }
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> out;
+        for (const auto& p : ui.rec.Popups())
+            if (p.kind == "Message") out.push_back(p.title + "|" + p.text);
+        return out;
+    }
+    test::ScratchDir dir;
+    MainPanel ui;
+};
+
+TEST_F(SaveLog, WritesTheLinesAsTheListShowsThemAndSaysWhere) {
+    const std::string longText(150, 'L');
+    AddCommentLine("Loading");
+    AddFullCommentLine(longText);
+    AddCommentLine("");
+    ASSERT_EQ(Choose("job.log"), 0);
+    EXPECT_EQ(test::ReadFile("job.log"), " Loading \n " + longText + " \n  \n");
+    ASSERT_EQ(ui.rec.Popups().size(), 1u);
+    EXPECT_EQ(ui.rec.Popups()[0].kind, "FileSelect");
+    EXPECT_EQ(ui.rec.Popups()[0].buttonLabel, FILE_SELECT_SAVE);
+    EXPECT_EQ(ui.rec.Popups()[0].pattern, "*.txt");
+    const auto lines = ui.rec.ListLines(ui.main, MAIN_COMMENT_LIST);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines.back(), " Log written to job.log ");
+    // A second save has the first one's line too, and replaces the file.
+    ASSERT_EQ(Choose("job.log"), 0);
+    EXPECT_EQ(test::ReadFile("job.log"),
+              " Loading \n " + longText + " \n  \n Log written to job.log \n");
+}
+
+// Nothing written and nothing claimed: the operator is told where and why, or nothing
+// happens at all on cancel.
+TEST_F(SaveLog, FailuresAreReportedWithThePathAndTheReason) {
+    std::filesystem::create_directory("taken");
+    const std::string tooLong(300, 'p');
+    const struct {
+        const char* path;
+        std::string message;  // "" for none
+    } rows[] = {
+        {"no/such/dir/job.log",
+         "SAVE LOG|The log could not be written to no/such/dir/job.log: No such file or directory"},
+        {"taken", "SAVE LOG|The log could not be written to taken: Is a directory"},
+        {tooLong.c_str(),
+         "SAVE LOG|The path of the chosen file is too long (259 characters at most): the log "
+         "was not written."},
+        {nullptr, ""},
+    };
+    AddCommentLine("Loading");
+    for (const auto& row : rows) {
+        ui.rec.ClearLog();
+        ASSERT_EQ(Choose(row.path), 0);
+        const std::vector<std::string> expected = row.message.empty()
+                                                      ? std::vector<std::string>{}
+                                                      : std::vector<std::string>{row.message};
+        EXPECT_EQ(Messages(), expected) << (row.path ? row.path : "cancel");
+        EXPECT_EQ(ui.rec.ListLines(ui.main, MAIN_COMMENT_LIST),
+                  std::vector<std::string>{" Loading "});
+    }
+    // Only what was there before: no stray temporary file either.
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator("."))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"taken"});
+    EXPECT_TRUE(std::filesystem::is_empty("taken"));
+}
+
 TEST(MainPanelControls, IndicatorResetOrder) {
     MainPanel ui;
     _mfl52_4InitControls();
     const std::string m = ui.P(ui.main);
     EXPECT_THAT(ui.rec.LogLines(),
                 ElementsAre("SetCtrlVal " + m + " 15 0", "SetCtrlVal " + m + " 14 0",
-                            "SetCtrlVal " + m + " 12 0", "SetCtrlVal " + m + " 11 0"));
+                            "SetCtrlVal " + m + " 12 0", "SetCtrlVal " + m + " 11 0",
+                            "SetCtrlVal " + m + " 17 \"\""));
 }
 
-TEST(MainPanelControls, LockDimsInOrderAndRemovesTheMenuBar) {
+TEST(MainPanelControls, LockDimsInOrderAndDimsTheMenuBarInPlace) {
     MainPanel ui;
     const int menu = _v_MenuBarHandle;
     _mfl52_5LockDuringDownload();
@@ -519,24 +618,24 @@ TEST(MainPanelControls, LockDimsInOrderAndRemovesTheMenuBar) {
         ui.rec.LogLines(),
         ElementsAre("SetCtrlAttribute " + m + " 5 500 1", "SetCtrlAttribute " + m + " 16 500 1",
                     "SetCtrlAttribute " + m + " 4 500 1", "SetCtrlAttribute " + m + " 2 500 1",
-                    "SetCtrlAttribute " + m + " 3 500 1", "DiscardMenuBar " + ui.P(menu),
-                    "ProcessSystemEvents"));
+                    "SetCtrlAttribute " + m + " 3 500 1",
+                    "SetMenuBarAttribute " + ui.P(menu) + " 0 500 1", "ProcessSystemEvents"));
     for (int control : {2, 3, 4, 5, 16}) EXPECT_TRUE(ui.rec.IsDimmed(ui.main, control));
     EXPECT_FALSE(ui.rec.IsDimmed(ui.main, MAIN_PRODUCT_TYPE));
-    EXPECT_EQ(ui.rec.LiveMenuBar(ui.main), 0);
-    EXPECT_EQ(_v_MenuBarHandle, menu);  // stale until the unlock
+    EXPECT_EQ(ui.rec.LiveMenuBar(ui.main), menu);
+    EXPECT_EQ(ui.rec.MenuAttribute(menu, 0, ATTR_DIMMED), 1);
 
     ui.rec.ClearLog();
     _mfl52_6UnlockAfterDownload();
-    const int newMenu = _v_MenuBarHandle;
-    EXPECT_NE(newMenu, menu);
-    EXPECT_EQ(ui.rec.LiveMenuBar(ui.main), newMenu);
+    EXPECT_EQ(_v_MenuBarHandle, menu);
+    EXPECT_EQ(ui.rec.LiveMenuBar(ui.main), menu);
+    EXPECT_EQ(ui.rec.MenuAttribute(menu, 0, ATTR_DIMMED), 0);
     EXPECT_THAT(
         ui.rec.LogLines(),
-        ElementsAre("LoadMenuBar " + m + " mmi.uir 1", "SetCtrlAttribute " + m + " 16 500 0",
-                    "SetCtrlAttribute " + m + " 4 500 0", "SetCtrlAttribute " + m + " 2 500 0",
-                    "SetCtrlAttribute " + m + " 3 500 0", "SetCtrlAttribute " + m + " 5 500 0",
-                    "ProcessSystemEvents"));
+        ElementsAre("SetMenuBarAttribute " + ui.P(menu) + " 0 500 0",
+                    "SetCtrlAttribute " + m + " 16 500 0", "SetCtrlAttribute " + m + " 4 500 0",
+                    "SetCtrlAttribute " + m + " 2 500 0", "SetCtrlAttribute " + m + " 3 500 0",
+                    "SetCtrlAttribute " + m + " 5 500 0", "ProcessSystemEvents"));
     for (int control : {2, 3, 4, 5, 16}) EXPECT_FALSE(ui.rec.IsDimmed(ui.main, control));
     EXPECT_THAT(ui.rec.Errors(), IsEmpty());
 }
@@ -595,14 +694,18 @@ class FlashIndicator : public ::testing::Test {
     FlashDescriptionTable saved_{};
 };
 
-TEST_F(FlashIndicator, LabelIsBlankFlashManufacturerAndDevice) {
+// A known flash lights the lamp beside its names; one flash.txt does not list is named by
+// its codes and left dark.
+TEST_F(FlashIndicator, LabelNamesTheFlashOrItsCodes) {
     const struct {
         std::uint8_t m, d;
         const char* label;
+        int lit;
     } cases[] = {
-        {0x01, 0x5B, " Flash AMD AM29LV800BB"},
-        {0x20, 0xC4, " Flash ABCDEFGHIJKLMN OPQRSTUVWXYZ12"},
-        {0x01, 0xC4, " Flash  "},  // not in the table: empty names, never stale memory
+        {0x01, 0x5B, " Flash AMD AM29LV800BB", 1},
+        {0x20, 0xC4, " Flash ABCDEFGHIJKLMN OPQRSTUVWXYZ12", 1},
+        {0x01, 0xC4, " Flash unknown (manufacturer 0x01, device 0xC4)", 0},
+        {0xFF, 0x0A, " Flash unknown (manufacturer 0xFF, device 0x0A)", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -611,7 +714,7 @@ TEST_F(FlashIndicator, LabelIsBlankFlashManufacturerAndDevice) {
         const std::string m = ui.P(ui.main);
         EXPECT_THAT(ui.rec.LogLines(),
                     ElementsAre("SetCtrlAttribute " + m + " 14 940 \"" + c.label + "\"",
-                                "SetCtrlVal " + m + " 14 1"));
+                                "SetCtrlVal " + m + " 14 " + std::to_string(c.lit)));
     }
 }
 

@@ -10,12 +10,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "data/mfl10fla.h"
 #include "link/mfl12pclib.h"
+#include "platform/jobstop.h"
 #include "platform/scriptedserial.h"
 #include "platform/serial.h"
 #include "sim/simulator.h"
@@ -273,6 +275,22 @@ TEST_F(ServiceLine, SwitchOnBootsChecksTheFlashSetsTheSpeedAndShowsTheFlash) {
     EXPECT_TRUE(Rec().Errors().empty()) << ::testing::PrintToString(Rec().Errors());
 }
 
+// A fast row sets the phone's GPIO first, as the download does, then changes to that row.
+TEST_F(ServiceLine, SwitchOnAtAFastRowSendsTheGpioCommandFirst) {
+    _sg_DownloadContext.speedIndex = 8;
+    Boots();
+    line.When("EB", "C0 C9");
+    line.When("E0", "C0");
+    line.When("B0 FF FE 02 AD", "C3 00");
+    line.When("E9", "CA");
+    EXPECT_EQ(FireSwitchOn(), 0);
+    _sg_DownloadContext.speedIndex = 1;
+    const std::string sent = Hex(line.Sent());
+    EXPECT_TRUE(sent.ends_with(" 60 00 EB E0 B0 FF FE 02 AD E9")) << sent;
+    EXPECT_EQ(line.Settings().baudRate, 302325);
+    EXPECT_EQ(FlashLabel(), " Flash ST M36DR864CB");
+}
+
 TEST_F(ServiceLine, TheFlashFoundIsTheLineSelected) {
     Boots("44 A0 02 05 C2 20 10 03");
     TakesTheSpeedChange();
@@ -457,6 +475,78 @@ TEST_F(ServiceOnSimulator, SwitchOnThenSwitchOff) {
     EXPECT_NEAR(job.phoneRate, 115200, 115200 / 50);
     EXPECT_EQ(job.sectorWrites, 0);
     EXPECT_EQ(ui.PanelsShown(), 0u);
+}
+
+// The phone's answer to a read of count bytes of memory from `from`: C7, the bytes, their sum
+// (least significant byte first), plus sumError.
+std::vector<std::uint8_t> ReadReply(const std::vector<std::uint8_t>& memory, std::size_t from,
+                                    std::size_t count, std::uint32_t sumError = 0) {
+    std::vector<std::uint8_t> reply = {0xC7};
+    std::uint32_t sum = sumError;
+    for (std::size_t i = from; i < from + count; ++i) {
+        reply.push_back(memory[i]);
+        sum += memory[i];
+    }
+    for (int i = 0; i < 4; ++i) reply.push_back(static_cast<std::uint8_t>(sum >> (8 * i)));
+    return reply;
+}
+
+// Read flash: only once Switch on set the phone up; the save dialog names the file; the whole
+// flash (0x12000 bytes: two reads) lands in it; a read that keeps failing leaves no file.
+TEST_F(ServiceLine, ReadFlashWritesTheWholeFlashOnlyWhenEveryByteWasRead) {
+    Boots();
+    TakesTheSpeedChange();
+    auto fireRead = [&] {
+        return Rec().FireControl("_mfl53_12ReadFlash", _v_ServicePanel, SERVICE_READ_FLASH,
+                                 EVENT_COMMIT);
+    };
+    EXPECT_EQ(fireRead(), 0);
+    ASSERT_EQ(Rec().Popups().size(), 1u);
+    EXPECT_EQ(Rec().Popups()[0].kind, "Message");
+    EXPECT_TRUE(line.Sent().empty());
+
+    FireSwitchOn();
+    line.TakeSent();
+    Rec().QueueFileSelectCancel();
+    fireRead();
+    EXPECT_TRUE(line.Sent().empty());
+
+    std::vector<std::uint8_t> memory(0x12000);
+    for (std::size_t i = 0; i < memory.size(); ++i)
+        memory[i] = static_cast<std::uint8_t>(i ^ (i >> 9));
+    const auto first = Bytes("00 01 00 00 00 80 00 00");
+    const auto second = Bytes("00 00 20 00 00 81 00 00");
+    line.Expect("E6", "C0");
+    line.Expect(first, ReadReply(memory, 0, 0x10000));
+    line.Expect("E6", "C0");
+    line.Expect(second, ReadReply(memory, 0x10000, 0x2000));
+    const std::string good = (dir.path() / "flash.bin").string();
+    Rec().QueueFileSelect(good);
+    fireRead();
+    EXPECT_TRUE(line.ScriptDone()) << ::testing::PrintToString(line.ScriptErrors());
+    EXPECT_EQ(test::ReadFile(good), std::string(memory.begin(), memory.end()));
+    EXPECT_EQ(Rec().Popups().back().buttonLabel, FILE_SELECT_SAVE);
+    EXPECT_EQ(ui.Comments().back(), " Flash read into " + good + " ");
+    EXPECT_EQ(ui.rec.CtrlValue(_v_Panel, MAIN_PROGRESS_A), 100);
+    EXPECT_EQ(ui.PanelsShown(), 0u);
+    EXPECT_TRUE(ui.Unlocked());
+
+    // The second chunk fails its checksum on every try: 1 read and 3 again.
+    line.Expect("E6", "C0");
+    line.Expect(first, ReadReply(memory, 0, 0x10000));
+    for (int i = 0; i < 4; ++i) {
+        line.Expect("E6", "C0");
+        line.Expect(second, ReadReply(memory, 0x10000, 0x2000, 1));
+    }
+    const std::string bad = (dir.path() / "bad.bin").string();
+    Rec().QueueFileSelect(bad);
+    fireRead();
+    EXPECT_TRUE(line.ScriptDone()) << ::testing::PrintToString(line.ScriptErrors());
+    EXPECT_FALSE(std::filesystem::exists(bad));
+    EXPECT_THAT(ui.Shown(UTIL_COMMAND_ERR),
+                ::testing::ElementsAre("COMMAND : Checksum error during the read command "));
+    EXPECT_TRUE(ui.Unlocked());
+    EXPECT_FALSE(JobRunning());
 }
 
 }  // namespace

@@ -76,6 +76,7 @@ class Config : public ::testing::Test {
         _sg_DownloadContext.fileSize = 3;
         Set(kBefore);
         SetCtrlVal(_v_Panel, MAIN_PORT, kBefore.comPort);
+        SetCtrlVal(_v_Panel, MAIN_PRODUCT_TYPE, kBefore.productType);
         SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, 1);
         SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, 1);
         ui.rec.ClearLog();
@@ -85,6 +86,7 @@ class Config : public ::testing::Test {
         return _mfl56_0RestoreConfig();
     }
     int Port() const { return ui.rec.CtrlValue(_v_Panel, MAIN_PORT); }
+    int ProductTypeShown() const { return ui.rec.CtrlValue(_v_Panel, MAIN_PRODUCT_TYPE); }
     bool StartUsable() const {
         return !ui.rec.IsDimmed(_v_Panel, MAIN_DOWNLOAD_CONFIG) &&
                !ui.rec.IsDimmed(_v_Panel, MAIN_START);
@@ -147,8 +149,8 @@ TEST_F(Config, FailedSaveKeepsThePreviousFile) {
 TEST_F(Config, SaveThenRestoreRoundTrips) {
     test::WriteFile("soft.cla", std::string("\x01\x02\x03", 3));
     const std::string name = (dir.path() / "soft.cla").string();
-    for (const Options& o :
-         {Options{4, 1, 2, 4}, Options{1, 0, 1, 0}, Options{0, 0, 0, 1}, Options{-1, -5, -2, -3}}) {
+    for (const Options& o : {Options{4, 1, 2, 4}, Options{1, 0, 1, 0}, Options{0, 0, 0, 1},
+                             Options{-1, -5, -2, -3}, Options{7, 0, 2, 0}, Options{255, 1, 1, 0}}) {
         SCOPED_TRACE(::testing::PrintToString(o));
         std::strcpy(_sg_DownloadContext.claFileName, name.c_str());
         Set(o);
@@ -165,6 +167,7 @@ TEST_F(Config, SaveThenRestoreRoundTrips) {
         EXPECT_EQ(Image(), std::string("\x01\x02\x03", 3));
         EXPECT_EQ(std::string(_sg_DownloadContext.defaultPath), dir.path().string());
         EXPECT_EQ(Port(), o.comPort);
+        EXPECT_EQ(ProductTypeShown(), o.productType);
         EXPECT_TRUE(RestoreUndimmed());
         EXPECT_TRUE(ui.Unlocked());
         EXPECT_EQ(ui.PanelsShown(), 0u);
@@ -243,9 +246,9 @@ TEST_F(Config, EveryCodeAndTheStateItLeaves) {
         {{name, "* comment", "COM : 1"}, 6, b, true, b.comPort},
         {{name, "", "COM : 1"}, 6, b, true, b.comPort},
         {{name, "PMU : 0"}, 6, b, true, b.comPort},
-        {{name, "COM : 5", "PMU : 1"},
+        {{name, "COM : 256", "PMU : 1"},
          5,
-         {5, b.pmuOption, b.productType, b.downloadType},
+         {256, b.pmuOption, b.productType, b.downloadType},
          true,
          b.comPort},
         {{name, "COM : 2", "Product Type : 1"},
@@ -291,8 +294,28 @@ TEST_F(Config, EveryCodeAndTheStateItLeaves) {
         EXPECT_EQ(Image(), c.reloaded ? "NEW" : "OLD");
         EXPECT_STREQ(_sg_DownloadContext.claFileName, c.reloaded ? "new.cla" : "old.cla");
         EXPECT_EQ(Port(), c.port);
+        // The product-type selector follows once its line is accepted.
+        const bool productRead = c.code == 1 || c.code == 13 || c.code == 14;
+        EXPECT_EQ(ProductTypeShown(), productRead ? c.after.productType : b.productType);
         EXPECT_EQ(RestoreUndimmed(), c.code == 1);
         EXPECT_EQ(StartUsable(), c.code == 1 || c.reloaded);
+    }
+}
+
+// Every port the selector and vbcflash-cli offer restores, and is shown; above COM255 the
+// line is refused as before, the value kept in the context but not shown.
+TEST_F(Config, PortsUpTo255Restore) {
+    test::WriteFile("new.cla", "NEW");
+    for (const std::int32_t port : {1, 4, 5, 7, 8, 9, 100, 255, 256, 1000, 2147483647}) {
+        SCOPED_TRACE(port);
+        SetUp();
+        const bool valid = port <= 255;
+        EXPECT_EQ(Restore(Crlf({"CLA File : new.cla", "COM : " + std::to_string(port), "PMU : 0",
+                                "Product Type : 1", "Download Type : 0"})),
+                  valid ? 1 : 5);
+        EXPECT_EQ(_sg_DownloadContext.comPort, port);
+        EXPECT_EQ(Port(), valid ? port : kBefore.comPort);
+        EXPECT_EQ(RestoreUndimmed(), valid);
     }
 }
 
@@ -398,16 +421,18 @@ TEST_F(Config, NameReplacesTheWholeField) {
     EXPECT_EQ(std::string(_sg_DownloadContext.claFileName), "b.cla");
 }
 
-// A name that does not load is the load's business: its own panel, no image left, and the
-// restore goes on.
+// A name that does not load is the load's business: its own panel, no image left but the
+// name kept for a Save, and the restore goes on.
 TEST_F(Config, SoftwareFileThatDoesNotLoad) {
     const std::string rest = Crlf({"COM : 4", "PMU : 0", "Product Type : 1", "Download Type : 0"});
     EXPECT_EQ(Restore("CLA File : missing.cla\r\n" + rest), 1);
     EXPECT_EQ(Current(), (Options{4, 0, 1, 0}));
-    EXPECT_STREQ(_sg_DownloadContext.claFileName, "");
+    EXPECT_STREQ(_sg_DownloadContext.claFileName, "missing.cla");
     EXPECT_EQ(_sg_DownloadContext.fileBuffer, nullptr);
     EXPECT_THAT(ui.Shown(UTIL_LIB_PC_ERR), ElementsAre("LIB_PC : File not found"));
     EXPECT_TRUE(StartUsable());
+    ASSERT_EQ(_mfl56_1SaveConfig(), 1);
+    EXPECT_EQ(test::ReadFile("config.txt"), kHeader + Crlf({"CLA File : missing.cla"}) + rest);
 
     // An empty name empties claFileName without a panel.
     SetUp();

@@ -298,6 +298,36 @@ TEST_F(PosixSerialQueue, RetuneDrainsWithinItsOwnBoundThenAppliesAtOnce) {
     EXPECT_EQ(spy.SettingsRequests(), (std::vector<std::string>{"at once", "at once"}));
 }
 
+// An adapter that refuses a rate, or takes it and keeps another the phone cannot follow, fails
+// the reopen with the system's reason; one a little off is what UARTs put up with.
+TEST_F(PosixSerialQueue, ARateTheAdapterDoesNotMakeFailsTheOpen) {
+    const struct {
+        long asked;
+        bool refuse;
+        long driverRate;  // 0: what the pseudo-terminal reports
+        int result;
+    } cases[] = {
+        {302325, true, 0, kComErrCannotOpen},
+        {302325, false, 230400, kComErrCannotOpen},
+        {38400, false, 115200, kComErrCannotOpen},
+        {302325, false, 302400, 0},
+        {162500, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.asked) + " read back as " + std::to_string(c.driverRate));
+        test::SyscallSpy spy(test::DescriptorOpenOn(peer_.path()));
+        spy.RefuseArbitraryRates(c.refuse);
+        spy.SetDriverRate(c.driverRate);
+        EXPECT_EQ(
+            OpenComConfig(kPort, peer_.path().c_str(), c.asked, kParityNone, 8, 1, 65536, 65536),
+            c.result);
+        if (c.result != 0) {
+            EXPECT_EQ(ComLastSystemErrorText(kPort), "Invalid argument");
+        }
+        EXPECT_EQ(ComDevicePath(kPort), peer_.path());  // the port stays open, to be retried
+    }
+}
+
 TEST_F(PosixSerialQueue, RetuneAfterSendingWaitsForTheUartTransmitterToEmpty) {
     // A slow line first: its FIFO takes half a second, so a loaded machine never reaches the
     // wait's bound before the transmitter says it is empty.

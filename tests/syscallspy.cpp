@@ -21,6 +21,8 @@ std::atomic<bool> gRefuseWrites{false};
 std::atomic<long> gWrites{0};
 std::atomic<int> gTransmitterBusy{-1};  // -1: the driver answers
 std::atomic<int> gTransmitterQueries{0};
+std::atomic<long> gDriverRate{0};
+std::atomic<bool> gRefuseArbitraryRates{false};
 std::mutex gMutex;
 std::vector<std::string> gRequests;
 
@@ -57,6 +59,17 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
             }
         }
         if (request == TCSETS || request == TCSETS2) Record("at once");
+        if (request == TCSETS2 && gRefuseArbitraryRates.load()) {
+            errno = EINVAL;
+            return -1;
+        }
+        if (request == TCGETS2 && gDriverRate.load() > 0) {
+            const int r = next(fd, request, arg);
+            if (r == 0)
+                static_cast<struct termios2*>(arg)->c_ospeed =
+                    static_cast<speed_t>(gDriverRate.load());
+            return r;
+        }
         if (request == TCSETSW || request == TCSETSW2) Record("after drain");
         if (request == TCSETSF || request == TCSETSF2) Record("after flush");
     }
@@ -96,6 +109,8 @@ SyscallSpy::SyscallSpy(int fd) {
     gWrites = 0;
     gTransmitterBusy = -1;
     gTransmitterQueries = 0;
+    gDriverRate = 0;
+    gRefuseArbitraryRates = false;
     gFd = fd;
 }
 
@@ -104,6 +119,16 @@ SyscallSpy::~SyscallSpy() {
     gDriverQueue = 0;
     gRefuseWrites = false;
     gTransmitterBusy = -1;
+    gDriverRate = 0;
+    gRefuseArbitraryRates = false;
+}
+
+void SyscallSpy::SetDriverRate(long rate) {
+    gDriverRate = rate;
+}
+
+void SyscallSpy::RefuseArbitraryRates(bool on) {
+    gRefuseArbitraryRates = on;
 }
 
 void SyscallSpy::SetDriverQueue(int bytes) {

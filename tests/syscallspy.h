@@ -26,6 +26,12 @@ class SyscallSpy {
     // Line-status queries on the descriptor so far.
     int TransmitterQueries() const;
 
+    // The driver reads back as running at this rate (termios2), whatever was set; 0: as it is.
+    void SetDriverRate(long rate);
+    // Every arbitrary-rate request (TCSETS2) fails with EINVAL, as an adapter that cannot
+    // make the rate answers.
+    void RefuseArbitraryRates(bool on);
+
     // How each change of the terminal settings was asked for, in order: "at once", "after
     // drain" (the kernel waits for the output first) or "after flush".
     std::vector<std::string> SettingsRequests() const;

@@ -76,6 +76,8 @@ TEST(UiResources, MainPanelHasExactlyTheControlsTheProgramUses) {
         {MAIN_FLASH_LED, "VbcLed", ""},
         {MAIN_CPU_LED, "VbcLed", ""},
         {MAIN_PORT, "QComboBox", "_mfl51_56MMISelectPort"},
+        {MAIN_TRANSFER_TEXT, "QLabel", ""},
+        {MAIN_STOP, "QPushButton", "_mfl51_53MMIStop"},
     };
     const UiPanelInfo info = Read(UiResource(kMmiUir, PANEL_MAIN));
     EXPECT_EQ(info.callback, "_mfl51_61MMIInterfacePanelFunction");
@@ -119,6 +121,7 @@ TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
     const UiPanelInfo info = Read(UiMenuBarResource(kMmiUir, MENUBAR_MAIN));
     std::vector<std::pair<int, std::string>> expected = {{100, "_mfl51_100MMIMenuRestore"},
                                                          {101, "_mfl51_101MMIMenuSave"},
+                                                         {103, "_mfl52_20MMIMenuSaveLog"},
                                                          {102, "_mfl51_102MMIMenuQuit"}};
     for (int m = 0; m < 4; ++m) {
         for (int n = 0; n < 5; ++n) {
@@ -128,6 +131,9 @@ TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
             expected.emplace_back(id, name);
         }
     }
+    for (int row = 0; row <= 8; ++row)
+        expected.emplace_back(160 + row, "_mfl51_160MMIMenuLineSpeed");
+    expected.emplace_back(170, "_mfl51_170MMIMenuVerify");
     expected.emplace_back(150, "_mfl51_150MMIMenuService");
 
     ASSERT_EQ(info.menuItems.size(), expected.size());
@@ -136,6 +142,9 @@ TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
         EXPECT_EQ(info.menuItems[i].id, expected[i].first);
         EXPECT_EQ(info.menuItems[i].callback, expected[i].second);
         EXPECT_FALSE(info.menuItems[i].text.empty());
+        // Only the wait-state, line-speed and Verify after writing items show a check.
+        EXPECT_EQ(info.menuItems[i].checkable,
+                  expected[i].first / 10 >= 11 && expected[i].first / 10 != 15);
     }
     // The wait-state items are grouped by chip select, in a menu of their own each.
     for (int m = 0; m < 4; ++m) {
@@ -146,6 +155,13 @@ TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
             EXPECT_EQ(item->menu, menu);
             EXPECT_EQ(item->text.substr(0, 2), "&" + std::to_string(n));
         }
+    }
+    // The line-speed items, one a row, in a menu of their own.
+    for (int row = 0; row <= 8; ++row) {
+        const UiMenuItemInfo* item = info.MenuItem(160 + row);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->menu, "&Line speed");
+        EXPECT_EQ(item->text.substr(0, 6), "Row &" + std::to_string(row));
     }
 }
 
@@ -199,10 +215,12 @@ TEST(UiResources, MessagePanelsHaveTheirOkButtonAndText) {
     }
 }
 
-TEST(UiResources, TurnOnPanelOnlyTellsTheOperator) {
+TEST(UiResources, TurnOnPanelTellsTheOperatorAndOffersCancel) {
     const std::string_view xml = UiResource(kMmiUir, PANEL_TURN_ON);
     const UiPanelInfo info = Read(xml);
-    EXPECT_TRUE(info.controls.empty());
+    ASSERT_EQ(info.controls.size(), 1u);
+    ASSERT_NE(info.Control(TURN_ON_CANCEL), nullptr);
+    EXPECT_EQ(info.Control(TURN_ON_CANCEL)->callback, "_mfl51_54MMITurnOnCancel");
     EXPECT_FALSE(info.closeBox);
     EXPECT_NE(UiLabelText(xml, kPanelTextObject).find("Switch the phone on"), std::string::npos);
 }
@@ -212,8 +230,11 @@ TEST(UiResources, ServicePanelBindsItsCommandsAndLinesUpItsHeader) {
     const UiPanelInfo info = Read(xml);
     EXPECT_EQ(info.callback, "_mfl53_16ServicePanelQuit");
     EXPECT_TRUE(info.closeBox);
-    const std::pair<int, const char*> expected[] = {
-        {2, "_mfl53_10SwitchOnMobile"}, {3, "_mfl53_11SwitchOffMobile"}, {4, ""}, {5, ""}};
+    const std::pair<int, const char*> expected[] = {{2, "_mfl53_10SwitchOnMobile"},
+                                                    {3, "_mfl53_11SwitchOffMobile"},
+                                                    {4, ""},
+                                                    {5, ""},
+                                                    {6, "_mfl53_12ReadFlash"}};
     ASSERT_EQ(info.controls.size(), std::size(expected));
     for (auto [id, callback] : expected) {
         ASSERT_NE(info.Control(id), nullptr) << id;
@@ -262,6 +283,12 @@ TEST(UiXmlReader, RefusesBrokenResources) {
                extra + "</widget>";
     };
     const std::string item = "<item><property name=\"text\"><string>e</string></property></item>";
+    auto menuItem = [](const std::string& checkable) {
+        return "<widget class=\"QMenuBar\" name=\"m\"><addaction name=\"a\"/></widget>"
+               "<action name=\"a\"><property name=\"itemId\" stdset=\"0\"><number>7</number>"
+               "</property><property name=\"checkable\"><bool>" +
+               checkable + "</bool></property></action>";
+    };
     const std::string values =
         "<property name=\"itemValues\"><stringlist><string>1</string><string>2</string>"
         "</stringlist></property>";
@@ -292,6 +319,8 @@ TEST(UiXmlReader, RefusesBrokenResources) {
          head + "<widget class=\"QMenuBar\" name=\"m\"><addaction name=\"nothing\"/></widget>" +
              tail,
          false},
+        {"checkable item", head + menuItem("true") + tail, true},
+        {"checkable not a truth value", head + menuItem("yes") + tail, false},
     };
     for (const auto& c : cases) {
         UiPanelInfo info;

@@ -31,6 +31,7 @@ void ReleaseToolkitRunTime() {
 
 void RegisterProgramCallbacks() {
     RegisterMmiCallbacks();
+    RegisterDisplayCallbacks();
     RegisterUtilCallbacks();
     RegisterServiceCallbacks();
 }
@@ -39,8 +40,13 @@ std::int32_t StartMainPanel() {
     // The toolkit binds the callbacks by name when it loads a panel or a menu bar.
     RegisterProgramCallbacks();
     _v_Panel = LoadPanel(0, kMmiUir, PANEL_MAIN);
+    // Stop means something only while a job runs.
+    SetCtrlAttribute(_v_Panel, MAIN_STOP, ATTR_DIMMED, 1);
     DisplayPanel(_v_Panel);
     _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
+    ShowWaitStates();
+    ShowLineSpeed();
+    ShowVerifyOption();
 
     const std::int32_t status = _mfl10_100InitFlashDescription();
     // The main panel stays usable with whatever the table holds.

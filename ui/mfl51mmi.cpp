@@ -12,6 +12,7 @@
 #include "link/mfl12pclib.h"
 #include "link/mfl1boot.h"
 #include "platform/clock.h"
+#include "platform/jobstop.h"
 #include "platform/toolkit.h"
 #include "ui/mfl50dev.h"
 #include "ui/mfl52display.h"
@@ -24,11 +25,43 @@ namespace {
 // Label of the file dialog's button, as the dialog expects it.
 constexpr int kFileSelectButtonLabel = 3;
 
+// The window's close box asked to quit during a job: the job was told to stop, and the program
+// ends once it has released the port.
+bool gQuitAfterJob = false;
+
+// Quit's yes: releases the image and ends the event loop and the run-time.
+void QuitProgram() {
+    DownloadContext& context = _sg_DownloadContext;
+    if (context.fileBuffer) {
+        std::free(context.fileBuffer);
+        // Nothing may name the released image any more, should an event still arrive.
+        context.fileBuffer = nullptr;
+        context.fileSize = 0;
+        context.claFileName[0] = '\0';
+    }
+    QuitUserInterface(0);
+    ReleaseToolkitRunTime();
+}
+
+// The items of one chip select show the value in force: that one checked, the others not.
+void ShowWaitStatesOf(int chipSelect) {
+    for (int n = 0; n <= 4; ++n) {
+        SetMenuBarAttribute(_v_MenuBarHandle, WaitStateItem(chipSelect, n), ATTR_CHECKED,
+                            _sg_DownloadContext.csWaitStates[chipSelect] == n ? 1 : 0);
+    }
+}
+
 void SetWaitState(int chipSelect, int waitStates) {
     _sg_DownloadContext.csWaitStates[chipSelect] = static_cast<std::uint8_t>(waitStates);
+    ShowWaitStatesOf(chipSelect);
     char text[48];
     std::snprintf(text, sizeof text, "%d wait state on the chip select %d", waitStates, chipSelect);
     AddCommentLine(text);
+}
+
+// Rows of the speed table that have a PC rate: the ones the line-speed items offer.
+bool IsLineSpeedRow(int row) {
+    return row >= 0 && row < NB_PC_SPEED_VALUES;
 }
 
 }  // namespace
@@ -39,13 +72,17 @@ int _mfl51_50MMIStart(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     DownloadContext& context = _sg_DownloadContext;
 
-    if (context.claFileName[0] == '\0') {
+    // A name whose load failed leaves no image: there is nothing to write either.
+    if (context.claFileName[0] == '\0' || !context.fileBuffer) {
         MessagePopup("DOWNLOAD", "PLEASE LOAD A FILE BEFORE START");
         return 0;
     }
 
     _mfl52_4InitControls();
     _mfl52_5LockDuringDownload();
+    // From here the operator may stop the job (Stop, Cancel, the close box, a signal).
+    SetJobRunning(true);
+    SetCtrlAttribute(_v_Panel, MAIN_STOP, ATTR_DIMMED, 0);
     ProcessSystemEvents();
 
     context.startTime = static_cast<std::int32_t>(Time());
@@ -72,9 +109,40 @@ int _mfl51_50MMIStart(int, int, int event, void*, int, int) {
         }
     }
 
+    // A job that failed after a stop request failed because of it. One that completed
+    // regardless did write the whole software: that is what the operator must learn.
+    if (!IsSuccess(result) && JobStopRequested()) {
+        AddCommentLine("Download stopped by the operator");
+        result = DownloadResult{ResultStopped, StopCode::kByOperator};
+    }
     _mfl52_10DisplayResult(result.category, result.code);
     _mfl52_6UnlockAfterDownload();
     _mfl12_1UartStop(static_cast<std::uint8_t>(context.comPort));
+
+    SetCtrlAttribute(_v_Panel, MAIN_STOP, ATTR_DIMMED, 1);
+    SetJobRunning(false);
+    ClearJobStop();
+    QuitIfAskedDuringJob();
+    return 0;
+}
+
+void QuitIfAskedDuringJob() {
+    if (!gQuitAfterJob) return;
+    gQuitAfterJob = false;
+    QuitProgram();
+}
+
+// ---- Stop ----
+
+int _mfl51_53MMIStop(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT || !JobRunning()) return 0;
+    RequestJobStop();
+    return 0;
+}
+
+int _mfl51_54MMITurnOnCancel(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT || !JobRunning()) return 0;
+    RequestJobStop();
     return 0;
 }
 
@@ -83,17 +151,7 @@ int _mfl51_50MMIStart(int, int, int event, void*, int, int) {
 int _mfl51_51MMIQuit(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     if (ConfirmPopup("Confirm to quit", "Do you really want to quit?") == 0) return 0;
-
-    DownloadContext& context = _sg_DownloadContext;
-    if (context.fileBuffer) {
-        std::free(context.fileBuffer);
-        // Nothing may name the released image any more, should an event still arrive.
-        context.fileBuffer = nullptr;
-        context.fileSize = 0;
-        context.claFileName[0] = '\0';
-    }
-    QuitUserInterface(0);
-    ReleaseToolkitRunTime();
+    QuitProgram();
     return 0;
 }
 
@@ -144,7 +202,23 @@ int _mfl51_60MMIDownloadConfiguration(int panel, int, int event, void*, int, int
     return 0;
 }
 
-int _mfl51_61MMIInterfacePanelFunction(int, int, void*, int, int) {
+int _mfl51_61MMIInterfacePanelFunction(int, int event, void*, int, int) {
+    if (event != EVENT_CLOSE) return 0;
+    // The close box is Quit; during a job it first stops the job, which then quits.
+    if (JobRunning()) {
+        if (gQuitAfterJob) return 0;
+        if (ConfirmPopup("Confirm to quit",
+                         "A download is running. Stop it and quit? The phone's flash may then "
+                         "hold part of the new software.") == 0) {
+            return 0;
+        }
+        gQuitAfterJob = true;
+        RequestJobStop();
+        return 0;
+    }
+    if (MainPanelLocked()) return 0;  // a file load or a restore runs: it ends in a moment
+    if (ConfirmPopup("Confirm to quit", "Do you really want to quit?") == 0) return 0;
+    QuitProgram();
     return 0;
 }
 
@@ -157,7 +231,11 @@ void _mfl51_100MMIMenuRestore(int, int, void*, int) {
 
 void _mfl51_101MMIMenuSave(int, int, void*, int) {
     const std::int32_t r = _mfl56_1SaveConfig();
-    if (r != kStatusOk) _mfl52_10DisplayResult(ResultConfigFile, r);
+    if (r != kStatusOk) {
+        _mfl52_10DisplayResult(ResultConfigFile, r);
+        return;
+    }
+    AddFullCommentLine("Settings saved in " + ConfigFilePath());
 }
 
 void _mfl51_102MMIMenuQuit(int, int, void*, int) {
@@ -225,8 +303,29 @@ void _mfl51_144MMIMenuCS3_4WaitState(int, int, void*, int) {
     SetWaitState(3, 4);
 }
 
+void _mfl51_160MMIMenuLineSpeed(int, int menuItem, void*, int) {
+    const int row = menuItem - LineSpeedItem(0);
+    if (!IsLineSpeedRow(row)) return;
+    _sg_DownloadContext.speedIndex = row;
+    ShowLineSpeed();
+    char text[48];
+    std::snprintf(text, sizeof text, "Line speed: %u bit/s (row %d)",
+                  static_cast<unsigned>(_a_PCSpeedValue[row]), row);
+    AddCommentLine(text);
+}
+
 void _mfl51_150MMIMenuService(int, int, void*, int) {
     OpenServicePanel();
+}
+
+void _mfl51_170MMIMenuVerify(int, int, void*, int) {
+    _sg_DownloadContext.verifyOption = _sg_DownloadContext.verifyOption == 1 ? 0 : 1;
+    ShowVerifyOption();
+}
+
+void ShowVerifyOption() {
+    SetMenuBarAttribute(_v_MenuBarHandle, MENU_ITEM_VERIFY, ATTR_CHECKED,
+                        _sg_DownloadContext.verifyOption == 1 ? 1 : 0);
 }
 
 // ---- OK buttons of the "mmi.uir" message panels ----
@@ -291,6 +390,8 @@ constexpr CallbackEntry kCommands[] = {
     Control("_mfl51_50MMIStart", _mfl51_50MMIStart),
     Control("_mfl51_51MMIQuit", _mfl51_51MMIQuit),
     Control("_mfl51_52MMILoadFile", _mfl51_52MMILoadFile),
+    Control("_mfl51_53MMIStop", _mfl51_53MMIStop),
+    Control("_mfl51_54MMITurnOnCancel", _mfl51_54MMITurnOnCancel),
     Control("_mfl51_56MMISelectPort", _mfl51_56MMISelectPort),
     Control("_mfl51_57MMISelectSimLock", _mfl51_57MMISelectSimLock),
     Control("_mfl51_59MMISelectProjectType", _mfl51_59MMISelectProjectType),
@@ -302,6 +403,8 @@ constexpr CallbackEntry kCommands[] = {
     Menu("_mfl51_101MMIMenuSave", _mfl51_101MMIMenuSave),
     Menu("_mfl51_102MMIMenuQuit", _mfl51_102MMIMenuQuit),
     Menu("_mfl51_150MMIMenuService", _mfl51_150MMIMenuService),
+    Menu("_mfl51_160MMIMenuLineSpeed", _mfl51_160MMIMenuLineSpeed),
+    Menu("_mfl51_170MMIMenuVerify", _mfl51_170MMIMenuVerify),
 };
 
 }  // namespace
@@ -309,6 +412,17 @@ constexpr CallbackEntry kCommands[] = {
 const char* WaitStateCallbackName(int chipSelect, int waitStates) {
     if (chipSelect < 0 || chipSelect > 3 || waitStates < 0 || waitStates > 4) return nullptr;
     return kWaitStateItems[chipSelect][waitStates].name;
+}
+
+void ShowWaitStates() {
+    for (int chipSelect = 0; chipSelect <= 3; ++chipSelect) ShowWaitStatesOf(chipSelect);
+}
+
+void ShowLineSpeed() {
+    for (int row = 0; IsLineSpeedRow(row); ++row) {
+        SetMenuBarAttribute(_v_MenuBarHandle, LineSpeedItem(row), ATTR_CHECKED,
+                            _sg_DownloadContext.speedIndex == row ? 1 : 0);
+    }
 }
 
 void RegisterMmiCallbacks() {

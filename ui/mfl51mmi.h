@@ -16,6 +16,13 @@ int _mfl51_51MMIQuit(int panel, int control, int event, void* callbackData, int 
 // Load file, on commit: the file dialog, then the software-file load.
 int _mfl51_52MMILoadFile(int panel, int control, int event, void* callbackData, int eventData1,
                          int eventData2);
+// Stop (control 18, enabled only while a job runs), on commit: asks the job to stop at its
+// next wait; the job then ends with the stopped result and releases the port.
+int _mfl51_53MMIStop(int panel, int control, int event, void* callbackData, int eventData1,
+                     int eventData2);
+// Cancel of the turn-on panel: the same, while the phone is being booted.
+int _mfl51_54MMITurnOnCancel(int panel, int control, int event, void* callbackData, int eventData1,
+                             int eventData2);
 // Port selector (control 16), on value changed: comPort.
 int _mfl51_56MMISelectPort(int panel, int control, int event, void* callbackData, int eventData1,
                            int eventData2);
@@ -29,7 +36,8 @@ int _mfl51_59MMISelectProjectType(int panel, int control, int event, void* callb
 // the Start control.
 int _mfl51_60MMIDownloadConfiguration(int panel, int control, int event, void* callbackData,
                                       int eventData1, int eventData2);
-// Panel callback of the main panel: no effect.
+// Panel callback of the main panel: its close box is Quit (with Quit's question); during a
+// job it asks to stop the job, and the program quits once the job has released the port.
 int _mfl51_61MMIInterfacePanelFunction(int panel, int event, void* callbackData, int eventData1,
                                        int eventData2);
 
@@ -63,6 +71,10 @@ void _mfl51_142MMIMenuCS3_2WaitState(int menuBar, int menuItem, void* callbackDa
 void _mfl51_143MMIMenuCS3_3WaitState(int menuBar, int menuItem, void* callbackData, int panel);
 void _mfl51_144MMIMenuCS3_4WaitState(int menuBar, int menuItem, void* callbackData, int panel);
 
+// Line speed: the row of the speed table (0 to 8) the job runs at after the boot, from item
+// 160 + row; one callback for the nine items.
+void _mfl51_160MMIMenuLineSpeed(int menuBar, int menuItem, void* callbackData, int panel);
+
 // Service: opens the service panel (one at a time).
 void _mfl51_150MMIMenuService(int menuBar, int menuItem, void* callbackData, int panel);
 
@@ -75,7 +87,30 @@ int _mfl51_81MMIButtonTimeOut(int panel, int control, int event, void* callbackD
 // The name of the wait-state menu callback for chip select M and N wait states
 // ("_mfl51_132MMIMenuCS2_2WaitState"), nullptr outside 0..3 and 0..4.
 const char* WaitStateCallbackName(int chipSelect, int waitStates);
+// The number of that wait-state menu item: 110 + 10 * chip select + wait states.
+constexpr int WaitStateItem(int chipSelect, int waitStates) {
+    return 110 + 10 * chipSelect + waitStates;
+}
+// Checks, on the main panel's menu bar, the one wait-state item of each chip select that the
+// context holds, and unchecks the others.
+void ShowWaitStates();
 
+// The line-speed menu item of a row of the speed table.
+constexpr int LineSpeedItem(int row) {
+    return 160 + row;
+}
+// Checks the line-speed item of the context's row and unchecks the others.
+void ShowLineSpeed();
+
+// Verify after writing (item 170, checkable), on select: turns verifyOption on or off and
+// checks the item accordingly.
+void _mfl51_170MMIMenuVerify(int menuBar, int menuItem, void* callbackData, int panel);
+constexpr int MENU_ITEM_VERIFY = 170;
+// Checks the Verify after writing item when verifyOption is 1.
+void ShowVerifyOption();
+// At the end of a job other than Start (a flash read): quits when the main window's close box
+// was used during it, as Start does.
+void QuitIfAskedDuringJob();
 // Adds this module's callbacks to the toolkit's table of functions by name. Every callback
 // of this module belongs in the table in mfl51mmi.cpp.
 void RegisterMmiCallbacks();

@@ -2,10 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <system_error>
+#include <vector>
 
 #include "core/resultcodes.h"
 #include "data/mfl10fla.h"
+#include "platform/files.h"
 #include "platform/toolkit.h"
+#include "ui/jobevents.h"
 #include "ui/uirids.h"
 
 namespace vbc {
@@ -25,6 +30,7 @@ int _v_PanelCompatibilityErr = 0;
 int _v_Panel4408Err = 0;
 int _v_PanelBlocksNotCleared = 0;
 
+std::uint32_t _mv_VerifyErrorAddress = 0;
 char _ma_Comment[100] = {};
 std::int32_t _mv_NbCommentLine = 0;
 
@@ -77,6 +83,8 @@ constexpr CodeText kFlashDescriptionTexts[] = {
     {FlashFileCode::kBadSectorNumber, "FLASH DESCRIPTION : A sector number is not rigth "},
     {FlashFileCode::kNotEnoughSectors,
      "FLASH DESCRIPTION : Not enough sector to download this software"},
+    {FlashFileCode::kRangeOutsideFlash,
+     "FLASH DESCRIPTION : The range to read is outside the flash"},
 };
 constexpr const char* kFlashDescriptionOther = "FLASH DESCRIPTION : The file flash.txt problem";
 
@@ -100,6 +108,7 @@ constexpr CodeText kLibPcTexts[] = {
     {LibPcCode::kFileNotFound, "LIB_PC : File not found"},
     {LibPcCode::kBootstrapTooLong, "LIB_PC : The size of the SPM is too long"},
     {LibPcCode::kBadSwapLength, "LIB_PC : Bad length when you want to convert Little - big indien"},
+    {LibPcCode::kCannotWriteFile, "LIB_PC : The file of the flash read cannot be written"},
 };
 constexpr const char* kLibPcOtherFormat = "LIB_PC : Default error number _ 0x%8x";
 
@@ -141,6 +150,7 @@ constexpr CodeText kCommandTexts[] = {
     {CommandCode::kSwitchOff, "COMMAND : Switch off error "},
 };
 constexpr const char* kCommandOther = "COMMAND : Command error ";
+constexpr const char* kVerifyFormat = "COMMAND : Verify error at 0x%08X";
 
 constexpr const char* kDownloadErrorText = "Error during the download";
 constexpr const char* kSectorStartAckText =
@@ -149,6 +159,10 @@ constexpr const char* kSectorDownloadText = "Problem : Error during the sector d
 constexpr const char* kSectorAckText = "Problem : Error acknowledge during the sector donwload";
 constexpr const char* kChecksumText = "Problem : Bad checksum";
 constexpr const char* kDownloadTimeoutText = "Timeout during the download";
+// What a stop leaves behind, and what to do about it (within a message line).
+constexpr const char* kStoppedText =
+    "Download stopped: the phone's flash may hold part of the software. Run it again before use.";
+constexpr const char* kReadStoppedText = "Flash read stopped: no file was written.";
 
 template <std::size_t N>
 const char* Lookup(const CodeText (&table)[N], std::int32_t code, const char* other) {
@@ -200,13 +214,66 @@ int Index(MessagePanel kind) {
 // ---- Comment list ----
 
 namespace {
+// What the comment list shows, line by line, for Save log. The two functions below are the
+// list's only writers, so this copy cannot drift from it.
+std::vector<std::string> gCommentLines;
+
 // Appends one framed line to the comment list and shows it.
 void AppendComment(const char* framed) {
-    InsertListItem(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine, framed, 0);
+    if (InsertListItem(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine, framed, 0) >= 0)
+        gCommentLines.emplace_back(framed);
     ++_mv_NbCommentLine;
     SetCtrlIndex(_v_Panel, MAIN_COMMENT_LIST, _mv_NbCommentLine - 1);
 }
 }  // namespace
+
+const std::vector<std::string>& CommentLines() {
+    return gCommentLines;
+}
+
+void ForgetCommentLines() {
+    gCommentLines.clear();
+}
+
+bool SaveCommentLog(const char* path, std::string* reason) {
+    std::string text;
+    for (const std::string& line : gCommentLines) {
+        text += line;
+        text += '\n';
+    }
+    int error = 0;
+    if (platform::WriteFileAtomically(path, text, &error)) return true;
+    if (reason) *reason = std::error_code(error, std::generic_category()).message();
+    return false;
+}
+
+void _mfl52_20MMIMenuSaveLog(int, int, void*, int) {
+    char path[260] = {};
+    const int chosen =
+        FileSelectPopup("", "*.txt", "", "Save log", FILE_SELECT_SAVE, 0, 0, 1, 1, path);
+    if (chosen == kUiErrOutOfRange) {
+        MessagePopup("SAVE LOG",
+                     "The path of the chosen file is too long (259 characters at most): "
+                     "the log was not written.");
+        return;
+    }
+    if (chosen < 1) return;
+    std::string reason;
+    if (!SaveCommentLog(path, &reason)) {
+        const std::string text =
+            "The log could not be written to " + std::string(path) + ": " + reason;
+        MessagePopup("SAVE LOG", text.c_str());
+        return;
+    }
+    AddFullCommentLine(std::string("Log written to ") + path);
+}
+
+void RegisterDisplayCallbacks() {
+    static constexpr platform::CallbackEntry kTable[] = {
+        {"_mfl52_20MMIMenuSaveLog", nullptr, nullptr, _mfl52_20MMIMenuSaveLog},
+    };
+    platform::RegisterCallbacks(kTable, std::size(kTable));
+}
 
 void AddCommentLine(const char* text) {
     // At most 97 characters of text fit between the two framing blanks.
@@ -225,6 +292,7 @@ void _mfl52_4InitControls() {
     SetCtrlVal(_v_Panel, MAIN_FLASH_LED, 0);
     SetCtrlVal(_v_Panel, MAIN_PROGRESS_A, 0);
     SetCtrlVal(_v_Panel, MAIN_PROGRESS_B, 0);
+    SetCtrlVal(_v_Panel, MAIN_TRANSFER_TEXT, "");
 }
 
 namespace {
@@ -242,14 +310,15 @@ void _mfl52_5LockDuringDownload() {
     SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, kDim);
     SetCtrlAttribute(_v_Panel, MAIN_LOAD_FILE, ATTR_DIMMED, kDim);
     SetCtrlAttribute(_v_Panel, MAIN_QUIT, ATTR_DIMMED, kDim);
-    DiscardMenuBar(_v_MenuBarHandle);
+    // Dimmed, not removed: no item can be chosen, and the panel keeps its height.
+    SetMenuBarAttribute(_v_MenuBarHandle, 0, ATTR_DIMMED, kDim);
     // Paint the dimmed state before the long operation starts.
     ProcessSystemEvents();
 }
 
 void _mfl52_6UnlockAfterDownload() {
     gMainPanelLocked = false;
-    _v_MenuBarHandle = LoadMenuBar(_v_Panel, kMmiUir, MENUBAR_MAIN);
+    SetMenuBarAttribute(_v_MenuBarHandle, 0, ATTR_DIMMED, kUndim);
     SetCtrlAttribute(_v_Panel, MAIN_PORT, ATTR_DIMMED, kUndim);
     SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, kUndim);
     SetCtrlAttribute(_v_Panel, MAIN_LOAD_FILE, ATTR_DIMMED, kUndim);
@@ -318,6 +387,7 @@ bool ResultPanel(std::int32_t category, std::int32_t code, MessagePanel* kind) {
         case ResultSectorAck:
         case ResultChecksum:
         case ResultDownloadTimeout:
+        case ResultStopped:
             k = MessagePanel::GenericErr;
             break;
         case ResultFlashFile:
@@ -366,6 +436,11 @@ const char* ResultMessage(std::int32_t category, std::int32_t code, char buffer[
             text = code == BootCode::kNoAnswer ? "" : Lookup(kBootTexts, code, kBootOther);
             break;
         case ResultCommand:
+            if (code == CommandCode::kVerify) {
+                std::snprintf(buffer, 100, kVerifyFormat,
+                              static_cast<unsigned>(_mv_VerifyErrorAddress));
+                return buffer;
+            }
             text = Lookup(kCommandTexts, code, kCommandOther);
             break;
         case ResultSectorStartAck:
@@ -382,6 +457,9 @@ const char* ResultMessage(std::int32_t category, std::int32_t code, char buffer[
             break;
         case ResultDownloadTimeout:
             text = kDownloadTimeoutText;
+            break;
+        case ResultStopped:
+            text = code == StopCode::kReadByOperator ? kReadStoppedText : kStoppedText;
             break;
         default:
             break;  // success, and the categories that show nothing
@@ -437,16 +515,27 @@ void _mfl52_2DisplayTypeCPU(std::uint8_t answerByte) {
 }
 
 void _mfl52_1DisplayTypeFlash(std::uint8_t manufacturerId, std::uint8_t deviceId) {
-    // A flash the table does not know leaves the names empty rather than undefined.
     char manufacturerName[FLASH_NAME_SIZE] = {};
     char deviceName[FLASH_NAME_SIZE] = {};
-    _mfl10_6GetManufacturerAndFlashName(manufacturerId, deviceId, manufacturerName, deviceName);
+    char label[100];
+    if (_mfl10_6GetManufacturerAndFlashName(manufacturerId, deviceId, manufacturerName,
+                                            deviceName) != kStatusOk) {
+        // A flash flash.txt does not list: the codes say what the phone answered, and the
+        // lamp stays off, as lit means a flash the tool knows how to write.
+        std::snprintf(label, sizeof label, " Flash unknown (manufacturer 0x%02X, device 0x%02X)",
+                      manufacturerId, deviceId);
+        SetCtrlAttribute(_v_Panel, MAIN_FLASH_LED, ATTR_LABEL_TEXT, label);
+        SetCtrlVal(_v_Panel, MAIN_FLASH_LED, 0);
+        CurrentJobObserver().FlashIdentified(manufacturerId, deviceId, "");
+        return;
+    }
     manufacturerName[FLASH_NAME_SIZE - 1] = '\0';
     deviceName[FLASH_NAME_SIZE - 1] = '\0';
-    char label[100];
     std::snprintf(label, sizeof label, " Flash %s %s", manufacturerName, deviceName);
     SetCtrlAttribute(_v_Panel, MAIN_FLASH_LED, ATTR_LABEL_TEXT, label);
     SetCtrlVal(_v_Panel, MAIN_FLASH_LED, 1);
+    CurrentJobObserver().FlashIdentified(manufacturerId, deviceId,
+                                         std::string(manufacturerName) + " " + deviceName);
 }
 
 void _mfl52_0DisplaySector(std::int32_t sector, std::uint32_t sectorSize, std::uint32_t length,

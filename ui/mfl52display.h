@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/context.h"
 
@@ -24,6 +25,10 @@ extern int _v_PanelCompatibilityErr;
 extern int _v_Panel4408Err;
 extern int _v_PanelBlocksNotCleared;
 
+// The first address whose read-back differed, in the last verify that failed: the message of
+// (ResultCommand, CommandCode::kVerify) names it.
+extern std::uint32_t _mv_VerifyErrorAddress;
+
 // Comment list.
 extern char _ma_Comment[100];
 extern std::int32_t _mv_NbCommentLine;
@@ -31,6 +36,17 @@ extern std::int32_t _mv_NbCommentLine;
 void AddCommentLine(const char* text);
 // The same for a line of any length (the operator's explanations of a failure), framed alike.
 void AddFullCommentLine(const std::string& text);
+// The lines the comment list shows, in order, as it shows them.
+const std::vector<std::string>& CommentLines();
+// Forgets them, for a main panel loaded afresh (tests).
+void ForgetCommentLines();
+// Writes the comment list's lines to path, each ended by a newline, replacing the file in
+// one step. False with the system's reason when it cannot be written.
+bool SaveCommentLog(const char* path, std::string* reason);
+// Menu item Save log: asks where, writes the log there, then reports the outcome (a comment
+// line on success, a message with the path and the reason on failure).
+void _mfl52_20MMIMenuSaveLog(int menuBar, int menuItem, void* callbackData, int panel);
+void RegisterDisplayCallbacks();
 
 void _mfl52_4InitControls();
 void _mfl52_5LockDuringDownload();

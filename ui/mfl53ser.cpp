@@ -3,10 +3,14 @@
 #include <cstdio>
 #include <iterator>
 
+#include "core/mfl3spm10.h"
 #include "data/mfl10fla.h"
 #include "link/mfl11command.h"
 #include "link/mfl1boot.h"
+#include "platform/clock.h"
+#include "platform/jobstop.h"
 #include "platform/toolkit.h"
+#include "ui/mfl51mmi.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 
@@ -21,6 +25,13 @@ namespace {
 // cannot empty a list, and the table does not change after start-up, so a panel's list is
 // filled once.
 int gKnownFlashShownOn = 0;
+
+// Switch on set the phone up (bootstrap running, line speed raised) and nothing has switched
+// it off since: the flash can be read.
+bool gSwitchedOn = false;
+
+std::uint32_t gReadOffset = 0;
+std::uint32_t gReadLength = 0;  // 0: to the end of the flash
 
 bool ServicePanelUp() {
     return _v_ServicePanel > 0;
@@ -91,6 +102,7 @@ int _mfl53_10SwitchOnMobile(int, int, int event, void*, int, int) {
 
     // A label left by an earlier switch on must not pass for this phone's flash.
     ShowFlashLabel("");
+    gSwitchedOn = false;
 
     _v_PanelTurnOn = LoadPanel(0, kMmiUir, PANEL_TURN_ON);
     DisplayPanel(_v_PanelTurnOn);
@@ -123,11 +135,14 @@ int _mfl53_10SwitchOnMobile(int, int, int event, void*, int, int) {
                                      &_mv_NbSectorsDisplayService);
     }
 
-    status = _mfl11_0SetSpeedAndPMU(context);
+    // Rows above 2 need the GPIO command before the phone changes speed, as in the job.
+    status = _mfl11_8SetGPIO(context);
+    if (status == kStatusOk) status = _mfl11_0SetSpeedAndPMU(context);
     if (status != kStatusOk) {
         _mfl52_10DisplayResult(ResultCommand, status);
         return 0;
     }
+    gSwitchedOn = true;
 
     _mfl53_0DisplayFlashKnown();
     SelectKnownFlash(manufacturerId, deviceId);
@@ -147,11 +162,63 @@ int _mfl53_11SwitchOffMobile(int, int, int event, void*, int, int) {
     if (MainPanelLocked()) return 0;
     // The phone's answer is not examined: nothing is shown either way.
     _mfl11_7SwitchOffCommand(_sg_DownloadContext.comPort);
+    gSwitchedOn = false;
     return 0;
+}
+
+int _mfl53_12ReadFlash(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    if (MainPanelLocked()) return 0;
+    DownloadContext& context = _sg_DownloadContext;
+    if (!gSwitchedOn) {
+        MessagePopup("Read flash",
+                     "Switch the phone on first: its flash is read at the speed "
+                     "Switch on sets.");
+        return 0;
+    }
+    char path[kPathSize] = {};
+    const int chosen = FileSelectPopup(context.defaultPath, "*.bin", "", "Read flash into",
+                                       FILE_SELECT_SAVE, 0, 0, 1, 1, path);
+    if (chosen == kUiErrOutOfRange) {
+        MessagePopup("Read flash",
+                     "The path of the chosen file is too long (259 characters at most): "
+                     "the flash was not read.");
+        return 0;
+    }
+    if (chosen < 1) return 0;
+
+    // A job like a download: the panel locked, the Stop button live.
+    _mfl52_5LockDuringDownload();
+    SetJobRunning(true);
+    SetCtrlAttribute(_v_Panel, MAIN_STOP, ATTR_DIMMED, 0);
+    ProcessSystemEvents();
+    context.startTime = static_cast<std::int32_t>(Time());
+
+    DownloadResult result;
+    _mfl3_3ReadFlash(&result, context, gReadOffset, gReadLength, path);
+    if (!IsSuccess(result) && JobStopRequested()) {
+        AddCommentLine("Read stopped by the operator");
+        result = DownloadResult{ResultStopped, StopCode::kReadByOperator};
+    }
+    // A failed read leaves the phone as it is; so does a stopped one: the operator decides.
+    if (!IsSuccess(result)) _mfl52_10DisplayResult(result.category, result.code);
+    _mfl52_6UnlockAfterDownload();
+    SetCtrlAttribute(_v_Panel, MAIN_STOP, ATTR_DIMMED, 1);
+    SetJobRunning(false);
+    ClearJobStop();
+    QuitIfAskedDuringJob();
+    return 0;
+}
+
+void SetReadFlashRange(std::uint32_t offset, std::uint32_t length) {
+    gReadOffset = offset;
+    gReadLength = length;
 }
 
 int _mfl53_16ServicePanelQuit(int, int event, void*, int, int) {
     if (event != EVENT_CLOSE) return 0;
+    // A flash read from this panel runs: it ends at Stop, or in a moment.
+    if (JobRunning()) return 0;
     _mv_NbSectorsDisplayService = 0;
     if (ServicePanelUp()) DiscardPanel(_v_ServicePanel);
     _v_ServicePanel = -1;
@@ -176,6 +243,9 @@ int OpenServicePanel() {
 
 void ForgetServicePanel() {
     _v_ServicePanel = -1;
+    gSwitchedOn = false;
+    gReadOffset = 0;
+    gReadLength = 0;
     _mv_NbSectorsDisplayService = 0;
     gKnownFlashShownOn = 0;
 }
@@ -184,6 +254,7 @@ void RegisterServiceCallbacks() {
     static const platform::CallbackEntry kTable[] = {
         {"_mfl53_10SwitchOnMobile", _mfl53_10SwitchOnMobile, nullptr, nullptr},
         {"_mfl53_11SwitchOffMobile", _mfl53_11SwitchOffMobile, nullptr, nullptr},
+        {"_mfl53_12ReadFlash", _mfl53_12ReadFlash, nullptr, nullptr},
         {"_mfl53_16ServicePanelQuit", nullptr, _mfl53_16ServicePanelQuit, nullptr},
     };
     platform::RegisterCallbacks(kTable, std::size(kTable));

@@ -15,6 +15,7 @@ constexpr int SERVICE_SWITCH_ON = 2;
 constexpr int SERVICE_SWITCH_OFF = 3;
 constexpr int SERVICE_KNOWN_FLASH_LIST = 4;
 constexpr int SERVICE_FLASH_LABEL = 5;
+constexpr int SERVICE_READ_FLASH = 6;
 
 // The service panel, -1 when there is none.
 extern int _v_ServicePanel;
@@ -29,6 +30,15 @@ int _mfl53_10SwitchOnMobile(int panel, int control, int event, void* callbackDat
 // Switch off, on commit: sends the switch-off command on comPort. Returns 0.
 int _mfl53_11SwitchOffMobile(int panel, int control, int event, void* callbackData, int eventData1,
                              int eventData2);
+// Read flash, on commit, once Switch on has set the phone up: asks for a file (the save
+// dialog), reads the flash range (the whole flash unless SetReadFlashRange chose one) into it
+// and shows the progress. The job can be stopped like a download; the file appears only when
+// every byte was read. Shows a failure's result. Returns 0.
+int _mfl53_12ReadFlash(int panel, int control, int event, void* callbackData, int eventData1,
+                       int eventData2);
+// The range Read flash reads: length bytes from offset (from the flash's first byte); length 0
+// reads from offset to the flash's end. The whole flash until chosen otherwise.
+void SetReadFlashRange(std::uint32_t offset, std::uint32_t length);
 // Panel callback, on close: discards the panel. Returns 0.
 int _mfl53_16ServicePanelQuit(int panel, int event, void* callbackData, int eventData1,
                               int eventData2);

@@ -15,8 +15,8 @@ constexpr int PANEL_SUCCESS = 5;
 constexpr int MENUBAR_MAIN = 1;
 
 // Main-panel controls.
-constexpr int MAIN_LOAD_FILE = 2;       // operator control 2
-constexpr int MAIN_QUIT = 3;            // operator control 3
+constexpr int MAIN_LOAD_FILE = 2;  // operator control 2
+constexpr int MAIN_QUIT = 3;       // operator control 3
 constexpr int MAIN_DOWNLOAD_CONFIG = 4;
 constexpr int MAIN_START = 5;
 constexpr int MAIN_PRODUCT_TYPE = 6;
@@ -29,6 +29,11 @@ constexpr int MAIN_STATUS_TEXT = 13;
 constexpr int MAIN_FLASH_LED = 14;
 constexpr int MAIN_CPU_LED = 15;
 constexpr int MAIN_PORT = 16;
+constexpr int MAIN_TRANSFER_TEXT = 17;  // bytes written, line rate and time left
+constexpr int MAIN_STOP = 18;           // enabled only while a job runs
+
+// Turn-on panel.
+constexpr int TURN_ON_CANCEL = 2;
 
 // "Utility.uir" message panels; each carries its text in control 3.
 constexpr int UTIL_BOOT_ERR = 1;

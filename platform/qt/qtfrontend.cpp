@@ -1,15 +1,21 @@
 #include "platform/qt/qtfrontend.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QFile>
 #include <QKeyEvent>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <vector>
 
+#include "platform/jobstop.h"
 #include "platform/serial.h"
 #include "ui/uirids.h"
 
@@ -84,7 +90,66 @@ class PortFollower : public QObject {
     QComboBox* selector_;
 };
 
+// Qt's messages while the application starts: held, because a missing display shows as
+// several warnings and then a fatal message, and the operator should get one line.
+struct HeldMessage {
+    QtMsgType type;
+    const char* file;  // the context's texts are literals of the code that logged
+    int line;
+    const char* function;
+    const char* category;
+    QString text;
+};
+
+std::mutex g_startMutex;
+std::vector<HeldMessage> g_held;
+
+// The reason of a failed start: the platform plugin's own warning if it gave one.
+QString StartFailureReason(const QString& fatal) {
+    for (const HeldMessage& m : g_held) {
+        if (m.category && std::strncmp(m.category, "qt.qpa", 6) == 0) {
+            return QStringLiteral("%1: %2").arg(QLatin1String(m.category), m.text.simplified());
+        }
+    }
+    return fatal.section(QLatin1Char('\n'), 0, 0).simplified();
+}
+
+void HoldStartMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    std::lock_guard<std::mutex> lock(g_startMutex);
+    if (type != QtFatalMsg) {
+        g_held.push_back(
+            {type, context.file, context.line, context.function, context.category, text});
+        return;
+    }
+    // Qt aborts once this returns: the program ends here, with its own status.
+    const QByteArray line =
+        QStringLiteral(
+            "vbcflash: cannot open the display (%1); set DISPLAY or WAYLAND_DISPLAY "
+            "to a running display, or use vbcflash-cli\n")
+            .arg(StartFailureReason(text))
+            .toLocal8Bit();
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
+    std::fflush(stderr);
+    std::_Exit(kExitNoDisplay);
+}
+
 }  // namespace
+
+std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv) {
+    const QtMessageHandler previous = qInstallMessageHandler(HoldStartMessage);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    std::vector<HeldMessage> held;
+    {
+        std::lock_guard<std::mutex> lock(g_startMutex);
+        held.swap(g_held);
+    }
+    for (const HeldMessage& m : held) {
+        const QMessageLogContext context(m.file, m.line, m.function, m.category);
+        qt_message_output(m.type, context, m.text);
+    }
+    return app;
+}
 
 QString PortEntryText(int port) {
     return EntryText(port, Resolve(port, ListSerialPorts()));
@@ -115,6 +180,14 @@ void FollowPortDevices(QComboBox* selector) {
     selector->setMinimumContentsLength(kSelectorChars);
     ShowPortDevices(selector);
     selector->installEventFilter(new PortFollower(selector));
+}
+
+FrontEndToolkit::FrontEndToolkit() {
+    SetJobWaitHook([] { vbc::ProcessSystemEvents(); });
+}
+
+FrontEndToolkit::~FrontEndToolkit() {
+    SetJobWaitHook(nullptr);
 }
 
 int FrontEndToolkit::LoadPanel(int parentPanel, const std::string& resourceFile,

@@ -4,16 +4,34 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <string>
 
 #include "platform/qt/qttoolkit.h"
 
+class QApplication;
 class QComboBox;
 
 namespace vbc::platform {
 
+// Exit status of the desktop program when it cannot open a display.
+constexpr int kExitNoDisplay = -1;
+
+// The program's QApplication. Where no display can be opened (no DISPLAY or WAYLAND_DISPLAY,
+// a display that refuses the connection), Qt would print several lines and abort; the
+// program instead writes one line on standard error, "vbcflash: cannot open the display ..."
+// with Qt's reason, and ends with kExitNoDisplay (status 255). Messages Qt gives while the
+// application starts are held until it has started, then passed on as they came.
+std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv);
+
 class FrontEndToolkit : public QtToolkit {
   public:
+    // While it exists, a job's waits on the line run its events, so that Stop can be pressed.
+    FrontEndToolkit();
+    ~FrontEndToolkit() override;
+    FrontEndToolkit(const FrontEndToolkit&) = delete;
+    FrontEndToolkit& operator=(const FrontEndToolkit&) = delete;
+
     int LoadPanel(int parentPanel, const std::string& resourceFile, int panelResourceId) override;
 };
 

@@ -39,6 +39,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "platform/qt/qtled.h"
 #include "platform/uiresources.h"
@@ -116,6 +117,19 @@ struct QtToolkit::Impl : public QObject {
         QPointer<QMenuBar> bar;
         int panel = 0;
         std::map<int, QPointer<QAction>> items;
+        // Dimmed by the program: the whole bar, and items on their own. An item is enabled
+        // only when neither is, so undimming the bar gives back each item's own state.
+        bool dimmed = false;
+        std::set<int> dimmedItems;
+
+        bool Delivers(int item) const { return !dimmed && !dimmedItems.contains(item); }
+        void ApplyDimming() {
+            if (bar) bar->setEnabled(!dimmed);
+            // The actions too: a disabled action takes no shortcut and no trigger either.
+            for (auto& [id, action] : items) {
+                if (action) action->setEnabled(Delivers(id));
+            }
+        }
     };
 
     Loader loader;
@@ -516,7 +530,9 @@ int QtToolkit::LoadMenuBar(int panel, const std::string& resourceFile, int menuB
         MenuCallbackPtr cb = e->menu;
         Impl* impl = d_.get();
         QObject::connect(a, &QAction::triggered, a, [impl, handle, id, panel, cb] {
-            if (!impl->FindMenuBar(handle)) return;  // discarded, waiting for deletion
+            const Impl::MenuBar* live = impl->FindMenuBar(handle);
+            if (!live) return;  // discarded, waiting for deletion
+            if (!live->Delivers(id)) return;
             cb(handle, id, nullptr, panel);
         });
     }
@@ -535,6 +551,56 @@ int QtToolkit::DiscardMenuBar(int menuBar) {
     if (!m) return kUiErrBadHandle;
     d_->DetachMenuBar(*m);
     d_->menuBars.erase(menuBar);
+    return 0;
+}
+
+int QtToolkit::SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) {
+    Impl::MenuBar* m = d_->FindMenuBar(menuBar);
+    if (!m) return kUiErrBadHandle;
+    if (menuItem == 0) {
+        if (attribute != ATTR_DIMMED) return kUiErrNotSupported;
+        m->dimmed = value != 0;
+        m->ApplyDimming();
+        return 0;
+    }
+    auto it = m->items.find(menuItem);
+    if (it == m->items.end() || !it->second) return kUiErrBadHandle;
+    QAction* action = it->second;
+    if (attribute == ATTR_DIMMED) {
+        if (value != 0) {
+            m->dimmedItems.insert(menuItem);
+        } else {
+            m->dimmedItems.erase(menuItem);
+        }
+        m->ApplyDimming();
+        return 0;
+    }
+    if (attribute == ATTR_CHECKED && action->isCheckable()) {
+        action->setChecked(value != 0);
+        return 0;
+    }
+    return kUiErrNotSupported;
+}
+
+int QtToolkit::GetMenuBarAttribute(int menuBar, int menuItem, int attribute, int* value) {
+    Impl::MenuBar* m = d_->FindMenuBar(menuBar);
+    if (!m) return kUiErrBadHandle;
+    bool on = false;
+    if (menuItem == 0) {
+        if (attribute != ATTR_DIMMED) return kUiErrNotSupported;
+        on = m->dimmed;
+    } else {
+        auto it = m->items.find(menuItem);
+        if (it == m->items.end() || !it->second) return kUiErrBadHandle;
+        if (attribute == ATTR_DIMMED) {
+            on = m->dimmedItems.contains(menuItem);
+        } else if (attribute == ATTR_CHECKED && it->second->isCheckable()) {
+            on = it->second->isChecked();
+        } else {
+            return kUiErrNotSupported;
+        }
+    }
+    if (value) *value = on ? 1 : 0;
     return 0;
 }
 
@@ -837,7 +903,8 @@ int QtToolkit::ConfirmPopup(const std::string& title, const std::string& questio
 }
 
 int QtToolkit::FileSelectPopup(const std::string& defaultDirectory,
-                               const std::string& defaultFileSpec, std::string* chosenPath) {
+                               const std::string& defaultFileSpec, int buttonLabel,
+                               std::string* chosenPath) {
     QString directory = QFile::decodeName(QByteArray::fromStdString(defaultDirectory));
     if (directory.isEmpty() || !QFileInfo(directory).isDir()) directory = QDir::currentPath();
     QStringList filters;
@@ -850,11 +917,16 @@ int QtToolkit::FileSelectPopup(const std::string& defaultDirectory,
     }
     filters << QStringLiteral("All files (*)");
 
-    QFileDialog dialog(d_->PopupParent(), QStringLiteral("Load file"), directory);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    const bool save = buttonLabel == FILE_SELECT_SAVE;
+    QFileDialog dialog(d_->PopupParent(),
+                       save ? QStringLiteral("Save file") : QStringLiteral("Load file"), directory);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters(filters);
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Load"));
+    dialog.setLabelText(QFileDialog::Accept,
+                        save ? QStringLiteral("Save") : QStringLiteral("Load"));
+    if (save && pattern.startsWith(QLatin1String("*.")) && !pattern.mid(2).contains('*'))
+        dialog.setDefaultSuffix(pattern.mid(2));
     if (dialog.exec() != QDialog::Accepted) return 0;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.first().isEmpty()) return 0;

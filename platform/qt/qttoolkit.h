@@ -27,6 +27,8 @@ class QtToolkit : public Toolkit {
     int DiscardPanel(int panel) override;
     int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId) override;
     int DiscardMenuBar(int menuBar) override;
+    int SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) override;
+    int GetMenuBarAttribute(int menuBar, int menuItem, int attribute, int* value) override;
     int RunUserInterface() override;
     int QuitUserInterface(int returnCode) override;
     int ProcessSystemEvents() override;
@@ -42,8 +44,10 @@ class QtToolkit : public Toolkit {
     int InsertTextBoxLine(int panel, int control, int index, const std::string& text) override;
     int MessagePopup(const std::string& title, const std::string& message) override;
     int ConfirmPopup(const std::string& title, const std::string& question) override;
+    // FILE_SELECT_SAVE shows a save dialog (a new name allowed, replacing asks first); any
+    // other button label an open dialog for an existing file.
     int FileSelectPopup(const std::string& defaultDirectory, const std::string& defaultFileSpec,
-                        std::string* chosenPath) override;
+                        int buttonLabel, std::string* chosenPath) override;
 
     // For the GUI front end (e.g. to show the device each port entry resolves to) and for
     // tests: the widgets behind handles and numbers, nullptr when there is none.

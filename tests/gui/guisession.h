@@ -145,19 +145,26 @@ class GuiProgram {
             lines.push_back(Comments()->item(i)->text().toStdString());
         return lines;
     }
-    // Locked: controls 2, 3, 4, 5 and 16 dimmed and no menu bar.
+    // Locked: controls 2, 3, 4, 5 and 16 dimmed, and the menu bar still there but dimmed.
     bool Locked() const {
         for (int id : {MAIN_LOAD_FILE, MAIN_QUIT, MAIN_DOWNLOAD_CONFIG, MAIN_START, MAIN_PORT}) {
             if (Control(id)->isEnabled()) return false;
         }
-        return tk.PanelMenuBar(_v_Panel) == 0;
+        return MenuBar() && MenuBar()->isVisible() && !MenuBar()->isEnabled();
     }
     bool Unlocked() const {
         for (int id : {MAIN_LOAD_FILE, MAIN_QUIT, MAIN_DOWNLOAD_CONFIG, MAIN_START, MAIN_PORT}) {
             if (!Control(id)->isEnabled()) return false;
         }
-        return MenuBar() && MenuBar()->isVisible();
+        return MenuBar() && MenuBar()->isVisible() && MenuBar()->isEnabled();
     }
+    // Where the main window is and where its content sits in it: what would jump.
+    struct Frame {
+        QRect window;
+        QPoint content;
+        bool operator==(const Frame&) const = default;
+    };
+    Frame CurrentFrame() const { return {Main()->geometry(), Comments()->mapTo(Main(), QPoint())}; }
 
     // Top-level windows of the program on screen whose object name is name ("SuccessPanel",
     // "TurnOnPanel", "FlashFileErrPanel"...; the names of the panel resources).

@@ -114,11 +114,13 @@ const CallbackEntry kCallbacks[] = {
     MENU(_mfl51_100MMIMenuRestore),
     MENU(_mfl51_101MMIMenuSave),
     MENU(_mfl51_102MMIMenuQuit),
+    MENU(_mfl52_20MMIMenuSaveLog),
     WAIT_STATES(1, 0),
     WAIT_STATES(2, 1),
     WAIT_STATES(3, 2),
     WAIT_STATES(4, 3),
     MENU(_mfl51_150MMIMenuService),
+    MENU(_mfl51_160MMIMenuLineSpeed),
 };
 
 constexpr int kServicePanel = 4;
@@ -318,10 +320,12 @@ TEST_F(QtToolkitTest, EveryMenuItemCallsItsCallbackWithBarItemAndPanel) {
     std::vector<std::pair<int, std::string>> items = {{100, "_mfl51_100MMIMenuRestore"},
                                                       {101, "_mfl51_101MMIMenuSave"},
                                                       {102, "_mfl51_102MMIMenuQuit"},
+                                                      {103, "_mfl52_20MMIMenuSaveLog"},
                                                       {150, "_mfl51_150MMIMenuService"}};
     for (int m = 0; m < 4; ++m) {
         for (int n = 0; n < 5; ++n) items.emplace_back(110 + 10 * m + n, WaitStateName(m, n));
     }
+    for (int row = 0; row <= 8; ++row) items.emplace_back(160 + row, "_mfl51_160MMIMenuLineSpeed");
     for (const auto& [id, name] : items) {
         gFired.clear();
         QAction* action = tk.MenuItemAction(bar, id);
@@ -347,13 +351,61 @@ TEST_F(QtToolkitTest, MenuShortcutsReachTheCallbacks) {
     ASSERT_EQ(gFired.size(), 1u);
     EXPECT_EQ(gFired[0].name, "_mfl51_101MMIMenuSave");
 
-    // Without its menu bar (a job running) the shortcut does nothing.
+    // With its menu bar dimmed (a job running), and without one, the shortcut does nothing.
     gFired.clear();
+    ASSERT_EQ(tk.SetMenuBarAttribute(bar, 0, ATTR_DIMMED, 1), 0);
+    QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(gFired.empty());
     ASSERT_EQ(tk.DiscardMenuBar(bar), 0);
     QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
     FlushDeletes();
     QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
     EXPECT_TRUE(gFired.empty());
+}
+
+// Dimming the bar or one item stops its items, undimming the bar gives each item back its
+// own state; checks go to checkable items only.
+TEST_F(QtToolkitTest, MenuBarAttributesDimAndCheckItems) {
+    const int main = ShowMain();
+    const int bar = tk.LoadMenuBar(main, kMmiUir, MENUBAR_MAIN);
+    ASSERT_GT(bar, 0);
+    auto fires = [&](int item) {
+        gFired.clear();
+        tk.MenuItemAction(bar, item)->trigger();
+        return gFired.size();
+    };
+    auto get = [&](int item, int attribute) {
+        int value = -1;
+        EXPECT_EQ(tk.GetMenuBarAttribute(bar, item, attribute, &value), 0);
+        return value;
+    };
+    EXPECT_EQ(tk.SetMenuBarAttribute(bar, 101, ATTR_DIMMED, 1), 0);
+    EXPECT_EQ(tk.SetMenuBarAttribute(bar, 0, ATTR_DIMMED, 1), 0);
+    EXPECT_FALSE(tk.MenuBarWidget(bar)->isEnabled());
+    for (int item : {100, 101, 132}) EXPECT_EQ(fires(item), 0u) << item;
+    EXPECT_EQ(get(0, ATTR_DIMMED), 1);
+    EXPECT_EQ(tk.SetMenuBarAttribute(bar, 0, ATTR_DIMMED, 0), 0);
+    EXPECT_TRUE(tk.MenuBarWidget(bar)->isEnabled());
+    EXPECT_EQ(fires(100), 1u);
+    EXPECT_EQ(fires(101), 0u);  // still dimmed on its own
+    EXPECT_EQ(get(101, ATTR_DIMMED), 1);
+
+    EXPECT_EQ(tk.SetMenuBarAttribute(bar, 132, ATTR_CHECKED, 1), 0);
+    EXPECT_TRUE(tk.MenuItemAction(bar, 132)->isChecked());
+    EXPECT_EQ(get(132, ATTR_CHECKED), 1);
+    EXPECT_EQ(get(133, ATTR_CHECKED), 0);
+
+    const struct {
+        int item, attribute, result;
+    } refused[] = {{100, ATTR_CHECKED, kUiErrNotSupported},  // not checkable
+                   {0, ATTR_CHECKED, kUiErrNotSupported},
+                   {999, ATTR_DIMMED, kUiErrBadHandle}};
+    for (const auto& r : refused) {
+        int value = 0;
+        EXPECT_EQ(tk.SetMenuBarAttribute(bar, r.item, r.attribute, 1), r.result) << r.item;
+        EXPECT_EQ(tk.GetMenuBarAttribute(bar, r.item, r.attribute, &value), r.result) << r.item;
+    }
+    EXPECT_EQ(tk.SetMenuBarAttribute(12345, 0, ATTR_DIMMED, 1), kUiErrBadHandle);
 }
 
 TEST_F(QtToolkitTest, MenuBarDiscardAndReloadGivesANewBar) {
@@ -780,7 +832,7 @@ TEST_F(QtToolkitTest, FileSelectPopupOffersThePatternAndReturnsThePath) {
         static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own is protected
     });
     std::string chosen = "unchanged";
-    EXPECT_EQ(tk.FileSelectPopup(dir.path().string(), "*.cla", &chosen), 1);
+    EXPECT_EQ(tk.FileSelectPopup(dir.path().string(), "*.cla", FILE_SELECT_LOAD, &chosen), 1);
     EXPECT_EQ(chosen, (dir.path() / "phone.cla").string());
     ASSERT_FALSE(filters.isEmpty());
     EXPECT_TRUE(filters.first().contains("(*.cla)")) << filters.first().toStdString();
@@ -788,7 +840,7 @@ TEST_F(QtToolkitTest, FileSelectPopupOffersThePatternAndReturnsThePath) {
 
     chosen = "unchanged";
     AnswerModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
-    EXPECT_EQ(tk.FileSelectPopup(dir.path().string(), "*.cla", &chosen), 0);
+    EXPECT_EQ(tk.FileSelectPopup(dir.path().string(), "*.cla", FILE_SELECT_LOAD, &chosen), 0);
     EXPECT_EQ(chosen, "unchanged");
 
     // A directory that is not there opens the current one.
@@ -796,8 +848,24 @@ TEST_F(QtToolkitTest, FileSelectPopupOffersThePatternAndReturnsThePath) {
         shownDirectory = dialog->directory().absolutePath();
         dialog->reject();
     });
-    EXPECT_EQ(tk.FileSelectPopup("/no/such/dir", "*.cla", &chosen), 0);
+    EXPECT_EQ(tk.FileSelectPopup("/no/such/dir", "*.cla", FILE_SELECT_LOAD, &chosen), 0);
     EXPECT_EQ(shownDirectory.toStdString(), std::filesystem::current_path().string());
+}
+
+TEST_F(QtToolkitTest, FileSelectPopupForSavingTakesANewName) {
+    test::ScratchDir dir;
+    ShowMain();
+    bool saveDialog = false;
+    AnswerModal<QFileDialog>([&](QFileDialog* dialog) {
+        saveDialog = dialog->acceptMode() == QFileDialog::AcceptSave &&
+                     dialog->fileMode() == QFileDialog::AnyFile;
+        dialog->selectFile(QString::fromStdString((dir.path() / "job").string()));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    std::string chosen;
+    EXPECT_EQ(tk.FileSelectPopup(dir.path().string(), "*.txt", FILE_SELECT_SAVE, &chosen), 1);
+    EXPECT_TRUE(saveDialog);
+    EXPECT_EQ(chosen, (dir.path() / "job.txt").string());  // the pattern's suffix added
 }
 
 TEST_F(QtToolkitTest, DiscardingAPanelTakesItsMenuBarAndChildPanels) {

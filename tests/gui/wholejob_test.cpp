@@ -3,6 +3,7 @@
 // sees before, during and after), error results with their exact texts, and the service
 // panel's switch on and off.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTest>
 #include <algorithm>
@@ -17,6 +19,7 @@
 
 #include "platform/uniquefd.h"
 #include "tests/gui/guisession.h"
+#include "ui/mfl51mmi.h"
 
 namespace vbc::test {
 namespace {
@@ -97,6 +100,58 @@ TEST_F(Gui, StartUpWithFlashTxtShowsTheMainPanelAtRest) {
     ports->hidePopup();
 }
 
+// The lock dims the menu bar where it is: the window and its content stay put, the bar keeps
+// its handle, and no item answers, by mouse or by shortcut, until the unlock.
+TEST_F(Gui, TheLockDimsTheMenuBarInPlaceAndNoItemAnswers) {
+    StartProgram();
+    const int bar = _v_MenuBarHandle;
+    const GuiProgram::Frame frame = P().CurrentFrame();
+    std::vector<QPointer<QAction>> items;  // a bar taken away would take them along
+    for (QAction* a : P().MenuBar()->findChildren<QAction*>()) {
+        if (a->property("itemId").isValid()) items.push_back(a);
+    }
+    ASSERT_EQ(items.size(), 35u);
+    for (int cs = 0; cs < 4; ++cs) {
+        for (int n = 0; n < 5; ++n) EXPECT_EQ(P().MenuItem(110 + 10 * cs + n)->isChecked(), n == 0);
+    }
+    for (int row = 0; row <= 8; ++row)
+        EXPECT_EQ(P().MenuItem(LineSpeedItem(row))->isChecked(), row == 1);
+    EXPECT_TRUE(P().MenuItem(MENU_ITEM_VERIFY)->isCheckable());
+    EXPECT_FALSE(P().MenuItem(MENU_ITEM_VERIFY)->isChecked());
+
+    _mfl52_5LockDuringDownload();
+    QApplication::processEvents();
+    EXPECT_TRUE(P().Locked());
+    EXPECT_EQ(_v_MenuBarHandle, bar);
+    EXPECT_TRUE(P().CurrentFrame() == frame);
+    for (const QPointer<QAction>& a : items) {
+        ASSERT_TRUE(a);
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+        // Save log would open its dialog: its being disabled is the check.
+        if (a->property("itemId").toInt() != 103) a->trigger();
+    }
+    P().Main()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(P().Main()));
+    QTest::keyClick(P().Main(), Qt::Key_S, Qt::ControlModifier);  // Save configuration
+    QTest::keyClick(P().Main(), Qt::Key_R, Qt::ControlModifier);  // Restore configuration
+    EXPECT_TRUE(P().CommentLines().empty());
+    EXPECT_FALSE(std::filesystem::exists("config.txt"));
+    EXPECT_TRUE(GuiProgram::Windows("ServicePanel").empty());
+    EXPECT_TRUE(GuiProgram::Windows("ConfFileErrPanel").empty());
+    for (int cs = 0; cs < 4; ++cs) EXPECT_EQ(_sg_DownloadContext.csWaitStates[cs], 0);
+    EXPECT_EQ(_sg_DownloadContext.speedIndex, 1);
+
+    _mfl52_6UnlockAfterDownload();
+    QApplication::processEvents();
+    EXPECT_TRUE(P().Unlocked());
+    EXPECT_EQ(_v_MenuBarHandle, bar);
+    EXPECT_TRUE(P().CurrentFrame() == frame);
+    P().MenuItem(132)->trigger();
+    EXPECT_EQ(P().CommentLines(), std::vector<std::string>{" 2 wait state on the chip select 2 "});
+    EXPECT_TRUE(P().MenuItem(132)->isChecked());
+    EXPECT_FALSE(P().MenuItem(130)->isChecked());
+}
+
 TEST_F(Gui, StartUpWithoutFlashTxtShowsItsPanelAndTheMainPanelStillWorks) {
     std::filesystem::remove("flash.txt");
     StartProgram();
@@ -164,14 +219,54 @@ TEST_F(Gui, StartWithoutAFileAsksForOne) {
     EXPECT_EQ(P().Comments()->count(), 0);
 }
 
+// Restore shows the port and the product type the job will use, also values the selectors
+// do not list, which get an entry of their own (once).
+TEST_F(Gui, RestoreShowsThePortAndProductTypeInTheirSelectors) {
+    StartProgram();
+    WriteFile("phone.cla", "X");
+    auto* port = P().Control<QComboBox>(MAIN_PORT);
+    auto* product = P().Control<QComboBox>(MAIN_PRODUCT_TYPE);
+    ASSERT_TRUE(port && product);
+    const int ports = port->count();
+    const int products = product->count();
+    struct Case {
+        int port, productType;
+        const char* productText;
+        int addedPorts, addedProducts;  // entries added since the start
+    };
+    for (const Case& c :
+         {Case{3, 1, "Type 1 (bootstrap mfl104_4.spm)", 0, 0}, Case{12, 0, "Type 0", 1, 1},
+          Case{8, 2, "Type 2 (bootstrap mfl104_5.spm)", 1, 1}, Case{12, 0, "Type 0", 1, 1},
+          Case{255, 1, "Type 1 (bootstrap mfl104_4.spm)", 2, 1}}) {
+        SCOPED_TRACE(c.port);
+        WriteFile("config.txt",
+                  Crlf({"CLA File : phone.cla", "COM : " + std::to_string(c.port), "PMU : 0",
+                        "Product Type : " + std::to_string(c.productType), "Download Type : 0"}));
+        P().MenuItem(100)->trigger();
+        EXPECT_EQ(_sg_DownloadContext.comPort, c.port);
+        EXPECT_EQ(port->currentData().toInt(), c.port);
+        const QString portText = port->currentText();
+        EXPECT_TRUE(portText == QStringLiteral("COM%1").arg(c.port) ||
+                    portText.startsWith(QStringLiteral("COM%1 ").arg(c.port)))
+            << portText.toStdString();
+        EXPECT_EQ(product->currentData().toInt(), c.productType);
+        EXPECT_EQ(product->currentText().toStdString(), c.productText);
+        EXPECT_EQ(port->count(), ports + c.addedPorts);
+        EXPECT_EQ(product->count(), products + c.addedProducts);
+    }
+    EXPECT_TRUE(GuiProgram::Windows("ConfFileErrPanel").empty());
+}
+
 TEST_F(Gui, AWholeJobAgainstThePhone) {
     StartPhone();
     StartProgram();
     Load(3 * 65536 + 1234);  // eight 8 KiB sectors, then 64 KiB ones
 
     // What the operator sees while the phone is booted, and while the sectors go out.
+    const GuiProgram::Frame frame = P().CurrentFrame();
     struct {
         int turnOnShown = 0;
+        bool frameKept = true;
         bool lockedAtBoot = false;
         bool ledsOffAtBoot = false;
         int pumpsInTransfer = 0;
@@ -188,6 +283,7 @@ TEST_F(Gui, AWholeJobAgainstThePhone) {
         if (w->objectName() != QLatin1String("TurnOnPanel")) return;
         ++seen.turnOnShown;
         seen.lockedAtBoot = P().Locked();
+        seen.frameKept = seen.frameKept && P().CurrentFrame() == frame;
         seen.ledsOffAtBoot = !P().Led(MAIN_CPU_LED)->IsLit() && !P().Led(MAIN_FLASH_LED)->IsLit();
     };
     watcher.onPaint = [&](QWidget* w) {
@@ -199,6 +295,7 @@ TEST_F(Gui, AWholeJobAgainstThePhone) {
         if (!inTransfer()) return;
         ++seen.pumpsInTransfer;
         seen.lockedInTransfer = seen.lockedInTransfer && P().Locked();
+        seen.frameKept = seen.frameKept && P().CurrentFrame() == frame;
         seen.turnOnGoneInTransfer =
             seen.turnOnGoneInTransfer && GuiProgram::Windows("TurnOnPanel").empty();
     };
@@ -213,6 +310,8 @@ TEST_F(Gui, AWholeJobAgainstThePhone) {
     EXPECT_GE(seen.progressPainted.size(), 2u);  // the bar moved on screen, not just in memory
     EXPECT_TRUE(seen.lockedInTransfer);
     EXPECT_TRUE(seen.turnOnGoneInTransfer);
+    EXPECT_TRUE(seen.frameKept);
+    EXPECT_TRUE(P().CurrentFrame() == frame);
 
     // The success panel, the LEDs lit and labelled, the panel unlocked, the job's lines.
     ASSERT_TRUE(GuiProgram::Window("SuccessPanel"));
@@ -254,6 +353,30 @@ TEST_F(Gui, AWholeJobAgainstThePhone) {
     EXPECT_EQ(P().Led(MAIN_FLASH_LED)->Label().toStdString(), kMainFlash);
 }
 
+// The Line speed menu sets the row the next job runs at: both ends of the line at its rate.
+TEST_F(Gui, TheLineSpeedMenuSetsTheRowOfTheJob) {
+    StartPhone();
+    StartProgram();
+    Load(20000);
+    QAction* row8 = P().MenuItem(LineSpeedItem(8));
+    ASSERT_TRUE(row8);
+    EXPECT_EQ(row8->text().toStdString(), "Row &8: 302325 bit/s");
+    row8->trigger();
+    EXPECT_EQ(_sg_DownloadContext.speedIndex, 8);
+    EXPECT_TRUE(row8->isChecked());
+    EXPECT_FALSE(P().MenuItem(LineSpeedItem(1))->isChecked());
+    EXPECT_EQ(P().CommentLines().back(), " Line speed: 302325 bit/s (row 8) ");
+
+    ClickStart();
+    ASSERT_TRUE(GuiProgram::Window("SuccessPanel"));
+    ASSERT_TRUE(phone->WaitJobDone(10s));
+    const sim::JobReport job = phone->LastJob();
+    EXPECT_EQ(job.end, sim::JobEnd::kSwitchedOff) << ::testing::PrintToString(job.notes);
+    EXPECT_EQ(job.pcRate, 302325);
+    EXPECT_EQ(job.phoneRate, 302325);
+    EXPECT_TRUE(job.notes.empty()) << job.notes.front();
+}
+
 TEST_F(Gui, AFlashThatFlashTxtDoesNotDescribeEndsOnItsPanel) {
     sim::SimulatorOptions options;
     options.unlistedFlash = true;
@@ -264,8 +387,12 @@ TEST_F(Gui, AFlashThatFlashTxtDoesNotDescribeEndsOnItsPanel) {
     EXPECT_EQ(GuiProgram::MessageText("FlashFileErrPanel"), kUnknownFlash);
     EXPECT_TRUE(GuiProgram::Windows("SuccessPanel").empty());
     EXPECT_TRUE(P().Unlocked());
-    // The boot found the phone: the CPU LED is lit until the panel's OK.
+    // The boot found the phone: the CPU LED is lit until the panel's OK. The flash is named by
+    // its codes and its lamp stays dark.
     EXPECT_TRUE(P().Led(MAIN_CPU_LED)->IsLit());
+    EXPECT_FALSE(P().Led(MAIN_FLASH_LED)->IsLit());
+    EXPECT_TRUE(P().Led(MAIN_FLASH_LED)->Label().startsWith(" Flash unknown (manufacturer 0x"))
+        << P().Led(MAIN_FLASH_LED)->Label().toStdString();
     ASSERT_TRUE(phone->WaitJobDone(10s));
     EXPECT_EQ(phone->LastJob().sectorWrites, 0);
     QTest::mouseClick(GuiProgram::PanelButton(GuiProgram::Window("FlashFileErrPanel"), 2),
@@ -288,6 +415,69 @@ class SilentLine {
   private:
     platform::UniqueFd master_;
 };
+
+// The operator stops a job: Stop while the sectors go out, Cancel while the phone is awaited.
+// Either ends at once on the stopped panel, the port released and the window unlocked.
+TEST_F(Gui, StopAndCancelEndTheJobAtOnce) {
+    const std::string stopped =
+        "Download stopped: the phone's flash may hold part of the software. Run it again before "
+        "use.";
+    for (const bool duringTransfer : {true, false}) {
+        SCOPED_TRACE(duringTransfer ? "Stop during the transfer" : "Cancel during the boot");
+        std::unique_ptr<SilentLine> silent;
+        if (duringTransfer) {
+            StartPhone();
+        } else {
+            silent = std::make_unique<SilentLine>();
+            ASSERT_TRUE(silent->Ok());
+        }
+        StartProgram();
+        Load(3 * 65536 + 1234);
+        auto* progress = P().Control<QProgressBar>(MAIN_PROGRESS_B);
+        auto* transfer = P().Control<QLabel>(MAIN_TRANSFER_TEXT);
+        ASSERT_TRUE(progress && transfer);
+        EXPECT_FALSE(P().Button(MAIN_STOP)->isEnabled());
+        bool pressed = false;
+        bool stopLive = false;
+        std::string figures;
+        P().tk.onPump = [&] {
+            if (pressed) return;
+            if (duringTransfer && progress->value() > 0 && progress->value() < 100) {
+                figures = transfer->text().toStdString();
+                stopLive = P().Button(MAIN_STOP)->isEnabled();
+                pressed = true;
+                QTest::mouseClick(P().Button(MAIN_STOP), Qt::LeftButton);
+            } else if (!duringTransfer && P().tk.pumps > 3) {
+                QWidget* turnOn = GuiProgram::Window("TurnOnPanel");
+                if (!turnOn) return;
+                stopLive = P().Button(MAIN_STOP)->isEnabled();
+                pressed = true;
+                QTest::mouseClick(GuiProgram::PanelButton(turnOn, TURN_ON_CANCEL), Qt::LeftButton);
+            }
+        };
+        const auto started = std::chrono::steady_clock::now();
+        ClickStart();
+        // The boot would wait a minute for a phone that never answers.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+
+        EXPECT_TRUE(pressed);
+        EXPECT_TRUE(stopLive);
+        EXPECT_EQ(GuiProgram::MessageText("GenericErrPanel"), stopped);
+        EXPECT_TRUE(GuiProgram::Windows("TurnOnPanel").empty());
+        EXPECT_TRUE(P().Unlocked());
+        EXPECT_FALSE(P().Button(MAIN_STOP)->isEnabled());
+        if (duringTransfer) {
+            EXPECT_THAT(figures, ::testing::MatchesRegex("[0-9]+/197842 bytes, .* elapsed"));
+            ASSERT_TRUE(phone->WaitJobDone(10s));
+            EXPECT_EQ(phone->LastJob().end, sim::JobEnd::kPcClosed);
+            phone->Stop();
+            phone.reset();
+        }
+        QTest::mouseClick(GuiProgram::PanelButton(GuiProgram::Window("GenericErrPanel"), 2),
+                          Qt::LeftButton);
+        program.reset();
+    }
+}
 
 TEST_F(Gui, APhoneThatNeverAnswersEndsOnTheTimeOutPanel) {
     SilentLine line;

@@ -14,10 +14,12 @@ void ResetProgramState() {
     ForgetServicePanel();
     ClearLastDisplayedResult();
     _mv_NbCommentLine = 0;
+    ForgetCommentLines();
     _vg_FlashDescritpion.count = 0;
     _mv_ResultDownload = {};
     _mv_SoftPourcent = 0;
     _mv_NbSectorsDisplay = 0;
+    _mv_VerifyErrorAddress = 0;
 }
 
 }  // namespace vbc::test
