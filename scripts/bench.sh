@@ -7,8 +7,9 @@
 #   scripts/bench.sh --size 256K     a quick run (N, NK or NM bytes)
 #   scripts/bench.sh --rows "1"      the rows to run a job at, 0 to 8
 #   scripts/bench.sh --build-dir DIR build there (default build/bench)
-#   scripts/bench.sh --readback      instead: a 1 MiB job with --verify and a whole-flash
-#                                    --dump of the 2 MiB chip 0x07:0x8F (about 6 minutes)
+#   scripts/bench.sh --readback      instead: a 1 MiB job with --verify at each of the rows
+#                                    and a whole-flash --dump of the 2 MiB chip 0x07:0x8F
+#                                    (about 7 minutes)
 #
 # Not part of scripts/test.sh: the job takes the line's real time.
 set -euo pipefail
@@ -40,12 +41,13 @@ readback_table() {
     printf '| %-58s | %-30s | %-16s | %-6s |\n' "figure" "measured" "target" "result"
     printf '|%s|%s|%s|%s|\n' "------------------------------------------------------------" \
         "--------------------------------" "------------------" "--------"
-    local missed=0 name out
-    for name in verify dump; do
-        if [[ $name == verify ]]; then
-            echo "Running a 1M job with --verify at 115200 bit/s against vbcsim --pace ..." >&2
-            out=$("$BUILD/bench/job_bench" --size 1M --verify --examples "$PWD/examples" \
-                --cli "$BUILD/cli/vbcflash-cli" \
+    local missed=0 name out row rate
+    for name in $(for row in $ROWS; do echo "verify:$row"; done) dump; do
+        if [[ $name == verify:* ]]; then
+            row=${name#verify:}
+            echo "Running a 1M job with --verify at row $row against vbcsim --pace ..." >&2
+            out=$("$BUILD/bench/job_bench" --size 1M --speed "$row" --verify \
+                --examples "$PWD/examples" --cli "$BUILD/cli/vbcflash-cli" \
                 --sim "$BUILD/vbcsim")
         else
             echo "Running a whole-flash --dump (2 MiB chip) at 115200 bit/s ..." >&2
@@ -53,12 +55,13 @@ readback_table() {
                 --cli "$BUILD/cli/vbcflash-cli" \
                 --sim "$BUILD/vbcsim")
         fi
-        echo "$out" | awk -v name="$name" '
+        rate=$(echo "$out" | awk '$1 == "line_rate" { print $2 }')
+        echo "$out" | awk -v name="$name" -v rate="${rate:-115200}" '
             { v[$1] = $2 }
             END {
                 mib = v["image_bytes"] / 1048576
-                title = name == "verify" ? sprintf("%.2f MiB job with --verify, 115200 bit/s", mib) \
-                                         : sprintf("whole-flash --dump, %.2f MiB, 115200 bit/s", mib)
+                title = name ~ /^verify/ ? sprintf("%.2f MiB job with --verify, %d bit/s", mib, rate) \
+                                         : sprintf("whole-flash --dump, %.2f MiB, %d bit/s", mib, rate)
                 printf "| %-58s | %-30s | %-16s | %-6s |\n", title, "", "", ""
                 printf "| %-58s | %-30s | %-16s | %-6s |\n", "  line'"'"'s own time (boot included)",
                     sprintf("%.2f s (boot %.2f s)", v["line_s"], v["boot_line_s"]), "", ""
