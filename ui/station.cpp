@@ -166,6 +166,8 @@ void Station::HandleLine(Port& port, const std::string& line) {
         if (!port.phoneSeen && !SaysNothingOfAPhone(text)) {
             port.phoneSeen = true;
             port.phoneAt = now;
+            // The worker holds the port now: what it opened is what the name stands for.
+            port.status.device = DeviceOf(port.number);
             port.status.state = State::kBooting;
             port.status.note.clear();
             Say(port, "booting");
