@@ -206,6 +206,48 @@ TEST_F(StationE2e, APhoneThatComesLaterIsServedThenWithoutRecordsForTheQuietBoot
     EXPECT_TRUE(FlashHoldsTheImage(2));
 }
 
+// Workers that hang or exit without a result, driven through the library with a stand-in
+// worker program: each is an internal fault of its phone, and --once then ends the port.
+TEST_F(StationE2e, AHungWorkerAndOneWithoutAResultAreInternalFaults) {
+    const struct {
+        const char* script;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"echo '{\"event\":\"start\"}'; exec sleep 30",
+         station::InternalFaultCode::kStoppedAnswering,
+         "The worker gave no sign of life for 0 s and was ended."},
+        {"echo 'something broke'; exit 3", station::InternalFaultCode::kNoResult,
+         "The worker exited with status 3 without a result: something broke"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const fs::path worker = dir_.path() / "worker.sh";
+        test::WriteFile(worker, std::string("#!/bin/sh\n") + c.script + "\n");
+        fs::permissions(worker, fs::perms::owner_all);
+        fs::remove(dir_.path() / "station.jsonl");
+        station::Settings settings;
+        settings.ports = {5};
+        settings.once = true;
+        settings.workerProgram = worker.string();
+        settings.imagePath = "soft.cla";
+        settings.logPath = (dir_.path() / "station.jsonl").string();
+        settings.silenceLimitMs = 300;
+        station::Station st(settings);
+        ASSERT_TRUE(st.OpenLog(nullptr));
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!st.Finished() && std::chrono::steady_clock::now() < limit) st.Step(100);
+        ASSERT_TRUE(st.Finished());
+        const auto records = Log();
+        ASSERT_EQ(records.at(5).size(), 1u);
+        const Json& r = records.at(5)[0];
+        EXPECT_EQ(r["category"], station::kInternalFaultCategory);
+        EXPECT_EQ(r["code"], c.code);
+        EXPECT_EQ(r["message"], c.message);
+        EXPECT_EQ(st.GetTotals().failed, 1);
+    }
+}
+
 // The worker process of a port, found among the station's children by its --port.
 int WorkerOf(int stationPid, int port) {
     for (const auto& entry : fs::directory_iterator("/proc")) {
