@@ -6,6 +6,11 @@
 //   job_bench [--size N[K|M]] [--speed ROW] [--cli PATH] [--sim PATH] [--examples DIR] [--verify]
 //   job_bench --dump MAN:DEV [--speed ROW] [--cli PATH] [--sim PATH] [--examples DIR]
 //
+// --station N runs N paced phones at once (COM1...COMN) under vbcflash-station --once instead
+// of one vbcflash-cli: wall_s is the station's, pc_cpu_s the station's and its workers' (not the
+// phones'), pc_peak_mib the largest of them and station_peak_mib the station's own (VmHWM),
+// whose target memory_limit_mib is then 20 MiB + one image.
+//
 // --verify runs the job with vbcflash-cli --verify (every byte read back in 64 KiB reads);
 // --dump reads the whole flash of the chip with these codes (vbcflash-cli --dump) instead of
 // writing, against a phone whose flash holds an image of its size; image_bytes is then the
@@ -218,6 +223,7 @@ int main(int argc, char** argv) {
     Mode mode = Mode::kWrite;
     std::string dumpChip;
     std::uint8_t codes[2] = {0, 0};
+    int phones = 0;  // --station N
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -237,6 +243,9 @@ int main(int argc, char** argv) {
             sim = fs::absolute(value());
         } else if (a == "--examples") {
             examples = fs::absolute(value());
+        } else if (a == "--station") {
+            phones = std::atoi(value().c_str());
+            if (phones < 1 || phones > 16) Fail("--station: from 1 to 16 phones");
         } else if (a == "--verify") {
             mode = Mode::kVerify;
         } else if (a == "--dump") {
@@ -287,8 +296,17 @@ int main(int argc, char** argv) {
                                           "flash.txt",  "--flash-out", "flash.bin"};
     if (mode == Mode::kDump)
         phoneArgs.insert(phoneArgs.end(), {"--flash", dumpChip, "--flash-in", "phone.cla"});
-    Child phone = Spawn(phoneArgs, nullptr, "sim.err");
-    if (ReadLine(phone.out, 20000).empty()) Fail("vbcsim did not start: " + ReadText("sim.err"));
+    std::vector<Child> phoneList;
+    for (int n = 1; n <= std::max(phones, 1); ++n) {
+        std::vector<std::string> args = phoneArgs;
+        if (phones > 0) {
+            args.insert(args.end(), {"--link", "COM" + std::to_string(n)});
+            args[6] = "flash" + std::to_string(n) + ".bin";
+        }
+        phoneList.push_back(Spawn(args, nullptr, "sim.err"));
+        if (ReadLine(phoneList.back().out, 20000).empty())
+            Fail("vbcsim did not start: " + ReadText("sim.err"));
+    }
 
     std::vector<std::string> toolArgs = {cli.string(), "--speed", std::to_string(row)};
     if (mode == Mode::kVerify) toolArgs.push_back("--verify");
@@ -297,28 +315,55 @@ int main(int argc, char** argv) {
     } else {
         toolArgs.push_back("phone.cla");
     }
+    if (phones > 0) {
+        toolArgs = {(cli.parent_path() / "vbcflash-station").string(),
+                    "--once",
+                    "--ports",
+                    "1-" + std::to_string(phones),
+                    "--speed",
+                    std::to_string(row),
+                    "phone.cla"};
+    }
     const auto start = std::chrono::steady_clock::now();
     Child tool = Spawn(toolArgs, "cli.out", "cli.err");
     int status = 0;
     rusage usage{};
-    if (::wait4(tool.pid, &status, 0, &usage) != tool.pid) Fail("lost vbcflash-cli");
+    double stationPeakMib = 0;
+    for (;;) {
+        // The station's own peak, read while it runs (its rusage also holds its workers').
+        const std::string procStatus = ReadText("/proc/" + std::to_string(tool.pid) + "/status");
+        const auto hwm = procStatus.find("VmHWM:");
+        if (hwm != std::string::npos)
+            stationPeakMib =
+                std::max(stationPeakMib, std::atof(procStatus.c_str() + hwm + 6) / 1024);
+        const pid_t r = ::wait4(tool.pid, &status, phones > 0 ? WNOHANG : 0, &usage);
+        if (r == tool.pid) break;
+        if (r < 0) Fail("lost the tool's process");
+        ::usleep(200'000);
+    }
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         Fail("the job failed:\n" + ReadText("cli.out") + ReadText("cli.err"));
 
-    const std::string report = ReadLine(phone.out, 60000);
-    ::waitpid(phone.pid, &status, 0);
-    if (report.find(" end=switched-off ") == std::string::npos)
-        Fail("the phone did not end the job switched off: " + report);
     const long rate = static_cast<long>(vbc::_a_PCSpeedValue[row]);
-    if (report.find(" pc-rate=" + std::to_string(rate) + " ") == std::string::npos)
-        Fail("the simulator did not pace the line at " + std::to_string(rate) +
-             " bit/s: " + report);
-    const std::string flash = mode == Mode::kDump ? ReadText("dump.bin") : ReadText("flash.bin");
-    if (flash.size() < image.size() || std::memcmp(flash.data(), image.data(), image.size()) != 0)
-        Fail(mode == Mode::kDump ? "the dump does not hold the phone's flash"
-                                 : "the phone's flash does not hold the image");
+    for (std::size_t n = 0; n < phoneList.size(); ++n) {
+        const std::string report = ReadLine(phoneList[n].out, 60000);
+        ::waitpid(phoneList[n].pid, &status, 0);
+        if (report.find(" end=switched-off ") == std::string::npos)
+            Fail("the phone did not end the job switched off: " + report);
+        if (report.find(" pc-rate=" + std::to_string(rate) + " ") == std::string::npos)
+            Fail("the simulator did not pace the line at " + std::to_string(rate) +
+                 " bit/s: " + report);
+        const std::string flash =
+            mode == Mode::kDump
+                ? ReadText("dump.bin")
+                : ReadText(phones > 0 ? "flash" + std::to_string(n + 1) + ".bin" : "flash.bin");
+        if (flash.size() < image.size() ||
+            std::memcmp(flash.data(), image.data(), image.size()) != 0)
+            Fail(mode == Mode::kDump ? "the dump does not hold the phone's flash"
+                                     : "the phone's flash does not hold the image");
+    }
 
     const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     const double peakMib = static_cast<double>(usage.ru_maxrss) / 1024.0;
@@ -333,7 +378,13 @@ int main(int argc, char** argv) {
     std::printf("pc_cpu_s %.3f\n", cpu);
     std::printf("pc_cpu_pct %.3f\n", cpu / wall * 100.0);
     std::printf("pc_peak_mib %.1f\n", peakMib);
-    std::printf("memory_limit_mib %.1f\n", 3.0 * static_cast<double>(size) / (1 << 20) + 20.0);
+    if (phones > 0) {
+        std::printf("phones %d\n", phones);
+        std::printf("station_peak_mib %.1f\n", stationPeakMib);
+        std::printf("memory_limit_mib %.1f\n", static_cast<double>(size) / (1 << 20) + 20.0);
+    } else {
+        std::printf("memory_limit_mib %.1f\n", 3.0 * static_cast<double>(size) / (1 << 20) + 20.0);
+    }
 
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(dir);

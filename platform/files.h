@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/uniquefd.h"
+
 namespace vbc::platform {
 
 // True when the file can be opened for reading.
@@ -23,5 +25,24 @@ bool FileToArray(const char* name, std::uint8_t* buffer, std::size_t count);
 bool WriteFileAtomically(const char* name, const std::string& bytes);
 // The same; on failure error (when given) receives the system's error number.
 bool WriteFileAtomically(const char* name, const std::string& bytes, int* error);
+
+// An unchangeable copy of bytes that this process's children open by the returned path while
+// holder stays open: however the original file changes meanwhile, every child reads these
+// bytes. "" (and error) when the system cannot make one.
+std::string SealedCopy(const std::vector<std::uint8_t>& bytes, UniqueFd* holder,
+                       std::string* error);
+
+// A file of records, one line each, appended whole: each line goes in one write to a
+// descriptor opened for appending, then to the disk (fsync) before Append returns, so a crash
+// or power cut never leaves half a line and loses no line that was appended.
+class AppendFile {
+  public:
+    bool Open(const std::string& path, std::string* error);
+    // line: without its newline.
+    bool Append(const std::string& line, std::string* error);
+
+  private:
+    UniqueFd fd_;
+};
 
 }  // namespace vbc::platform

@@ -10,6 +10,8 @@
 #   scripts/bench.sh --readback      instead: a 1 MiB job with --verify at each of the rows
 #                                    and a whole-flash --dump of the 2 MiB chip 0x07:0x8F
 #                                    (about 7 minutes)
+#   scripts/bench.sh --station       instead: four paced phones at once under vbcflash-station,
+#                                    1 MiB each at 115200 bit/s (about 1.5 minutes)
 #
 # Not part of scripts/test.sh: the job takes the line's real time.
 set -euo pipefail
@@ -19,13 +21,15 @@ SIZE=1M
 ROWS="1 8"
 BUILD=build/bench
 READBACK=0
+STATION=0
 while (($#)); do
     case "$1" in
         --readback) READBACK=1; shift ;;
+        --station) STATION=1; shift ;;
         --size) SIZE="$2"; shift 2 ;;
         --rows) ROWS="$2"; shift 2 ;;
         --build-dir) BUILD="$2"; shift 2 ;;
-        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench.sh: unknown option $1 (try --help)" >&2; exit 64 ;;
     esac
 done
@@ -34,7 +38,7 @@ scripts/deps.sh
 JOBS="${JOBS:-$(nproc)}"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVBC_BUILD_GUI=OFF \
     -DVBC_BUILD_TESTS=OFF -DVBC_BUILD_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target vbcsim vbcflash-cli job_bench geometry_bench >/dev/null
+cmake --build "$BUILD" -j "$JOBS" --target vbcsim vbcflash-cli vbcflash-station job_bench geometry_bench >/dev/null
 
 # Read-back figures: each run's wall time against its line time, and the PC's CPU share.
 readback_table() {
@@ -80,6 +84,37 @@ readback_table() {
     done
     return $missed
 }
+
+# The station: four phones at once, its wall time against one phone's line time, the CPU of the
+# station and its workers, the station's own memory.
+if ((STATION)); then
+    echo "Running vbcflash-station with four paced phones, $SIZE each at 115200 bit/s ..." >&2
+    out=$("$BUILD/bench/job_bench" --station 4 --size "$SIZE" --examples "$PWD/examples" \
+        --cli "$BUILD/cli/vbcflash-cli" --sim "$BUILD/vbcsim")
+    echo "$out" | awk '
+        { v[$1] = $2 }
+        END {
+            f = "| %-58s | %-30s | %-16s | %-6s |\n"
+            printf f, "figure", "measured", "target", "result"
+            printf "|%s|%s|%s|%s|\n", "------------------------------------------------------------",
+                "--------------------------------", "------------------", "--------"
+            printf f, sprintf("station: %d phones at once, %.2f MiB each, %d bit/s", v["phones"],
+                v["image_bytes"] / 1048576, v["line_rate"]), "", "", ""
+            printf f, "  one phone'"'"'s own line time (boot included)", sprintf("%.2f s", v["line_s"]), "", ""
+            ok = v["over_line_pct"] <= 2.0; missed += !ok
+            printf f, "  wall time of vbcflash-station --once", sprintf("%.2f s (%+.2f %% of the line)",
+                v["wall_s"], v["over_line_pct"]), "within 2 %", ok ? "ok" : "MISSED"
+            ok = v["pc_cpu_pct"] < 2.0; missed += !ok
+            printf f, "  CPU of the station and its 4 workers", sprintf("%.2f s = %.3f %% of a core",
+                v["pc_cpu_s"], v["pc_cpu_pct"]), "under 2 %", ok ? "ok" : "MISSED"
+            ok = v["station_peak_mib"] < v["memory_limit_mib"]; missed += !ok
+            printf f, "  station peak memory (VmHWM)", sprintf("%.1f MiB", v["station_peak_mib"]),
+                sprintf("under %.1f MiB", v["memory_limit_mib"]), ok ? "ok" : "MISSED"
+            printf f, "  largest worker or station peak (ru_maxrss)", sprintf("%.1f MiB", v["pc_peak_mib"]), "", ""
+            exit missed > 0
+        }'
+    exit $?
+fi
 
 if ((READBACK)); then
     readback_table

@@ -11,7 +11,8 @@ PACKAGES=(
     libbenchmark-dev            # bench/
     libcli11-dev                # vbcflash-cli's and vbcsim's options
     libpugixml-dev              # XML reader of the panel resources (platform/uiresources.cpp)
-    nlohmann-json3-dev          # vbcflash-cli --json
+    nlohmann-json3-dev          # vbcflash-cli --json, the station's worker lines and log
+    libssl-dev                  # libcrypto: SHA-256 of the station's image
     qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc
     libgl-dev                   # Qt's GUI module needs the OpenGL headers
     libqt6opengl6-dev           # Qt UiTools (below) depends on Qt OpenGL and OpenGLWidgets

@@ -1,0 +1,359 @@
+// vbcflash-station: flashes FILE into a phone on each of several ports at the same time, one
+// vbcflash-cli worker a port, and logs every phone. On a terminal a live table, one row a port;
+// otherwise one plain line a change.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "core/context.h"
+#include "core/version.h"
+#include "data/mfl10fla.h"
+#include "link/mfl12pclib.h"
+#include "platform/files.h"
+#include "platform/jobstop.h"
+#include "platform/process.h"
+#include "ui/mfl52display.h"
+#include "ui/station.h"
+
+namespace {
+
+namespace st = vbc::station;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitBadOptions = 64;  // EX_USAGE
+constexpr int kExitFlashTxt = 65;    // EX_DATAERR
+constexpr int kExitInternal = 70;    // EX_SOFTWARE
+constexpr int kExitLog = 74;         // EX_IOERR
+constexpr const char* kProgram = "vbcflash-station";
+// The longest any wait of a job lasts while the line stays quiet (the boot loader's, streaming
+// noise); a sector's or a 64 KiB read's bytes come on top of it.
+constexpr int kLongestWaitSeconds = 60;
+
+constexpr const char* kFooter =
+    R"(Each port waits for a phone: a boot that finds none is tried again without a trace, so
+phones can be plugged in at any time; after a phone's job ends the port waits for the
+next. Each job runs in its own vbcflash-cli worker (found beside this program): a worker
+that dies or hangs is logged for its phone as an internal fault (category 70) and the
+other ports carry on. Every finished phone is appended to the log (one JSON object a
+line, on disk before the port takes the next phone; docs/STATION.md).
+
+It works in the current directory (or the DIR of -C): flash.txt and the bootstraps are
+read there. FILE is read once; every worker writes that same copy.
+
+Ctrl-C (SIGINT) or SIGTERM stops every job (each phone under way is logged as stopped),
+prints the totals and exits 130 (143).
+
+Exit status:
+  0      with --once: every port's phone passed
+  1      with --once: a phone failed (or was stopped)
+  64     bad options, or FILE cannot be read
+  65     flash.txt cannot be read or is malformed
+  70     an internal fault (the worker program is missing)
+  74     the log cannot be written (the station stops)
+  130    stopped by SIGINT, 143 by SIGTERM
+)";
+
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    gStopSignal = signal;
+    vbc::RequestJobStop();
+}
+
+int Usage(const std::string& message) {
+    std::cerr << kProgram << ": " << message << "\nRun with --help for more information.\n";
+    return kExitBadOptions;
+}
+
+bool ParseWaitStates(const std::string& text, std::array<int, 4>* states) {
+    std::array<int, 4> parsed{};
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < parsed.size(); ++i) {
+        if (pos >= text.size() || text[pos] < '0' || text[pos] > '4') return false;
+        parsed[i] = text[pos++] - '0';
+        const bool last = i + 1 == parsed.size();
+        if (last ? pos != text.size() : (pos >= text.size() || text[pos++] != ',')) return false;
+    }
+    if (states) *states = parsed;
+    return true;
+}
+
+std::string Duration(double seconds) {
+    const int s = static_cast<int>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%02d", s / 60, s % 60);
+    return text;
+}
+
+std::string StateText(const st::PortStatus& p) {
+    switch (p.state) {
+        case st::State::kWriting:
+        case st::State::kVerifying:
+            return std::string(st::StateName(p.state)) + " " + std::to_string(p.percent) + " %";
+        case st::State::kWaiting:
+            return p.outcome.empty() ? "waiting" : "waiting (" + p.outcome + ")";
+        default:
+            return st::StateName(p.state);
+    }
+}
+
+std::string TotalsText(const st::Totals& t) {
+    char text[128];
+    std::snprintf(text, sizeof text, "passed %d, failed %d, stopped %d, %.1f phones/h", t.passed,
+                  t.failed, t.stopped, t.phonesPerHour);
+    return text;
+}
+
+// The live table: redrawn in place (the cursor goes back over the rows drawn last time).
+class Table {
+  public:
+    void Draw(const st::Station& station) {
+        std::string out;
+        if (rows_ > 0) out += "\033[" + std::to_string(rows_) + "F";
+        char line[256];
+        std::snprintf(line, sizeof line, "%-6s %-28s %-16s %-16s %-11s %-7s", "COM", "device",
+                      "state", "flash", "rate", "elapsed");
+        out += std::string(line) + "\033[K\n";
+        int rows = 1;
+        for (const auto& p : station.Ports()) {
+            const bool busy = p.elapsedSeconds > 0;
+            const std::string rate =
+                busy && p.rate > 0
+                    ? std::to_string(static_cast<int>(p.rate / 1024 * 10) / 10) + "." +
+                          std::to_string(static_cast<int>(p.rate / 1024 * 10) % 10) + " KiB/s"
+                    : "";
+            std::snprintf(line, sizeof line, "%-6s %-28.28s %-16s %-16.16s %-11s %-7s",
+                          ("COM" + std::to_string(p.port)).c_str(), p.device.c_str(),
+                          StateText(p).c_str(), p.flash.c_str(), rate.c_str(),
+                          p.elapsedSeconds > 0 ? Duration(p.elapsedSeconds).c_str() : "");
+            out += std::string(line) + "\033[K\n";
+            ++rows;
+            // Why a port is unusable, or what its last phone ended with.
+            if (!p.note.empty() && p.state != st::State::kPassed &&
+                p.state != st::State::kBooting && p.state != st::State::kWriting &&
+                p.state != st::State::kVerifying) {
+                out += "       " + p.note.substr(0, 90) + "\033[K\n";
+                ++rows;
+            }
+        }
+        out += TotalsText(station.GetTotals()) + "\033[K\n\033[J";
+        ++rows;
+        rows_ = rows;
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+    }
+
+  private:
+    int rows_ = 0;
+};
+
+void PrintEvents(st::Station& station) {
+    const auto ports = station.Ports();
+    for (const auto& e : station.TakeEvents()) {
+        std::string device;
+        for (const auto& p : ports)
+            if (p.port == e.port) device = p.device;
+        std::printf("%s COM%d %s %s\n", st::IsoUtc(std::chrono::system_clock::now()).c_str(),
+                    e.port, device.c_str(), e.text.c_str());
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Flashes FILE into a phone on each of several ports at the same time, port after "
+        "port waiting for the next phone, and logs every phone.",
+        kProgram};
+    app.footer(kFooter);
+    app.set_version_flag("--version", std::string(kProgram) + " " + vbc::kVersion);
+
+    std::string file;
+    std::string portList;
+    std::vector<std::string> deviceBindings;
+    st::Settings settings;
+    std::string waitStates;
+    std::string directory;
+    std::string logPath = "station.jsonl";
+    app.add_option("FILE", file, "Software file (*.cla) to write into every phone")
+        ->required()
+        ->type_name("");
+    app.add_option("--ports", portList, "COM numbers of the ports, e.g. 1-4,7 (required)")
+        ->required()
+        ->type_name("LIST")
+        ->check(
+            [](const std::string& text) {
+                std::vector<int> ports;
+                return st::ParsePortList(text, &ports)
+                           ? std::string()
+                           : "expected COM numbers from 1 to 255 and ranges, e.g. 1-4,7";
+            },
+            "");
+    app.add_option("--device", deviceBindings,
+                   "Use device PATH for port N instead of resolving COMN (e.g. a "
+                   "/dev/serial/by-id/... name); may be repeated")
+        ->type_name("N=PATH");
+    app.add_option("--product", settings.product, "Product type 1 or 2 (default 2)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 2));
+    app.add_option("--wait-states", waitStates,
+                   "Wait states of chip selects 0 to 3, each 0 to 4 (default 0,0,0,0)")
+        ->type_name("W0,W1,W2,W3")
+        ->check(
+            [](const std::string& text) {
+                return ParseWaitStates(text, nullptr)
+                           ? std::string()
+                           : "expected four numbers from 0 to 4 separated by commas";
+            },
+            "");
+    app.add_option("--speed", settings.speedRow,
+                   "Row of the speed table for the download, 0 to 8 (default 1: 115200 bit/s)")
+        ->type_name("ROW")
+        ->check(CLI::Range(0, vbc::NB_PC_SPEED_VALUES - 1));
+    app.add_flag("--verify", settings.verify, "Read every phone's flash back after writing");
+    app.add_flag("--once", settings.once, "Each port stops after one logged phone; then exit");
+    app.add_option("--log", logPath, "Append a record of every phone here (default station.jsonl)")
+        ->type_name("FILE");
+    app.add_option("-C", directory, "Change to DIR before anything else")->type_name("DIR");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        return Usage(e.what());
+    }
+    st::ParsePortList(portList, &settings.ports);
+    if (!waitStates.empty()) ParseWaitStates(waitStates, &settings.waitStates);
+    for (const std::string& binding : deviceBindings) {
+        const auto eq = binding.find('=');
+        int n = 0;
+        const char* end = binding.data() + (eq == std::string::npos ? 0 : eq);
+        const auto [ptr, ec] = std::from_chars(binding.data(), end, n);
+        if (eq == std::string::npos || ec != std::errc() || ptr != end || eq + 1 == binding.size())
+            return Usage("--device: expected N=PATH, e.g. 3=/dev/serial/by-id/usb-...");
+        if (std::find(settings.ports.begin(), settings.ports.end(), n) == settings.ports.end())
+            return Usage("--device " + binding + ": port " + std::to_string(n) +
+                         " is not in --ports");
+        if (!settings.devices.emplace(n, binding.substr(eq + 1)).second)
+            return Usage("--device: port " + std::to_string(n) + " is bound twice");
+    }
+    if (file.empty()) return Usage("the software FILE is an empty name");
+    if (!directory.empty() && ::chdir(directory.c_str()) != 0)
+        return Usage("cannot change to directory '" + directory + "': " + std::strerror(errno));
+
+    // flash.txt once, before any port starts, as every worker will read it.
+    const std::int32_t flashTxt = vbc::_mfl10_100InitFlashDescription();
+    if (flashTxt != vbc::kStatusOk) {
+        char text[100];
+        std::cerr << kProgram
+                  << ": flash.txt: " << vbc::ResultMessage(vbc::ResultFlashFile, flashTxt, text)
+                  << "\n";
+        return kExitFlashTxt;
+    }
+    std::uint32_t largestSector = 64 * 1024;  // a verify read
+    for (int f = 0; f < vbc::_vg_FlashDescritpion.count; ++f) {
+        const auto& d = vbc::_vg_FlashDescritpion.descriptions[f];
+        for (int s = 0; s < d.sectorCount; ++s)
+            largestSector = std::max(largestSector, d.sectors[s].size);
+    }
+
+    // The image, read once: its hash names what every worker writes, from a sealed copy.
+    std::vector<std::uint8_t> image;
+    if (!vbc::platform::ReadWholeFile(file.c_str(), image))
+        return Usage("cannot read the software file '" + file + "': " + std::strerror(errno));
+    if (image.empty()) return Usage("the software file '" + file + "' is empty");
+    vbc::platform::UniqueFd imageHolder;
+    std::string error;
+    settings.imagePath = vbc::platform::SealedCopy(image, &imageHolder, &error);
+    if (settings.imagePath.empty()) {
+        std::cerr << kProgram << ": " << error << "\n";
+        return kExitInternal;
+    }
+    settings.software = std::filesystem::path(file).filename().string();
+    settings.sha256 = st::Sha256Hex(image);
+    settings.bytes = image.size();
+    std::vector<std::uint8_t>().swap(image);
+
+    settings.speedRate = vbc::_a_PCSpeedValue[settings.speedRow];
+    const double sectorSeconds = largestSector * 10.0 / settings.speedRate;
+    settings.silenceLimitMs = static_cast<int>(2000 * (kLongestWaitSeconds + sectorSeconds));
+    settings.stationName = vbc::platform::HostName();
+    settings.logPath = logPath;
+    const std::string self = vbc::platform::OwnProgramPath();
+    settings.workerProgram = (std::filesystem::path(self).parent_path() / "vbcflash-cli").string();
+    if (self.empty() || ::access(settings.workerProgram.c_str(), X_OK) != 0) {
+        std::cerr << kProgram << ": cannot find the worker program " << settings.workerProgram
+                  << "\n";
+        return kExitInternal;
+    }
+
+    st::Station station(settings);
+    if (!station.OpenLog(&error)) {
+        std::cerr << kProgram << ": cannot open the log " << error << "\n";
+        return kExitLog;
+    }
+
+    vbc::platform::JobStopWakeFd();
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the station at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    const bool live = ::isatty(STDOUT_FILENO) == 1;
+    if (!live) {
+        std::printf("%s %s %s: %s (%llu bytes, sha256 %s), ports",
+                    st::IsoUtc(std::chrono::system_clock::now()).c_str(), kProgram, vbc::kVersion,
+                    settings.software.c_str(), static_cast<unsigned long long>(settings.bytes),
+                    settings.sha256.c_str());
+        for (int n : settings.ports) std::printf(" COM%d", n);
+        std::printf(", log %s\n", logPath.c_str());
+        std::fflush(stdout);
+    } else {
+        std::printf("%s %s: %s (%llu bytes, sha256 %.16s...), log %s\n", kProgram, vbc::kVersion,
+                    settings.software.c_str(), static_cast<unsigned long long>(settings.bytes),
+                    settings.sha256.c_str(), logPath.c_str());
+    }
+    Table table;
+    auto lastDraw = std::chrono::steady_clock::time_point{};
+    while (!station.Finished()) {
+        station.Step(250, station.Stopping() ? -1 : vbc::platform::JobStopWakeFd());
+        if (vbc::JobStopRequested() && !station.Stopping()) station.Stop();
+        if (live) {
+            station.TakeEvents();
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastDraw >= std::chrono::milliseconds(250)) {
+                table.Draw(station);
+                lastDraw = now;
+            }
+        } else {
+            PrintEvents(station);
+        }
+    }
+    if (live) {
+        table.Draw(station);
+    } else {
+        std::printf("%s\n", TotalsText(station.GetTotals()).c_str());
+    }
+    std::fflush(stdout);
+    if (!station.LogError().empty()) {
+        std::cerr << kProgram << ": cannot write the log: " << station.LogError() << "\n";
+        return kExitLog;
+    }
+    if (gStopSignal != 0) return 128 + gStopSignal;
+    return station.AllPassed() ? 0 : kExitFailed;
+}

@@ -1,0 +1,326 @@
+// vbcflash-station run as a process against several vbcsim processes on pseudo-terminals in one
+// directory (COM1...COM4): the log of every phone, faults kept to their port, phones that come
+// later, and a log that survives the station being killed.
+#if defined(VBC_STATION_PATH) && defined(VBC_SIM_PATH)
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/context.h"
+#include "core/resultcodes.h"
+#include "core/version.h"
+#include "platform/process.h"
+#include "tests/testutil.h"
+#include "ui/station.h"
+
+namespace vbc {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+class StationE2e : public ::testing::Test {
+  protected:
+    StationE2e() {
+        const fs::path examples = fs::path(VBC_SOURCE_DIR) / "examples";
+        for (const char* f : {"flash.txt", "mfl104_4.spm", "mfl104_5.spm"})
+            fs::copy_file(examples / f, dir_.path() / f);
+        std::uint32_t x = 777;
+        software_.resize(60'000);
+        for (char& c : software_) {
+            x = x * 1103515245u + 12345u;
+            c = static_cast<char>(x >> 24);
+        }
+        test::WriteFile(dir_.path() / "soft.cla", software_);
+    }
+
+    // A phone (one job) on COMn; returns its slave's path.
+    std::string StartPhone(int n, std::vector<std::string> options = {}) {
+        std::vector<std::string> args = {VBC_SIM_PATH,  "--once",
+                                         "--dir",       dir_.path().string(),
+                                         "--link",      "COM" + std::to_string(n),
+                                         "--flash-out", Flash(n).string()};
+        args.insert(args.end(), options.begin(), options.end());
+        auto& sim = sims_[n];
+        sim = std::make_unique<test::Child>(args, "", (dir_.path() / "sim.err").string());
+        const std::string slave = sim->Line().value_or("");
+        EXPECT_EQ(slave.rfind("/dev/", 0), 0u) << test::ReadFile(dir_.path() / "sim.err");
+        return slave;
+    }
+    fs::path Flash(int n) const { return dir_.path() / ("flash" + std::to_string(n) + ".bin"); }
+    bool FlashHoldsTheImage(int n) {
+        sims_[n]->Wait();  // it writes its flash out when its job ends
+        const std::string flash = test::ReadFile(Flash(n));
+        return flash.compare(0, software_.size(), software_) == 0;
+    }
+
+    std::unique_ptr<test::Child> Station(std::vector<std::string> options) {
+        std::vector<std::string> args = {VBC_STATION_PATH, "-C", dir_.path().string(), "--once"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back("soft.cla");
+        return std::make_unique<test::Child>(args);
+    }
+    // Reads the station's plain lines up to one that holds text (and also, when given, more).
+    static bool WaitFor(test::Child& station, const std::string& text,
+                        const std::string& more = "") {
+        for (auto line = station.Line(); line; line = station.Line()) {
+            if (line->find(text) != std::string::npos && line->find(more) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+    // The log's records by port; every line whole.
+    std::map<int, std::vector<Json>> Log() {
+        const std::string text = test::ReadFile(dir_.path() / "station.jsonl");
+        EXPECT_TRUE(text.empty() || text.back() == '\n') << "a partial last line";
+        std::map<int, std::vector<Json>> records;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            const Json r = Json::parse(line, nullptr, false);
+            EXPECT_FALSE(r.is_discarded()) << line;
+            if (!r.is_discarded()) records[r.value("port", 0)].push_back(r);
+        }
+        return records;
+    }
+
+    test::ScratchDir dir_;
+    std::string software_;
+    std::map<int, std::unique_ptr<test::Child>> sims_;
+};
+
+const std::regex kIsoUtc(
+    "20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}Z");
+
+TEST(StationE2eCases, PortListsAndBadOptions) {
+    std::vector<int> ports;
+    ASSERT_TRUE(station::ParsePortList("1-4,7", &ports));
+    EXPECT_EQ(ports, (std::vector<int>{1, 2, 3, 4, 7}));
+    ASSERT_TRUE(station::ParsePortList("3,1-2,2", &ports));
+    EXPECT_EQ(ports, (std::vector<int>{3, 1, 2}));
+    for (const char* bad : {"", "0", "256", "1-", "4-1", "1,,2", "1,", "a", "1-2-3"})
+        EXPECT_FALSE(station::ParsePortList(bad, &ports)) << bad;
+}
+
+TEST_F(StationE2e, BadOptionsAndABrokenFlashTxtStopBeforeAnyPort) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"--ports", "1-2", "--device", "3=/dev/null", "soft.cla"}, 64},
+        {{"--ports", "x", "soft.cla"}, 64},
+        {{"soft.cla"}, 64},
+        {{"--ports", "1", "missing.cla"}, 64},
+        {{"--ports", "1", "--speed", "9", "soft.cla"}, 64},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {VBC_STATION_PATH, "-C", dir_.path().string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        test::Child station(args);
+        EXPECT_EQ(station.Wait(), c.status) << c.args[1];
+    }
+    test::WriteFile(dir_.path() / "flash.txt", "not a flash description\n");
+    test::Child station({VBC_STATION_PATH, "-C", dir_.path().string(), "--ports", "1", "soft.cla"});
+    EXPECT_EQ(station.Wait(), 65);
+    EXPECT_FALSE(fs::exists(dir_.path() / "station.jsonl"));
+}
+
+// Four phones at once, one with a sector whose checksum fails on every try: four records, the
+// failed one with its category and code, the other phones written.
+TEST_F(StationE2e, FourPhonesAtOnceOneFailingEveryTryEachLoggedWithItsResult) {
+    std::map<int, std::string> slaves;
+    for (int n = 1; n <= 4; ++n)
+        slaves[n] = StartPhone(n, n == 3 ? std::vector<std::string>{"--bad-checksum", "0:*"}
+                                         : std::vector<std::string>{});
+    auto station = Station({"--ports", "1-4"});
+    EXPECT_EQ(station->Wait(), 1);
+
+    const auto records = Log();
+    ASSERT_EQ(records.size(), 4u);
+    const std::string sha = station::Sha256Hex({software_.begin(), software_.end()});
+    for (int n = 1; n <= 4; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(records.at(n).size(), 1u);
+        const Json& r = records.at(n)[0];
+        std::vector<std::string> keys;
+        for (const auto& item : r.items()) keys.push_back(item.key());
+        EXPECT_EQ(keys, (std::vector<std::string>{"start", "end", "port", "device", "software",
+                                                  "sha256", "bytes", "product", "speed", "verify",
+                                                  "flash", "ok", "category", "code", "message",
+                                                  "seconds", "resends", "station", "version"}));
+        EXPECT_TRUE(std::regex_match(r["start"].get<std::string>(), kIsoUtc)) << r["start"];
+        EXPECT_TRUE(std::regex_match(r["end"].get<std::string>(), kIsoUtc)) << r["end"];
+        EXPECT_LE(r["start"].get<std::string>(), r["end"].get<std::string>());
+        EXPECT_EQ(r["device"], slaves[n]);
+        EXPECT_EQ(r["software"], "soft.cla");
+        EXPECT_EQ(r["sha256"], sha);
+        EXPECT_EQ(r["bytes"], software_.size());
+        EXPECT_EQ(r["product"], 2);
+        EXPECT_EQ(r["speed"], 115200);
+        EXPECT_EQ(r["verify"], false);
+        EXPECT_EQ(r["flash"], "ST M36DR864CB");
+        EXPECT_GT(r["seconds"].get<double>(), 0);
+        EXPECT_EQ(r["station"], platform::HostName());
+        EXPECT_EQ(r["version"], kVersion);
+        if (n == 3) {
+            EXPECT_EQ(r["ok"], false);
+            EXPECT_EQ(r["category"], ResultChecksum);
+            EXPECT_EQ(r["code"], 204);
+            EXPECT_EQ(r["message"], "Problem : Bad checksum");
+            EXPECT_EQ(r["resends"], 2);
+        } else {
+            EXPECT_EQ(r["ok"], true);
+            EXPECT_EQ(r["category"], 0);
+            EXPECT_EQ(r["code"], 0);
+            EXPECT_EQ(r["message"], "The software has been downloaded successfully.");
+            EXPECT_EQ(r["resends"], 0);
+            EXPECT_TRUE(FlashHoldsTheImage(n));
+        }
+    }
+}
+
+// A port whose phone does not answer (and then has no device at all) waits quietly; the phone
+// that comes seconds later is served then, and only it is logged.
+TEST_F(StationE2e, APhoneThatComesLaterIsServedThenWithoutRecordsForTheQuietBoots) {
+    StartPhone(1);
+    StartPhone(2, {"--never-answer"});
+    auto station = Station({"--ports", "1-2"});
+    // The silent phone's one boot ends on the PC's time-out and the simulator goes away.
+    EXPECT_EQ(sims_[2]->Wait(), 0);
+    const std::string slave = StartPhone(2);
+    EXPECT_EQ(station->Wait(), 0);
+    const auto records = Log();
+    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.at(2).size(), 1u);
+    EXPECT_EQ(records.at(2)[0]["ok"], true);
+    EXPECT_EQ(records.at(2)[0]["device"], slave);
+    EXPECT_TRUE(FlashHoldsTheImage(2));
+}
+
+// Workers that hang or exit without a result, driven through the library with a stand-in
+// worker program: each is an internal fault of its phone, and --once then ends the port.
+TEST_F(StationE2e, AHungWorkerAndOneWithoutAResultAreInternalFaults) {
+    const struct {
+        const char* script;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"echo '{\"event\":\"start\"}'; exec sleep 30",
+         station::InternalFaultCode::kStoppedAnswering,
+         "The worker gave no sign of life for 0 s and was ended."},
+        {"echo 'something broke'; exit 3", station::InternalFaultCode::kNoResult,
+         "The worker exited with status 3 without a result: something broke"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const fs::path worker = dir_.path() / "worker.sh";
+        test::WriteFile(worker, std::string("#!/bin/sh\n") + c.script + "\n");
+        fs::permissions(worker, fs::perms::owner_all);
+        fs::remove(dir_.path() / "station.jsonl");
+        station::Settings settings;
+        settings.ports = {5};
+        settings.once = true;
+        settings.workerProgram = worker.string();
+        settings.imagePath = "soft.cla";
+        settings.logPath = (dir_.path() / "station.jsonl").string();
+        settings.silenceLimitMs = 300;
+        station::Station st(settings);
+        ASSERT_TRUE(st.OpenLog(nullptr));
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!st.Finished() && std::chrono::steady_clock::now() < limit) st.Step(100);
+        ASSERT_TRUE(st.Finished());
+        const auto records = Log();
+        ASSERT_EQ(records.at(5).size(), 1u);
+        const Json& r = records.at(5)[0];
+        EXPECT_EQ(r["category"], station::kInternalFaultCategory);
+        EXPECT_EQ(r["code"], c.code);
+        EXPECT_EQ(r["message"], c.message);
+        EXPECT_EQ(st.GetTotals().failed, 1);
+    }
+}
+
+// The worker process of a port, found among the station's children by its --port.
+int WorkerOf(int stationPid, int port) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = test::ReadFile(entry.path() / "stat");
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string state;
+        int ppid = 0;
+        fields >> state >> ppid;
+        const std::string cmdline = test::ReadFile(entry.path() / "cmdline");
+        const std::string wanted = std::string("--port") + '\0' + std::to_string(port) + '\0';
+        if (ppid == stationPid && cmdline.find(wanted) != std::string::npos)
+            return std::stoi(entry.path().filename().string());
+    }
+    return -1;
+}
+
+// A worker killed mid-transfer is an internal fault of its phone; the other ports pass.
+TEST_F(StationE2e, AWorkerKilledMidTransferIsLoggedAsAnInternalFault) {
+    StartPhone(1);
+    StartPhone(2, {"--pace"});
+    StartPhone(3);
+    auto station = Station({"--ports", "1-3"});
+    ASSERT_TRUE(WaitFor(*station, " COM2 ", " writing"));
+    const int worker = WorkerOf(station->Pid(), 2);
+    ASSERT_GT(worker, 0);
+    ASSERT_EQ(::kill(worker, SIGKILL), 0);
+    EXPECT_EQ(station->Wait(), 1);
+    const auto records = Log();
+    ASSERT_EQ(records.size(), 3u);
+    const Json& r = records.at(2).at(0);
+    EXPECT_EQ(r["ok"], false);
+    EXPECT_EQ(r["category"], station::kInternalFaultCategory);
+    EXPECT_EQ(r["code"], station::InternalFaultCode::kWorkerDied);
+    EXPECT_EQ(r["message"], "The worker ended on signal 9 (Killed).");
+    EXPECT_TRUE(r["resends"].is_null());
+    for (int n : {1, 3}) EXPECT_EQ(records.at(n).at(0)["ok"], true) << n;
+}
+
+// Killed outright, the station leaves every finished record whole and no job running; stopped
+// by a signal, it logs the phone under way as stopped and exits 130.
+TEST_F(StationE2e, TheLogSurvivesAKilledStationAndAStopLogsThePhoneAsStopped) {
+    StartPhone(1);
+    StartPhone(2);
+    StartPhone(3, {"--pace"});
+    auto station = Station({"--ports", "1-3"});
+    ASSERT_TRUE(WaitFor(*station, "passed"));
+    ASSERT_TRUE(WaitFor(*station, "passed"));
+    station->Signal(SIGKILL);
+    station->Wait();
+    auto records = Log();
+    EXPECT_EQ(records.size(), 2u);
+    EXPECT_EQ(records.count(3), 0u);
+    // Its worker went with it: the paced phone's job ends as the PC closes the line.
+    const std::string rest = sims_[3]->Rest();
+    EXPECT_NE(rest.find("end=pc-closed"), std::string::npos) << rest;
+
+    StartPhone(3, {"--pace"});
+    station = Station({"--ports", "3"});
+    ASSERT_TRUE(WaitFor(*station, "writing"));
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait(), 130);
+    records = Log();
+    ASSERT_EQ(records.size(), 3u);
+    const Json& r = records.at(3).at(0);
+    EXPECT_EQ(r["category"], ResultStopped);
+    EXPECT_EQ(r["code"], StopCode::kByOperator);
+}
+
+}  // namespace
+}  // namespace vbc
+
+#endif

@@ -1,0 +1,485 @@
+#include "ui/station.h"
+
+#include <openssl/evp.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <set>
+
+#include "core/context.h"
+#include "core/resultcodes.h"
+#include "core/version.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/serial.h"
+
+namespace vbc::station {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Json = nlohmann::ordered_json;
+
+// A port whose device cannot be opened (not plugged in, busy) is tried again after this.
+constexpr auto kNoPortRetry = std::chrono::seconds(2);
+// A worker that died is restarted after this, so a worker that cannot run does not spin.
+constexpr auto kFaultRetry = std::chrono::seconds(1);
+// A stopped worker ends at its next wait on the line; one that does not is ended.
+constexpr auto kStopGrace = std::chrono::seconds(10);
+
+// Comment lines every job shows whether or not a phone answered: the file load before the
+// boot, and the stop. Any other line means the boot loader answered.
+bool SaysNothingOfAPhone(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    const auto last = text.find_last_not_of(' ');
+    const std::string t = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+    return t == "Software file loading, please wait..." || t == "Download stopped by the operator";
+}
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// The device a port stands for: a COMN link shows where it points.
+std::string DeviceOf(int port) {
+    const std::string name = platform::ResolvePortName("COM" + std::to_string(port));
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(name, ec)) return name;
+    const auto target = std::filesystem::canonical(name, ec);
+    return ec ? name : target.string();
+}
+
+}  // namespace
+
+struct Station::Log {
+    platform::AppendFile file;
+};
+
+struct Station::Port {
+    int number = 0;
+    PortStatus status;
+    platform::Process worker;
+    std::string pending;  // output not yet a whole line
+    bool outputEnded = false;
+    // The job under way.
+    std::chrono::system_clock::time_point startWall;
+    Clock::time_point startedAt;  // the worker's, whose job's seconds the log takes
+    Clock::time_point phoneAt;    // the boot loader answered
+    Clock::time_point lastOutput;
+    Clock::time_point passStart;
+    Clock::time_point stopSentAt;
+    std::string pass;
+    bool phoneSeen = false;
+    bool hung = false;
+    bool stopSent = false;
+    bool stopIgnored = false;  // ended because it did not stop in time
+    bool haveResult = false;
+    Json result;
+    std::string lastLine;   // the last comment line (an open failure's explanation)
+    std::string lastOther;  // the last line that was not JSON (the worker's own complaint)
+    Clock::time_point restartAt;
+};
+
+Station::Station(Settings settings) : settings_(std::move(settings)), started_(Clock::now()) {
+    for (int n : settings_.ports) {
+        auto port = std::make_unique<Port>();
+        port->number = n;
+        port->status.port = n;
+        port->restartAt = started_;
+        ports_.push_back(std::move(port));
+    }
+    for (const auto& [n, path] : settings_.devices) platform::BindPortDevice(n, path);
+}
+
+Station::~Station() = default;
+
+bool Station::OpenLog(std::string* error) {
+    log_ = std::make_unique<Log>();
+    return log_->file.Open(settings_.logPath, error);
+}
+
+void Station::Say(Port& port, const std::string& text) {
+    events_.push_back(Event{port.number, text});
+}
+
+void Station::Launch(Port& port) {
+    port.status.device = DeviceOf(port.number);
+    const auto& s = settings_;
+    std::vector<std::string> argv = {s.workerProgram, "--json", "--port",
+                                     std::to_string(port.number)};
+    if (const auto it = s.devices.find(port.number); it != s.devices.end())
+        argv.insert(argv.end(), {"--device", it->second});
+    std::string ws;
+    for (int w : s.waitStates) ws += (ws.empty() ? "" : ",") + std::to_string(w);
+    argv.insert(argv.end(), {"--product", std::to_string(s.product), "--wait-states", ws, "--speed",
+                             std::to_string(s.speedRow)});
+    if (s.verify) argv.push_back("--verify");
+    argv.push_back(s.imagePath);
+
+    port.pending.clear();
+    port.outputEnded = false;
+    port.phoneSeen = port.hung = port.stopSent = port.stopIgnored = port.haveResult = false;
+    port.result = Json();
+    port.pass.clear();
+    port.lastLine.clear();
+    port.lastOther.clear();
+    port.status.flash.clear();
+    port.status.percent = 0;
+    port.status.rate = 0;
+    port.startWall = std::chrono::system_clock::now();
+    port.startedAt = port.lastOutput = Clock::now();
+    std::string error;
+    if (!port.worker.Start(argv, &error)) {
+        port.status.state = State::kNoPort;
+        port.status.note = "cannot start the worker: " + error;
+        port.restartAt = Clock::now() + kFaultRetry;
+        return;
+    }
+    if (port.status.state != State::kNoPort) port.status.state = State::kWaiting;
+}
+
+void Station::HandleLine(Port& port, const std::string& line) {
+    const Json j = Json::parse(line, nullptr, false);
+    if (!j.is_object() || !j.contains("event")) {
+        if (!line.empty()) port.lastOther = line;
+        return;
+    }
+    const auto now = Clock::now();
+    const std::string event = j.value("event", "");
+    if (event == "line") {
+        const std::string text = j.value("text", "");
+        port.lastLine = text;
+        if (!port.phoneSeen && !SaysNothingOfAPhone(text)) {
+            port.phoneSeen = true;
+            port.phoneAt = now;
+            // The worker holds the port now: what it opened is what the name stands for.
+            port.status.device = DeviceOf(port.number);
+            port.status.state = State::kBooting;
+            port.status.note.clear();
+            Say(port, "booting");
+        }
+    } else if (event == "flash") {
+        std::string name = j.value("name", "");
+        if (name.empty()) {
+            char codes[16];
+            std::snprintf(codes, sizeof codes, "0x%02X:0x%02X", j.value("manufacturer", 0),
+                          j.value("device", 0));
+            name = codes;
+        }
+        port.status.flash = name;
+        port.passStart = now;
+        Say(port, "flash " + name);
+    } else if (event == "progress") {
+        const std::string pass = j.value("pass", "");
+        if (pass != port.pass) {
+            // The pass began when the worker last spoke before its first progress.
+            if (!port.pass.empty()) port.passStart = port.lastOutput;
+            port.pass = pass;
+            port.status.state = pass == "write" ? State::kWriting : State::kVerifying;
+            Say(port, pass == "write" ? "writing" : "verifying");
+        }
+        port.status.percent = j.value("percent", 0);
+        const double t = Seconds(now - port.passStart);
+        port.status.rate = t > 0 ? j.value("bytes", 0.0) / t : 0;
+    } else if (event == "result") {
+        port.haveResult = true;
+        port.result = j;
+    }
+    port.lastOutput = now;
+}
+
+void Station::Record(Port& port, bool ok, int category, int code, const std::string& message,
+                     double seconds, const std::string& resends) {
+    const auto& s = settings_;
+    Json r;
+    r["start"] = IsoUtc(port.startWall);
+    r["end"] = IsoUtc(std::chrono::system_clock::now());
+    r["port"] = port.number;
+    r["device"] = port.status.device;
+    r["software"] = s.software;
+    r["sha256"] = s.sha256;
+    r["bytes"] = s.bytes;
+    r["product"] = s.product;
+    r["speed"] = s.speedRate;
+    r["verify"] = s.verify;
+    r["flash"] = port.status.flash;
+    r["ok"] = ok;
+    r["category"] = category;
+    r["code"] = code;
+    r["message"] = message;
+    r["seconds"] = std::round(seconds * 1000) / 1000;
+    r["resends"] = resends.empty() ? Json(nullptr) : Json::parse(resends);
+    r["station"] = s.stationName;
+    r["version"] = kVersion;
+    std::string error;
+    // A phone that cannot be logged must not be followed by another: the station stops.
+    if (logError_.empty() && log_ && !log_->file.Append(r.dump(), &error)) {
+        logError_ = s.logPath + ": " + error;
+        Stop();
+    }
+    ++port.status.phones;
+    const bool stopped = category == ResultStopped;
+    port.status.state = ok ? State::kPassed : stopped ? State::kStopped : State::kFailed;
+    port.status.outcome = StateName(port.status.state);
+    port.status.note = message;
+    ok ? ++totals_.passed : stopped ? ++totals_.stopped : ++totals_.failed;
+    char figures[64];
+    std::snprintf(figures, sizeof figures, " (category %d, code %d, %.1f s)", category, code,
+                  seconds);
+    Say(port, port.status.outcome + ": " + message + figures);
+}
+
+void Station::Finish(Port& port, bool died, int signal, int status) {
+    const auto now = Clock::now();
+    port.restartAt = now;
+    const bool wasNoPort = port.status.state == State::kNoPort;
+    if (port.haveResult) {
+        const bool ok = port.result.value("ok", false);
+        const int category = port.result.value("category", -1);
+        const int code = port.result.value("code", 0);
+        if (!ok && category == ResultBoot && code == BootCode::kNoAnswer) {
+            // No phone on the port yet: try again, nothing to log.
+            port.status.state = State::kWaiting;
+            if (wasNoPort) Say(port, "waiting");
+        } else if (!ok && category == ResultLibPc && code == kComErrCannotOpen) {
+            const std::string why = Trimmed(port.lastLine);
+            port.status.state = State::kNoPort;
+            if (!wasNoPort || port.status.note != why) Say(port, "cannot open the port: " + why);
+            port.status.note = why;
+            port.restartAt = now + kNoPortRetry;
+        } else if (category == ResultStopped && !port.phoneSeen) {
+            port.status.state = State::kWaiting;  // stopped while it waited for a phone
+        } else {
+            Record(port, ok, category, code, port.result.value("message", ""),
+                   port.result.value("seconds", 0.0), port.result["resends"].dump());
+            port.status.done = settings_.once;
+        }
+    } else {
+        char message[200];
+        int code = InternalFaultCode::kNoResult;
+        if (port.stopIgnored) {
+            code = InternalFaultCode::kStoppedAnswering;
+            std::snprintf(message, sizeof message,
+                          "The worker did not stop within %d s and was ended.",
+                          static_cast<int>(kStopGrace.count()));
+        } else if (port.hung) {
+            code = InternalFaultCode::kStoppedAnswering;
+            std::snprintf(message, sizeof message,
+                          "The worker gave no sign of life for %d s and was ended.",
+                          settings_.silenceLimitMs / 1000);
+        } else if (died) {
+            code = InternalFaultCode::kWorkerDied;
+            std::snprintf(message, sizeof message, "The worker ended on signal %d (%s).", signal,
+                          strsignal(signal));
+        } else {
+            std::snprintf(message, sizeof message,
+                          "The worker exited with status %d without a result%s%s", status,
+                          port.lastOther.empty() ? "." : ": ", port.lastOther.c_str());
+        }
+        Record(port, false, kInternalFaultCategory, code, message, Seconds(now - port.startedAt),
+               "");
+        port.status.done = settings_.once;
+        port.restartAt = now + kFaultRetry;
+    }
+    if (stopping_) port.status.done = true;
+}
+
+bool Station::Step(int timeoutMs, int wakeFd) {
+    auto now = Clock::now();
+    // Ports due to start are started before the wait, so the wait is for their workers too.
+    for (auto& p : ports_) {
+        if (!p->worker.Running() && !p->status.done && !stopping_ && p->restartAt <= now)
+            Launch(*p);
+    }
+    std::vector<int> fds;
+    auto wait = std::chrono::milliseconds(timeoutMs);
+    for (auto& p : ports_) {
+        fds.push_back(p->worker.Running() ? p->worker.OutputFd() : -1);
+        // A worker whose output ended is reaped as soon as it has exited.
+        if (p->worker.Running() && p->outputEnded)
+            wait = std::min(wait, std::chrono::milliseconds(10));
+        if (!p->worker.Running() && !p->status.done && !stopping_)
+            wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::max(p->restartAt - now, Clock::duration::zero())));
+    }
+    fds.push_back(wakeFd);
+    std::vector<bool> readable;
+    platform::WaitReadable(fds, static_cast<int>(wait.count()), &readable);
+    now = Clock::now();
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        Port& p = *ports_[i];
+        if (!p.worker.Running()) continue;
+        if (readable[i]) {
+            p.outputEnded = !p.worker.ReadAvailable(&p.pending);
+            for (auto nl = p.pending.find('\n'); nl != std::string::npos;
+                 nl = p.pending.find('\n')) {
+                const std::string line = p.pending.substr(0, nl);
+                p.pending.erase(0, nl + 1);
+                HandleLine(p, line);
+            }
+            if (p.outputEnded && !p.pending.empty()) {
+                HandleLine(p, p.pending);
+                p.pending.clear();
+            }
+        }
+        if (!p.hung && now - p.lastOutput > std::chrono::milliseconds(settings_.silenceLimitMs)) {
+            p.hung = true;
+            p.worker.Kill();
+        }
+        if (p.stopSent && now - p.stopSentAt > kStopGrace && !p.hung) {
+            p.hung = p.stopIgnored = true;
+            p.worker.Kill();
+        }
+        if (p.outputEnded || p.hung) {
+            if (const auto end = p.worker.TryReap()) {
+                Finish(p, !end->exited, end->signal, end->code);
+            }
+        }
+    }
+    return readable.back();
+}
+
+void Station::Stop() {
+    stopping_ = true;
+    const auto now = Clock::now();
+    for (auto& p : ports_) {
+        if (p->worker.Running()) {
+            if (!p->stopSent) p->worker.RequestStop();
+            p->stopSent = true;
+            p->stopSentAt = now;
+        } else {
+            p->status.done = true;
+        }
+    }
+}
+
+bool Station::Finished() const {
+    return std::all_of(ports_.begin(), ports_.end(),
+                       [](const auto& p) { return p->status.done && !p->worker.Running(); });
+}
+
+bool Station::AllPassed() const {
+    return totals_.passed > 0 && totals_.failed == 0 && totals_.stopped == 0;
+}
+
+std::vector<PortStatus> Station::Ports() const {
+    std::vector<PortStatus> out;
+    const auto now = Clock::now();
+    for (const auto& p : ports_) {
+        PortStatus s = p->status;
+        const bool busy = s.state == State::kBooting || s.state == State::kWriting ||
+                          s.state == State::kVerifying;
+        s.elapsedSeconds = busy ? Seconds(now - p->phoneAt) : 0;
+        out.push_back(s);
+    }
+    return out;
+}
+
+Totals Station::GetTotals() const {
+    Totals t = totals_;
+    t.hours = Seconds(Clock::now() - started_) / 3600;
+    const int phones = t.passed + t.failed + t.stopped;
+    t.phonesPerHour = t.hours > 0 ? phones / t.hours : 0;
+    return t;
+}
+
+std::vector<Event> Station::TakeEvents() {
+    std::vector<Event> out;
+    out.swap(events_);
+    return out;
+}
+
+const char* StateName(State state) {
+    switch (state) {
+        case State::kWaiting:
+            return "waiting";
+        case State::kNoPort:
+            return "no port";
+        case State::kBooting:
+            return "booting";
+        case State::kWriting:
+            return "writing";
+        case State::kVerifying:
+            return "verifying";
+        case State::kPassed:
+            return "passed";
+        case State::kFailed:
+            return "failed";
+        case State::kStopped:
+            return "stopped";
+    }
+    return "";
+}
+
+std::string IsoUtc(std::chrono::system_clock::time_point when) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
+    const std::time_t secs = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    return text;
+}
+
+std::string Sha256Hex(const std::vector<std::uint8_t>& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        return "";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    return hex;
+}
+
+bool ParsePortList(const std::string& text, std::vector<int>* ports) {
+    std::set<int> seen;
+    std::vector<int> out;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    auto number = [&](int* n) {
+        const auto [ptr, ec] = std::from_chars(p, end, *n);
+        if (ec != std::errc() || ptr == p || *n < 1 || *n > 255) return false;
+        p = ptr;
+        return true;
+    };
+    while (p < end) {
+        int first = 0;
+        int last = 0;
+        if (!number(&first)) return false;
+        last = first;
+        if (p < end && *p == '-') {
+            ++p;
+            if (!number(&last) || last < first) return false;
+        }
+        for (int n = first; n <= last; ++n) {
+            if (seen.insert(n).second) out.push_back(n);
+        }
+        if (p < end && *p++ != ',') return false;
+        if (p == end && text.back() == ',') return false;
+    }
+    if (out.empty()) return false;
+    *ports = out;
+    return true;
+}
+
+}  // namespace vbc::station

@@ -1,0 +1,133 @@
+// The production station: a phone on each of several ports, flashed at the same time. Each
+// port's job runs in a worker process (vbcflash-cli --json), so a crash or a hang stays on its
+// port; the station reads the workers' JSON lines, keeps each port's state, retries a boot that
+// found no phone without a trace, and appends one record per finished phone to its log, on
+// disk before the port takes the next phone. A front end (the vbcflash-station table, a window)
+// calls Step in its loop and shows Ports() and GetTotals().
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vbc::station {
+
+// A phone whose worker failed it (died, gave no result, stopped answering) is logged with this
+// category, the exit status of an internal fault, and one of these codes.
+constexpr int kInternalFaultCategory = 70;
+struct InternalFaultCode {
+    enum : int {
+        kWorkerDied = 1,        // ended on a signal
+        kNoResult = 2,          // exited without a result
+        kStoppedAnswering = 3,  // nothing for longer than any wait of the job; the station ended it
+    };
+};
+
+struct Settings {
+    std::vector<int> ports;              // COM numbers, in the order shown
+    std::map<int, std::string> devices;  // --device N=PATH
+    int product = 2;
+    std::array<int, 4> waitStates{};
+    int speedRow = 1;
+    std::uint32_t speedRate = 115200;  // bit/s of that row, for the log
+    bool verify = false;
+    bool once = false;
+    std::string workerProgram;  // vbcflash-cli
+    std::string imagePath;      // what the workers load (a sealed copy of the file)
+    std::string software;       // the file's name, for the log
+    std::string sha256;
+    std::uint64_t bytes = 0;
+    std::string logPath;
+    std::string stationName;  // host name
+    // A worker silent for longer is taken as hung (ended and logged as an internal fault).
+    int silenceLimitMs = 180'000;
+};
+
+enum class State { kWaiting, kNoPort, kBooting, kWriting, kVerifying, kPassed, kFailed, kStopped };
+
+struct PortStatus {
+    int port = 0;
+    std::string device;
+    State state = State::kWaiting;
+    int percent = 0;
+    std::string flash;
+    double rate = 0;  // bytes per second of the pass under way
+    double elapsedSeconds = 0;
+    std::string note;     // why the port cannot be used (kNoPort), or the last result's message
+    std::string outcome;  // the last logged phone's: "passed", "failed", "stopped", ""
+    int phones = 0;       // logged on this port
+    bool done = false;    // takes no further phone
+};
+
+struct Totals {
+    int passed = 0;
+    int failed = 0;  // internal faults included
+    int stopped = 0;
+    double hours = 0;
+    double phonesPerHour = 0;
+};
+
+// One line of the plain output: a port changed state.
+struct Event {
+    int port = 0;
+    std::string text;
+};
+
+class Station {
+  public:
+    explicit Station(Settings settings);
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    bool OpenLog(std::string* error);
+    // Waits up to timeoutMs for the workers, handles what they said and how they ended, and
+    // starts the ports' next jobs. True when wakeFd (skipped when negative) became readable.
+    bool Step(int timeoutMs, int wakeFd = -1);
+    // Stops every job (each phone on a port is logged as stopped) and takes no further phone.
+    void Stop();
+    bool Stopping() const { return stopping_; }
+    // Every port is done and no worker runs.
+    bool Finished() const;
+    // Every logged phone passed (and at least one was logged).
+    bool AllPassed() const;
+    // The log could not be written: the station stopped. "" while it is fine.
+    const std::string& LogError() const { return logError_; }
+
+    std::vector<PortStatus> Ports() const;
+    Totals GetTotals() const;
+    std::vector<Event> TakeEvents();
+    const Settings& GetSettings() const { return settings_; }
+
+  private:
+    struct Port;
+    void Launch(Port& port);
+    void HandleLine(Port& port, const std::string& line);
+    void Finish(Port& port, bool died, int signal, int status);
+    void Record(Port& port, bool ok, int category, int code, const std::string& message,
+                double seconds, const std::string& resends);
+    void Say(Port& port, const std::string& text);
+
+    Settings settings_;
+    std::vector<std::unique_ptr<Port>> ports_;
+    std::vector<Event> events_;
+    std::chrono::steady_clock::time_point started_;
+    Totals totals_;
+    bool stopping_ = false;
+    std::string logError_;
+    struct Log;
+    std::unique_ptr<Log> log_;
+};
+
+const char* StateName(State state);
+// "2026-12-09T01:23:45.678Z"
+std::string IsoUtc(std::chrono::system_clock::time_point when);
+std::string Sha256Hex(const std::vector<std::uint8_t>& bytes);
+// "1-4,7" into the port numbers (1 to 255), each once; false on anything else.
+bool ParsePortList(const std::string& text, std::vector<int>* ports);
+
+}  // namespace vbc::station
