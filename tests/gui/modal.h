@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -13,7 +14,8 @@ namespace vbc::test {
 
 // Waits, inside the event loop, until a Dialog is the active modal widget, then answers it
 // once. A dialog that opens late is still answered; one that never opens within limitMs is a
-// test failure, and whatever modal is up then is closed, so the test fails instead of hanging.
+// test failure, and whatever modal is up then is closed, so the test fails instead of hanging;
+// so is a dialog still open limitMs after its answer.
 template <class Dialog>
 void AnswerModal(std::function<void(Dialog*)> answer, int limitMs = 10000) {
     auto* timer = new QTimer(qApp);
@@ -28,6 +30,15 @@ void AnswerModal(std::function<void(Dialog*)> answer, int limitMs = 10000) {
         delete clock;
         if (ready) {
             answer(dialog);
+            // An answer the dialog refused (a file it could not find, say) would leave its
+            // loop running: the test fails and the dialog goes, rather than the test hanging.
+            QPointer<Dialog> answered(dialog);
+            QTimer::singleShot(limitMs, qApp, [answered, limitMs] {
+                if (!answered || !answered->isVisible()) return;
+                ADD_FAILURE() << "the " << Dialog::staticMetaObject.className()
+                              << " was still open " << limitMs << " ms after its answer";
+                answered->close();
+            });
             return;
         }
         ADD_FAILURE() << "no " << Dialog::staticMetaObject.className()
