@@ -1,7 +1,6 @@
 #include "platform/files.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -58,9 +57,9 @@ bool WriteFileAtomically(const char* name, const std::string& bytes, int* error)
     int e = 0;
     if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() && e == 0) e = errno;
     if (std::fflush(f) != 0 && e == 0) e = errno;
-    if (::fsync(::fileno(f)) != 0 && e == 0) e = errno;
+    if (int r = detail::SyncToDisk(f); r != 0 && e == 0) e = r;
     if (std::fclose(f) != 0 && e == 0) e = errno;
-    if (e == 0 && std::rename(tmp.c_str(), name) != 0) e = errno;
+    if (e == 0) e = detail::RenameOver(tmp.c_str(), name);
     if (e != 0) {
         std::remove(tmp.c_str());
         return fail(e);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,13 @@ bool FileToArray(const char* name, std::uint8_t* buffer, std::size_t count);
 bool WriteFileAtomically(const char* name, const std::string& bytes);
 // The same; on failure error (when given) receives the system's error number.
 bool WriteFileAtomically(const char* name, const std::string& bytes, int* error);
+
+namespace detail {
+// The system's side (platform/posixfiles.cpp, platform/win32files.cpp); 0 or an errno value.
+// Puts what was written to the stream on the disk.
+int SyncToDisk(std::FILE* stream);
+// Renames from to to, replacing to in one step.
+int RenameOver(const char* from, const char* to);
+}  // namespace detail
 
 }  // namespace vbc::platform
