@@ -57,7 +57,10 @@ void ConsoleToolkit::EraseBar() {
     if (escapes_) {
         std::fputs("\r\033[K", err_);
     } else {
-        std::fputs(("\r" + std::string(barLength_, ' ') + "\r").c_str(), err_);
+        std::string blank(barLength_ + 2, ' ');
+        blank.front() = '\r';
+        blank.back() = '\r';
+        std::fputs(blank.c_str(), err_);
     }
     std::fflush(err_);
     barShown_ = false;
