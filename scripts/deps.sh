@@ -62,7 +62,7 @@ if ((windows)) && [ ! -f build/deps/pugixml/src/pugixml.cpp ]; then
     srclist=/etc/apt/sources.list.d/vbcflash-deb-src.sources
     if ! apt-get source --print-uris -qq "pugixml=$version" >/dev/null 2>&1; then
         # Source packages of the release the machine runs, from its own Debian mirror.
-        uris=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources | head -n 1)
+        uris=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1 || true)
         suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
         printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
             "${uris:-http://deb.debian.org/debian}" "$suite" \
