@@ -1,7 +1,6 @@
 // vbcflash-cli: runs the main panel's Start job from the command line. The options go through
 // the same commands as the panel's controls and menu items, on a toolkit without windows that
 // prints what the panel would show.
-#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -23,6 +22,7 @@
 #include "core/version.h"
 #include "data/mfl51loadfile.h"
 #include "link/mfl12pclib.h"
+#include "platform/console.h"
 #include "platform/consoletoolkit.h"
 #include "platform/jobstop.h"
 #include "platform/serial.h"
@@ -87,13 +87,7 @@ extern "C" void OnStopSignal(int signal) {
 // SIGINT and SIGTERM stop the job at its next wait; the handler is reset once it ran, so a
 // second Ctrl-C ends the program at once.
 void StopOnSignals() {
-    vbc::platform::JobStopWakeFd();  // before any signal can want it
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    vbc::platform::CatchStopSignals(OnStopSignal);
 }
 
 int Usage(const std::string& message) {
@@ -486,7 +480,8 @@ int main(int argc, char** argv) {
     if (listPorts) return ListPorts();
 
     StopOnSignals();
-    ConsoleToolkit console(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+    ConsoleToolkit console(stdout, stderr, vbc::platform::IsTerminal(stderr));
+    console.SetTerminalEscapes(vbc::platform::EnableTerminalEscapes(stderr));
     vbc::cli::JsonReport json(stdout);
     if (job.jsonOpt->count() > 0) {
         job.json = &json;

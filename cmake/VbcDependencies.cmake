@@ -2,10 +2,14 @@
 # that names the Debian package to install, instead of the package's own pages of search notes.
 
 # vbc_require(DEBIAN_PACKAGE <find_package arguments...>)
+# A package the Windows cross-build provides itself (cmake/VbcWindowsDependencies.cmake) is
+# not searched for.
 macro(vbc_require vbc_deb_package)
-    find_package(${ARGN} QUIET)
-    if(NOT ${ARGV1}_FOUND)
-        vbc_missing(${vbc_deb_package} "${ARGV1}")
+    if(NOT VBC_PROVIDED_${ARGV1})
+        find_package(${ARGN} QUIET)
+        if(NOT ${ARGV1}_FOUND)
+            vbc_missing(${vbc_deb_package} "${ARGV1}")
+        endif()
     endif()
 endmacro()
 

@@ -54,7 +54,14 @@ const ConsoleToolkit::Control* ConsoleToolkit::FindControl(int panel, int contro
 
 void ConsoleToolkit::EraseBar() {
     if (!barShown_) return;
-    std::fputs("\r\033[K", err_);
+    if (escapes_) {
+        std::fputs("\r\033[K", err_);
+    } else {
+        std::string blank(barLength_ + 2, ' ');
+        blank.front() = '\r';
+        blank.back() = '\r';
+        std::fputs(blank.c_str(), err_);
+    }
     std::fflush(err_);
     barShown_ = false;
 }
@@ -64,11 +71,14 @@ void ConsoleToolkit::DrawBar() {
     const int width = caption_.empty() ? kBarWidth : kCaptionedBarWidth;
     const int filled = barPercent_ * width / 100;
     // The line is rewritten in place: what a shorter caption leaves behind is cleared.
-    std::string bar = caption_.empty() ? "\r[" : "\r\033[K[";
+    std::string bar = caption_.empty() || !escapes_ ? "\r[" : "\r\033[K[";
     bar.append(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(width - filled), '.');
     bar += "] " + std::to_string(barPercent_) + " %";
     if (!caption_.empty()) bar += "  " + caption_;
+    const std::size_t length = bar.size() - 1;
+    if (!escapes_ && length < barLength_) bar.append(barLength_ - length, ' ');
+    barLength_ = length;
     std::fputs(bar.c_str(), err_);
     std::fflush(err_);
     barShown_ = true;

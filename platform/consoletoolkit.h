@@ -84,6 +84,9 @@ class ConsoleToolkit : public Toolkit {
     // (and a text control's), the status text (the elapsed time), a popup's message.
     enum class Output { kListLine, kPanelText, kStatusText, kPopup };
     // Where the shown texts go instead of the output stream (vbcflash-cli --json).
+    // Whether the terminal takes the ANSI erase-line escape (on by default): without it the bar
+    // is cleared with blanks.
+    void SetTerminalEscapes(bool on) { escapes_ = on; }
     void SetOutputSink(std::function<void(Output, const std::string&)> sink) {
         sink_ = std::move(sink);
     }
@@ -147,6 +150,8 @@ class ConsoleToolkit : public Toolkit {
     std::function<void()> runHook_;
     int quitCode_ = 0;
     bool barShown_ = false;
+    bool escapes_ = true;
+    std::size_t barLength_ = 0;  // of the bar last drawn, for a terminal without escapes
     int barPercent_ = -1;
     int captionPanel_ = 0;
     int captionControl_ = 0;

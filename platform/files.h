@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -44,5 +45,13 @@ class AppendFile {
   private:
     UniqueFd fd_;
 };
+
+namespace detail {
+// The system's side (platform/posixfiles.cpp, platform/win32files.cpp); 0 or an errno value.
+// Puts what was written to the stream on the disk.
+int SyncToDisk(std::FILE* stream);
+// Renames from to to, replacing to in one step.
+int RenameOver(const char* from, const char* to);
+}  // namespace detail
 
 }  // namespace vbc::platform

@@ -1,44 +1,24 @@
+// Stopping a running job: the request and the job's state. How a request wakes a wait that
+// sleeps on the line is the system's (platform/posixjobstop.cpp, platform/win32jobstop.cpp).
 #include "platform/jobstop.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <mutex>
 
 namespace vbc {
 namespace {
 
-// Lock-free, so that a signal handler may set them.
+// Lock-free, so that a signal handler may set it.
 std::atomic<bool> gStopRequested{false};
-std::atomic<int> gWakeRead{-1};
-std::atomic<int> gWakeWrite{-1};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 bool gJobRunning = false;
 platform::JobWaitHook gHook = nullptr;
-
-void DrainWake() {
-    const int fd = gWakeRead.load();
-    if (fd < 0) return;
-    char bytes[64];
-    while (::read(fd, bytes, sizeof bytes) > 0) {
-    }
-}
 
 }  // namespace
 
 void RequestJobStop() {
     gStopRequested.store(true);
-    // write() is safe in a signal handler; a full pipe is awake already.
-    const int fd = gWakeWrite.load();
-    if (fd >= 0) {
-        const int saved = errno;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
-        errno = saved;
-    }
+    platform::detail::SignalJobStopWake();
 }
 
 bool JobStopRequested() {
@@ -47,7 +27,7 @@ bool JobStopRequested() {
 
 void ClearJobStop() {
     gStopRequested.store(false);
-    DrainWake();
+    platform::detail::ResetJobStopWake();
 }
 
 void SetJobRunning(bool running) {
@@ -75,21 +55,8 @@ bool JobWaitTick() {
     return JobStopRequested();
 }
 
-int JobStopWakeFd() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
-        gWakeRead.store(fds[0]);
-        gWakeWrite.store(fds[1]);
-        // A request made before the pipe existed still wakes the first wait.
-        if (gStopRequested.load()) RequestJobStop();
-    });
-    return gWakeRead.load();
-}
-
 void DrainStaleJobStopWake() {
-    if (!gStopRequested.load()) DrainWake();
+    if (!gStopRequested.load()) detail::ResetJobStopWake();
 }
 
 }  // namespace vbc::platform

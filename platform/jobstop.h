@@ -34,10 +34,21 @@ bool JobWaitHookActive();
 // must stop.
 bool JobWaitTick();
 
-// A descriptor that turns readable when a stop is requested, for waits that sleep in poll();
-// -1 when the system could not give one (waits then see the request at their next start).
+// POSIX (platform/posixjobstop.cpp): a descriptor that turns readable when a stop is requested,
+// for waits that sleep in poll(); -1 when the system could not give one (waits then see the
+// request at their next start).
 int JobStopWakeFd();
-// Empties that descriptor after a wake-up whose request was withdrawn meanwhile.
+// Win32 (platform/win32jobstop.cpp): a manual-reset event (a HANDLE) set when a stop is
+// requested, for waits that sleep in WaitForMultipleObjects; null when none could be made.
+void* JobStopWakeEvent();
+// Empties that descriptor (resets the event) after a wake-up whose request was withdrawn
+// meanwhile.
 void DrainStaleJobStopWake();
+
+namespace detail {
+// The system's side of RequestJobStop and ClearJobStop: wake the waits, and forget a wake-up.
+void SignalJobStopWake();
+void ResetJobStopWake();
+}  // namespace detail
 
 }  // namespace vbc::platform

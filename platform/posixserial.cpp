@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -14,7 +15,9 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -22,6 +25,7 @@
 
 #include "platform/jobstop.h"
 #include "platform/portlock.h"
+#include "platform/serialsystem.h"
 #include "platform/uniquefd.h"
 
 namespace vbc::platform {
@@ -754,6 +758,71 @@ std::vector<PortInfo> ListSerialPortsIn(const std::string& sysClassTtyDir,
 
 std::vector<PortInfo> ListSerialPorts() {
     return ListSerialPortsIn("/sys/class/tty", "/dev");
+}
+
+SerialProvider& SystemSerialProvider() {
+    return PosixProvider();
+}
+
+std::string SystemComDevice(int n, const std::string& deviceName) {
+    // lstat: a dangling link still shows the operator's intent; its open fails plainly rather
+    // than silently falling through to another port.
+    struct stat st;
+    if (::lstat(deviceName.c_str(), &st) == 0) return deviceName;
+    std::vector<PortInfo> ports = ListSerialPorts();
+    if (static_cast<std::size_t>(n) <= ports.size()) {
+        return ports[static_cast<std::size_t>(n) - 1].path;
+    }
+    return deviceName;
+}
+
+std::string SystemErrorText(int error) {
+    char buffer[256];
+    // The GNU strerror_r: thread-safe, and the text may not be in buffer.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string SystemExplainOpenFailure(const std::string& com, const std::string& deviceName,
+                                     int error) {
+    const std::string path = ResolvePortName(deviceName);
+    // The device itself, not the link that names it ("COM1" in the working directory).
+    std::string shown = path;
+    if (char real[PATH_MAX]; ::realpath(path.c_str(), real)) shown = real;
+    const std::string where = shown == com ? com : com + " (" + shown + ")";
+    switch (error) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV: {
+            std::string line = where + ": no such device; ";
+            const auto ports = ListSerialPorts();
+            if (ports.empty()) return line + "this machine has no serial ports";
+            line += "the serial ports here:";
+            for (std::size_t i = 0; i < ports.size(); ++i) {
+                line += (i ? ", COM" : " COM") + std::to_string(i + 1) + " (" + ports[i].path + ")";
+            }
+            return line;
+        }
+        case EACCES:
+        case EPERM: {
+            const std::string group = DeviceGroup(path);
+            if (group.empty()) return where + ": permission denied";
+            return where + ": permission denied; the device belongs to group " + group +
+                   ": add the user to it (sudo usermod -aG " + group + " USER) and log in again";
+        }
+        case EBUSY: {
+            const PortHolder h = FindPortHolder(path);
+            std::string who = "another program holds the port";
+            if (h.pid > 0) {
+                who += " (PID " + std::to_string(h.pid) +
+                       (h.program.empty() ? "" : ", " + h.program) + ")";
+            }
+            return where + ": busy; " + who + ": wait until it ends or stop it";
+        }
+        case 0:
+            return where + ": cannot be opened";
+        default:
+            return where + ": cannot be opened: " + SystemErrorText(error);
+    }
 }
 
 }  // namespace vbc::platform

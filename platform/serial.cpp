@@ -2,8 +2,6 @@
 // and how "COMN" names a device.
 #include "platform/serial.h"
 
-#include <sys/stat.h>
-
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -15,8 +13,7 @@
 #include <mutex>
 
 #include "platform/jobstop.h"
-#include "platform/portlock.h"
-#include "platform/posixserial.h"
+#include "platform/serialsystem.h"
 
 namespace vbc::platform {
 namespace {
@@ -117,7 +114,7 @@ void SetSerialProvider(SerialProvider* provider) {
 
 SerialProvider& CurrentSerialProvider() {
     std::lock_guard lock(gMutex);
-    return gProvider ? *gProvider : PosixProvider();
+    return gProvider ? *gProvider : SystemSerialProvider();
 }
 
 void CloseAllPorts() {
@@ -137,15 +134,7 @@ std::string ResolvePortName(const std::string& deviceName) {
         auto it = gBindings.find(n);
         if (it != gBindings.end()) return it->second;
     }
-    // lstat: a dangling link still shows the operator's intent; its open fails plainly rather
-    // than silently falling through to another port.
-    struct stat st;
-    if (::lstat(deviceName.c_str(), &st) == 0) return deviceName;
-    std::vector<PortInfo> ports = ListSerialPorts();
-    if (static_cast<std::size_t>(n) <= ports.size()) {
-        return ports[static_cast<std::size_t>(n) - 1].path;
-    }
-    return deviceName;
+    return SystemComDevice(n, deviceName);
 }
 
 void BindPortDevice(int port, const std::string& devicePath) {
@@ -397,9 +386,7 @@ int ComLastSystemError(int port) {
 std::string ComLastSystemErrorText(int port) {
     const int error = ComLastSystemError(port);
     if (error == 0) return {};
-    char buffer[256];
-    // The GNU strerror_r: thread-safe, and the text may not be in buffer.
-    return ::strerror_r(error, buffer, sizeof buffer);
+    return platform::SystemErrorText(error);
 }
 
 std::string ComDevicePath(int port) {
@@ -410,46 +397,8 @@ std::string ComDevicePath(int port) {
 
 std::string ExplainOpenFailure(int port, const std::string& deviceName) {
     const std::string com = "COM" + std::to_string(port);
-    const std::string path = platform::ResolvePortName(deviceName.empty() ? com : deviceName);
-    // The device itself, not the link that names it ("COM1" in the working directory).
-    std::string shown = path;
-    if (char real[PATH_MAX]; ::realpath(path.c_str(), real)) shown = real;
-    const std::string where = shown == com ? com : com + " (" + shown + ")";
-    const int error = ComLastSystemError(port);
-    switch (error) {
-        case ENOENT:
-        case ENXIO:
-        case ENODEV: {
-            std::string line = where + ": no such device; ";
-            const auto ports = platform::ListSerialPorts();
-            if (ports.empty()) return line + "this machine has no serial ports";
-            line += "the serial ports here:";
-            for (std::size_t i = 0; i < ports.size(); ++i) {
-                line += (i ? ", COM" : " COM") + std::to_string(i + 1) + " (" + ports[i].path + ")";
-            }
-            return line;
-        }
-        case EACCES:
-        case EPERM: {
-            const std::string group = platform::DeviceGroup(path);
-            if (group.empty()) return where + ": permission denied";
-            return where + ": permission denied; the device belongs to group " + group +
-                   ": add the user to it (sudo usermod -aG " + group + " USER) and log in again";
-        }
-        case EBUSY: {
-            const platform::PortHolder h = platform::FindPortHolder(path);
-            std::string who = "another program holds the port";
-            if (h.pid > 0) {
-                who += " (PID " + std::to_string(h.pid) +
-                       (h.program.empty() ? "" : ", " + h.program) + ")";
-            }
-            return where + ": busy; " + who + ": wait until it ends or stop it";
-        }
-        case 0:
-            return where + ": cannot be opened";
-        default:
-            return where + ": cannot be opened: " + ComLastSystemErrorText(port);
-    }
+    return platform::SystemExplainOpenFailure(com, deviceName.empty() ? com : deviceName,
+                                              ComLastSystemError(port));
 }
 
 }  // namespace vbc

@@ -2,7 +2,13 @@
 # Installs the Debian packages the build, tests, demo, benchmarks and screenshots need, when
 # they are missing. Packages are installed without their recommendations, so every package the
 # build finds must be listed here: a machine that once installed more hides a gap.
+#
+#   scripts/deps.sh           the Linux build's packages
+#   scripts/deps.sh windows   also the Windows cross-build's (large: Wine alone is some 600 MB,
+#                             so only scripts/test.sh and scripts/package.sh ask for them) and
+#                             the pugixml sources that build compiles
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
@@ -22,6 +28,16 @@ PACKAGES=(
     openbox                     # frames the windows in scripts/screenshots.sh
     help2man dpkg-dev           # scripts/package.sh: man pages from --help; dpkg-shlibdeps
 )
+WINDOWS_PACKAGES=(
+    g++-mingw-w64-x86-64-posix  # the cross-compiler (POSIX threads: std::thread, std::mutex)
+    wine64                      # runs the .exe tests and the end-to-end job under Wine
+    zip                         # scripts/package.sh: the Windows zip
+)
+windows=0
+if [ "${1:-}" = windows ]; then
+    windows=1
+    PACKAGES+=("${WINDOWS_PACKAGES[@]}")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -36,4 +52,27 @@ if ((${#missing[@]})); then
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The Windows build compiles pugixml itself (libpugixml-dev holds a Linux library): from
+# Debian's source package of the same version, unpacked under build/deps/pugixml.
+if ((windows)) && [ ! -f build/deps/pugixml/src/pugixml.cpp ]; then
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev)
+    srclist=/etc/apt/sources.list.d/vbcflash-deb-src.sources
+    if ! apt-get source --print-uris -qq "pugixml=$version" >/dev/null 2>&1; then
+        # Source packages of the release the machine runs, from its own Debian mirror.
+        uris=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1 || true)
+        suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+            "${uris:-http://deb.debian.org/debian}" "$suite" \
+            /usr/share/keyrings/debian-archive-keyring.gpg | $SUDO tee "$srclist" >/dev/null
+        $SUDO apt-get update -qq
+    fi
+    rm -rf build/deps/pugixml build/deps/pugixml-src
+    mkdir -p build/deps/pugixml-src
+    (cd build/deps/pugixml-src && apt-get source -qq "pugixml=$version" >/dev/null 2>&1)
+    mv build/deps/pugixml-src/pugixml-*/ build/deps/pugixml
+    rm -rf build/deps/pugixml-src
 fi

@@ -14,6 +14,11 @@
 # mostly sleep through the phone's time-outs: it runs in the background from the start of the
 # fuzzing (one core) to the end, instead of on its own.
 #   SKIP_ASAN=1       skip the sanitizer build and run (a quicker local check)
+#   SKIP_WINDOWS=1    skip the Windows cross-build (preset windows) and its runs under Wine:
+#                     the unit tests as .exe (scripts/wine-tests.sh) and the end-to-end job of
+#                     vbcflash-cli.exe against vbcsim over a pseudo-terminal mapped to COM1
+#                     (scripts/wine-e2e.sh). Its packages (MinGW-w64, Wine) are installed by
+#                     scripts/deps.sh windows only when it runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT="$PWD"
@@ -53,6 +58,18 @@ if [ "${SKIP_ASAN:-0}" != 1 ]; then
     suite asan
     stage "asan: fault matrix"
     matrix asan || fail "asan fault matrix"
+fi
+
+if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
+    scripts/deps.sh windows
+    stage "windows: configure and build"
+    cmake --preset windows
+    cmake --build --preset windows -j "$JOBS"
+    stage "windows: unit tests under Wine"
+    scripts/wine-tests.sh || fail "windows tests under Wine"
+    stage "windows: end-to-end job under Wine (vbcsim paced to the line)"
+    scripts/wine-e2e.sh build/windows/cli/vbcflash-cli.exe build/default/vbcsim ||
+        fail "windows end-to-end job under Wine"
 fi
 
 stage "default: fault matrix, in the background"

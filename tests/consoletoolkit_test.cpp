@@ -237,5 +237,17 @@ TEST_F(ConsoleWithBar, TheProgressBarKeepsOutOfTheWayOfTheLines) {
     EXPECT_EQ(err_.Text(), done);
 }
 
+// A console without escapes (an old Windows one): the bar is cleared with blanks.
+TEST_F(ConsoleWithBar, WithoutEscapesTheBarIsClearedWithBlanks) {
+    console_.SetTerminalEscapes(false);
+    SetCtrlVal(_v_Panel, MAIN_PROGRESS_B, 50);
+    const std::string half = "\r[" + std::string(20, '#') + std::string(20, '.') + "] 50 %";
+    const std::string blank = "\r" + std::string(half.size() - 1, ' ') + "\r";
+    AddCommentLine("Check the compatibility");
+    EXPECT_EQ(err_.Text(), half + blank + half);
+    SetCtrlVal(_v_Panel, MAIN_PROGRESS_B, 100);
+    EXPECT_EQ(err_.Text(), half + blank + half + blank);
+}
+
 }  // namespace
 }  // namespace vbc

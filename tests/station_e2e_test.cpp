@@ -19,6 +19,7 @@
 #include "core/resultcodes.h"
 #include "core/version.h"
 #include "platform/process.h"
+#include "tests/child.h"
 #include "tests/testutil.h"
 #include "ui/station.h"
 

@@ -1,24 +1,15 @@
 // Helpers shared by the tests.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace vbc::test {
 
@@ -28,11 +19,15 @@ class ScratchDir {
   public:
     ScratchDir() {
         old_ = std::filesystem::current_path();
-        std::string tmpl = (std::filesystem::temp_directory_path() / "vbctest.XXXXXX").string();
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!::mkdtemp(buf.data())) std::abort();
-        path_ = buf.data();
+        // A name nobody has: create_directory fails on one that exists.
+        std::random_device random;
+        for (int attempt = 0;; ++attempt) {
+            if (attempt == 100) std::abort();
+            path_ = std::filesystem::temp_directory_path() /
+                    ("vbctest." + std::to_string(random()) + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(path_, ec)) break;
+        }
         std::filesystem::current_path(path_);
     }
     ~ScratchDir() {
@@ -75,129 +70,8 @@ inline std::string Crlf(std::initializer_list<std::string> lines) {
     return s;
 }
 
-// A program run as a child process, its standard input from /dev/null. Standard output goes to
-// a file, or to a pipe read line by line; standard error to a file, or with standard output.
-// Every wait has a limit; a child still running when the object goes is killed.
-class Child {
-  public:
-    using Ms = std::chrono::milliseconds;
-    static constexpr Ms kLimit{60'000};  // far beyond anything a working program takes here
-
-    // argv[0] is the program's path. out: file for standard output, empty for a pipe read with
-    // Line and Rest; err: file for standard error, empty for where standard output goes; cwd:
-    // the directory the child starts in, empty for this process's.
-    explicit Child(const std::vector<std::string>& argv, const std::string& out = "",
-                   const std::string& err = "", const std::string& cwd = "") {
-        if (argv.empty()) return;
-        int fds[2] = {-1, -1};
-        if (out.empty() && ::pipe2(fds, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        if (out.empty()) {
-            posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        }
-        if (err.empty()) {
-            posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        }
-        if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        if (fds[1] >= 0) ::close(fds[1]);
-        out_ = fds[0];
-        // A descriptor for the process, so that its end can be waited for with a limit.
-        if (pid_ > 0) pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-        if (pid_ > 0 && pidfd_ < 0) Kill();
-    }
-    ~Child() {
-        Kill();
-        if (out_ >= 0) ::close(out_);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool Started() const { return pid_ > 0; }
-    pid_t Pid() const { return pid_; }
-    void Signal(int signal) {
-        if (pid_ > 0) ::kill(pid_, signal);
-    }
-
-    // The next line of the piped output, without its newline; nothing at the end of the
-    // output or when no whole line comes within the limit.
-    std::optional<std::string> Line(Ms limit = kLimit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            const auto nl = piped_.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = piped_.substr(0, nl);
-                piped_.erase(0, nl + 1);
-                return line;
-            }
-            if (!Fill(end)) return std::nullopt;
-        }
-    }
-    // The rest of the piped output, up to its end or the limit.
-    std::string Rest(Ms limit = kLimit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (Fill(end)) {
-        }
-        std::string rest;
-        rest.swap(piped_);
-        return rest;
-    }
-
-    // The exit status; nothing when the child never started, ended on a signal, or is still
-    // running after the limit (it is killed then).
-    std::optional<int> Wait(Ms limit = kLimit) {
-        if (pid_ <= 0) return std::nullopt;
-        pollfd p{pidfd_, POLLIN, 0};
-        const bool ended = ::poll(&p, 1, static_cast<int>(limit.count())) > 0;
-        if (!ended) ::kill(pid_, SIGKILL);
-        int status = 0;
-        const bool reaped = ::waitpid(pid_, &status, 0) == pid_;
-        Forget();
-        if (!ended || !reaped || !WIFEXITED(status)) return std::nullopt;
-        return WEXITSTATUS(status);
-    }
-
-  private:
-    bool Fill(std::chrono::steady_clock::time_point end) {
-        if (out_ < 0) return false;
-        const auto left =
-            std::chrono::duration_cast<Ms>(end - std::chrono::steady_clock::now()).count();
-        pollfd p{out_, POLLIN, 0};
-        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
-        char chunk[4096];
-        const ssize_t n = ::read(out_, chunk, sizeof chunk);
-        if (n <= 0) return false;
-        piped_.append(chunk, static_cast<std::size_t>(n));
-        return true;
-    }
-    void Kill() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        Forget();
-    }
-    void Forget() {
-        pid_ = -1;
-        if (pidfd_ >= 0) ::close(pidfd_);
-        pidfd_ = -1;
-    }
-
-    pid_t pid_ = -1;
-    int pidfd_ = -1;
-    int out_ = -1;
-    std::string piped_;
-};
-
 }  // namespace vbc::test
+
+#if !defined(_WIN32)
+#include "tests/child.h"
+#endif
