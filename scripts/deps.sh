@@ -31,7 +31,7 @@ PACKAGES=(
 WINDOWS_PACKAGES=(
     g++-mingw-w64-x86-64-posix  # the cross-compiler (POSIX threads: std::thread, std::mutex)
     wine64                      # runs the .exe tests and the end-to-end job under Wine
-    zip                         # scripts/package.sh: the Windows zip
+    zip unzip                   # scripts/package.sh: the Windows zip, and its listing
 )
 windows=0
 if [ "${1:-}" = windows ]; then

@@ -124,7 +124,10 @@ void Station::Launch(Port& port) {
     if (const auto it = s.devices.find(port.number); it != s.devices.end())
         argv.insert(argv.end(), {"--device", it->second});
     std::string ws;
-    for (int w : s.waitStates) ws += (ws.empty() ? "" : ",") + std::to_string(w);
+    for (int w : s.waitStates) {
+        if (!ws.empty()) ws += ',';
+        ws += std::to_string(w);
+    }
     argv.insert(argv.end(), {"--product", std::to_string(s.product), "--wait-states", ws, "--speed",
                              std::to_string(s.speedRow)});
     if (s.verify) argv.push_back("--verify");
