@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "cli/jsonreport.h"
+#include "cli/options.h"
 #include "core/context.h"
 #include "core/version.h"
 #include "data/mfl51loadfile.h"
@@ -93,20 +94,6 @@ void StopOnSignals() {
 int Usage(const std::string& message) {
     std::cerr << kProgram << ": " << message << "\n" << kUsageHint << "\n";
     return kExitBadOptions;
-}
-
-// "W0,W1,W2,W3", each 0 to 4.
-bool ParseWaitStates(const std::string& text, std::array<int, 4>* states) {
-    std::array<int, 4> parsed{};
-    std::size_t pos = 0;
-    for (std::size_t i = 0; i < parsed.size(); ++i) {
-        if (pos >= text.size() || text[pos] < '0' || text[pos] > '4') return false;
-        parsed[i] = text[pos++] - '0';
-        const bool last = i + 1 == parsed.size();
-        if (last ? pos != text.size() : (pos >= text.size() || text[pos++] != ',')) return false;
-    }
-    if (states) *states = parsed;
-    return true;
 }
 
 // The job's exit status from the result the display showed last.
@@ -382,7 +369,7 @@ int main(int argc, char** argv) {
             ->type_name("W0,W1,W2,W3")
             ->check(
                 [](const std::string& text) {
-                    return ParseWaitStates(text, nullptr)
+                    return vbc::cli::ParseWaitStates(text, nullptr)
                                ? std::string()
                                : "expected four numbers from 0 to 4 separated by commas, "
                                  "e.g. 0,1,0,2";
@@ -448,7 +435,7 @@ int main(int argc, char** argv) {
         if (e.get_exit_code() == 0) return app.exit(e);  // --help
         return Usage(e.what());
     }
-    if (!waitStates.empty()) ParseWaitStates(waitStates, &job.waitStates);
+    if (!waitStates.empty()) vbc::cli::ParseWaitStates(waitStates, &job.waitStates);
     if (!range.empty()) ParseRange(range, &job.rangeOffset, &job.rangeLength);
     const bool dump = job.dumpOpt->count() > 0;
     if (dump && job.dumpFile.empty()) return Usage("--dump: the FILE is an empty name");

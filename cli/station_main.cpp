@@ -17,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "core/context.h"
 #include "core/version.h"
 #include "data/mfl10fla.h"
 #include "link/mfl12pclib.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/jobstop.h"
 #include "platform/process.h"
@@ -75,19 +77,6 @@ extern "C" void OnStopSignal(int signal) {
 int Usage(const std::string& message) {
     std::cerr << kProgram << ": " << message << "\nRun with --help for more information.\n";
     return kExitBadOptions;
-}
-
-bool ParseWaitStates(const std::string& text, std::array<int, 4>* states) {
-    std::array<int, 4> parsed{};
-    std::size_t pos = 0;
-    for (std::size_t i = 0; i < parsed.size(); ++i) {
-        if (pos >= text.size() || text[pos] < '0' || text[pos] > '4') return false;
-        parsed[i] = text[pos++] - '0';
-        const bool last = i + 1 == parsed.size();
-        if (last ? pos != text.size() : (pos >= text.size() || text[pos++] != ',')) return false;
-    }
-    if (states) *states = parsed;
-    return true;
 }
 
 std::string Duration(double seconds) {
@@ -214,7 +203,7 @@ int main(int argc, char** argv) {
         ->type_name("W0,W1,W2,W3")
         ->check(
             [](const std::string& text) {
-                return ParseWaitStates(text, nullptr)
+                return vbc::cli::ParseWaitStates(text, nullptr)
                            ? std::string()
                            : "expected four numbers from 0 to 4 separated by commas";
             },
@@ -236,7 +225,7 @@ int main(int argc, char** argv) {
         return Usage(e.what());
     }
     st::ParsePortList(portList, &settings.ports);
-    if (!waitStates.empty()) ParseWaitStates(waitStates, &settings.waitStates);
+    if (!waitStates.empty()) vbc::cli::ParseWaitStates(waitStates, &settings.waitStates);
     for (const std::string& binding : deviceBindings) {
         const auto eq = binding.find('=');
         int n = 0;
@@ -306,13 +295,7 @@ int main(int argc, char** argv) {
         return kExitLog;
     }
 
-    vbc::platform::JobStopWakeFd();
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the station at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    vbc::platform::CatchStopSignals(OnStopSignal);  // a second Ctrl-C ends the station at once
 
     const bool live = ::isatty(STDOUT_FILENO) == 1;
     if (!live) {
