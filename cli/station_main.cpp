@@ -39,9 +39,6 @@ constexpr int kExitFlashTxt = 65;    // EX_DATAERR
 constexpr int kExitInternal = 70;    // EX_SOFTWARE
 constexpr int kExitLog = 74;         // EX_IOERR
 constexpr const char* kProgram = "vbcflash-station";
-// The longest any wait of a job lasts while the line stays quiet (the boot loader's, streaming
-// noise); a sector's or a 64 KiB read's bytes come on top of it.
-constexpr int kLongestWaitSeconds = 60;
 
 constexpr const char* kFooter =
     R"(Each port waits for a phone: a boot that finds none is tried again without a trace, so
@@ -252,13 +249,6 @@ int main(int argc, char** argv) {
                   << "\n";
         return kExitFlashTxt;
     }
-    std::uint32_t largestSector = 64 * 1024;  // a verify read
-    for (int f = 0; f < vbc::_vg_FlashDescritpion.count; ++f) {
-        const auto& d = vbc::_vg_FlashDescritpion.descriptions[f];
-        for (int s = 0; s < d.sectorCount; ++s)
-            largestSector = std::max(largestSector, d.sectors[s].size);
-    }
-
     // The image, read once: its hash names what every worker writes, from a sealed copy.
     std::vector<std::uint8_t> image;
     if (!vbc::platform::ReadWholeFile(file.c_str(), image))
@@ -266,26 +256,20 @@ int main(int argc, char** argv) {
     if (image.empty()) return Usage("the software file '" + file + "' is empty");
     vbc::platform::UniqueFd imageHolder;
     std::string error;
-    settings.imagePath = vbc::platform::SealedCopy(image, &imageHolder, &error);
-    if (settings.imagePath.empty()) {
+    if (!st::SetImage(image, file, &settings, &imageHolder, &error)) {
         std::cerr << kProgram << ": " << error << "\n";
         return kExitInternal;
     }
-    settings.software = std::filesystem::path(file).filename().string();
-    settings.sha256 = st::Sha256Hex(image);
-    settings.bytes = image.size();
     std::vector<std::uint8_t>().swap(image);
 
     settings.speedRate = vbc::_a_PCSpeedValue[settings.speedRow];
-    const double sectorSeconds = largestSector * 10.0 / settings.speedRate;
-    settings.silenceLimitMs = static_cast<int>(2000 * (kLongestWaitSeconds + sectorSeconds));
+    settings.silenceLimitMs = st::SilenceLimitMs(settings.speedRate);
     settings.stationName = vbc::platform::HostName();
     settings.logPath = logPath;
-    const std::string self = vbc::platform::OwnProgramPath();
-    settings.workerProgram = (std::filesystem::path(self).parent_path() / "vbcflash-cli").string();
-    if (self.empty() || ::access(settings.workerProgram.c_str(), X_OK) != 0) {
-        std::cerr << kProgram << ": cannot find the worker program " << settings.workerProgram
-                  << "\n";
+    settings.workerProgram = st::WorkerBesideProgram();
+    if (settings.workerProgram.empty()) {
+        std::cerr << kProgram << ": cannot find the worker program vbcflash-cli beside "
+                  << vbc::platform::OwnProgramPath() << "\n";
         return kExitInternal;
     }
 

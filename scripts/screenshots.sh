@@ -6,6 +6,8 @@
 #   success.png   the success panel
 #   error.png     an error panel (a flash that flash.txt does not describe)
 #   service.png   the service panel after a switch on
+#   station-writing.png  the station window, four phones being written
+#   station-done.png     the station window after that run, one phone failed
 # into docs/screenshots/ or the directory given.
 #
 #   scripts/screenshots.sh [OUTPUT_DIRECTORY]

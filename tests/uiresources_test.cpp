@@ -135,6 +135,7 @@ TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
         expected.emplace_back(160 + row, "_mfl51_160MMIMenuLineSpeed");
     expected.emplace_back(170, "_mfl51_170MMIMenuVerify");
     expected.emplace_back(150, "_mfl51_150MMIMenuService");
+    expected.emplace_back(180, "_mfl51_180MMIMenuStation");
 
     ASSERT_EQ(info.menuItems.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -143,8 +144,9 @@ TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
         EXPECT_EQ(info.menuItems[i].callback, expected[i].second);
         EXPECT_FALSE(info.menuItems[i].text.empty());
         // Only the wait-state, line-speed and Verify after writing items show a check.
-        EXPECT_EQ(info.menuItems[i].checkable,
-                  expected[i].first / 10 >= 11 && expected[i].first / 10 != 15);
+        EXPECT_EQ(info.menuItems[i].checkable, expected[i].first >= 110 &&
+                                                   expected[i].first < 180 &&
+                                                   expected[i].first / 10 != 15);
     }
     // The wait-state items are grouped by chip select, in a menu of their own each.
     for (int m = 0; m < 4; ++m) {

@@ -59,6 +59,17 @@ void SetWaitState(int chipSelect, int waitStates) {
     AddCommentLine(text);
 }
 
+// Quitting would end the station's jobs without a record of their phones: the operator stops it
+// in its window first.
+bool StationHoldsProgram() {
+    if (StationPorts().empty()) return false;
+    MessagePopup("Confirm to quit",
+                 "The station is running. Stop it in the station window before quitting.");
+    return true;
+}
+
+StationWindowOpener gStationWindowOpener = nullptr;
+
 // Rows of the speed table that have a PC rate: the ones the line-speed items offer.
 bool IsLineSpeedRow(int row) {
     return row >= 0 && row < NB_PC_SPEED_VALUES;
@@ -77,6 +88,7 @@ int _mfl51_50MMIStart(int, int, int event, void*, int, int) {
         MessagePopup("DOWNLOAD", "PLEASE LOAD A FILE BEFORE START");
         return 0;
     }
+    if (StationRefusesPort(context.comPort, "DOWNLOAD")) return 0;
 
     _mfl52_4InitControls();
     _mfl52_5LockDuringDownload();
@@ -150,6 +162,7 @@ int _mfl51_54MMITurnOnCancel(int, int, int event, void*, int, int) {
 
 int _mfl51_51MMIQuit(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
+    if (StationHoldsProgram()) return 0;
     if (ConfirmPopup("Confirm to quit", "Do you really want to quit?") == 0) return 0;
     QuitProgram();
     return 0;
@@ -217,6 +230,7 @@ int _mfl51_61MMIInterfacePanelFunction(int, int event, void*, int, int) {
         return 0;
     }
     if (MainPanelLocked()) return 0;  // a file load or a restore runs: it ends in a moment
+    if (StationHoldsProgram()) return 0;
     if (ConfirmPopup("Confirm to quit", "Do you really want to quit?") == 0) return 0;
     QuitProgram();
     return 0;
@@ -239,6 +253,7 @@ void _mfl51_101MMIMenuSave(int, int, void*, int) {
 }
 
 void _mfl51_102MMIMenuQuit(int, int, void*, int) {
+    if (StationHoldsProgram()) return;
     QuitUserInterface(0);
 }
 
@@ -316,6 +331,18 @@ void _mfl51_160MMIMenuLineSpeed(int, int menuItem, void*, int) {
 
 void _mfl51_150MMIMenuService(int, int, void*, int) {
     OpenServicePanel();
+}
+
+void _mfl51_180MMIMenuStation(int, int, void*, int) {
+    if (gStationWindowOpener) {
+        gStationWindowOpener();
+        return;
+    }
+    MessagePopup("Station", "The station window is part of the desktop program vbcflash.");
+}
+
+void SetStationWindowOpener(StationWindowOpener opener) {
+    gStationWindowOpener = opener;
 }
 
 void _mfl51_170MMIMenuVerify(int, int, void*, int) {
@@ -405,6 +432,7 @@ constexpr CallbackEntry kCommands[] = {
     Menu("_mfl51_150MMIMenuService", _mfl51_150MMIMenuService),
     Menu("_mfl51_160MMIMenuLineSpeed", _mfl51_160MMIMenuLineSpeed),
     Menu("_mfl51_170MMIMenuVerify", _mfl51_170MMIMenuVerify),
+    Menu("_mfl51_180MMIMenuStation", _mfl51_180MMIMenuStation),
 };
 
 }  // namespace

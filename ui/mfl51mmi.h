@@ -78,6 +78,13 @@ void _mfl51_160MMIMenuLineSpeed(int menuBar, int menuItem, void* callbackData, i
 // Service: opens the service panel (one at a time).
 void _mfl51_150MMIMenuService(int menuBar, int menuItem, void* callbackData, int panel);
 
+// Station... (item 180): opens the station window through the opener the desktop front end
+// installed; without one it says where the station window is.
+void _mfl51_180MMIMenuStation(int menuBar, int menuItem, void* callbackData, int panel);
+constexpr int MENU_ITEM_STATION = 180;
+using StationWindowOpener = void (*)();
+void SetStationWindowOpener(StationWindowOpener opener);
+
 // ---- OK buttons of the "mmi.uir" message panels ----
 int _mfl51_80MMIDownloadSuccessOk(int panel, int control, int event, void* callbackData,
                                   int eventData1, int eventData2);

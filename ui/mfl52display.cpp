@@ -1,5 +1,6 @@
 #include "ui/mfl52display.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -303,6 +304,33 @@ bool MainPanelLocked() {
     return gMainPanelLocked;
 }
 
+namespace {
+std::vector<int> gStationPorts;
+}  // namespace
+
+void SetStationPorts(const std::vector<int>& ports) {
+    const bool changes = ports.empty() != gStationPorts.empty();
+    gStationPorts = ports;
+    if (!changes) return;
+    // A job of the main panel dims Start itself and leaves it to its unlock.
+    if (!gMainPanelLocked)
+        SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, ports.empty() ? kUndim : kDim);
+}
+
+const std::vector<int>& StationPorts() {
+    return gStationPorts;
+}
+
+bool StationRefusesPort(int port, const char* title) {
+    if (std::find(gStationPorts.begin(), gStationPorts.end(), port) == gStationPorts.end())
+        return false;
+    char text[120];
+    std::snprintf(text, sizeof text,
+                  "COM%d is in use by the station. Stop the station or choose another port.", port);
+    MessagePopup(title, text);
+    return true;
+}
+
 void _mfl52_5LockDuringDownload() {
     gMainPanelLocked = true;
     SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, kDim);
@@ -323,7 +351,8 @@ void _mfl52_6UnlockAfterDownload() {
     SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, kUndim);
     SetCtrlAttribute(_v_Panel, MAIN_LOAD_FILE, ATTR_DIMMED, kUndim);
     SetCtrlAttribute(_v_Panel, MAIN_QUIT, ATTR_DIMMED, kUndim);
-    SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, kUndim);
+    // The station running beside the panel keeps Start for itself.
+    SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, gStationPorts.empty() ? kUndim : kDim);
     ProcessSystemEvents();
 }
 

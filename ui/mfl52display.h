@@ -55,6 +55,14 @@ void _mfl52_6UnlockAfterDownload();
 // the serial line and the context, and other panels' commands must leave them alone.
 bool MainPanelLocked();
 
+// The ports a station of this program (the desktop's station window) uses while it runs; none
+// when it does not. While it runs Start stays dimmed, and a job of the main or the service panel
+// on one of its ports is refused (StationRefusesPort).
+void SetStationPorts(const std::vector<int>& ports);
+const std::vector<int>& StationPorts();
+// True, after telling the operator, when the station uses port: the caller's job must not start.
+bool StationRefusesPort(int port, const char* title);
+
 void _mfl52_10DisplayResult(std::int32_t category, std::int32_t code);
 // The last result handed to _mfl52_10DisplayResult, shown or not (categories that show
 // nothing included): what a front end without windows reports as the job's outcome.

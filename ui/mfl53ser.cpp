@@ -99,6 +99,7 @@ int _mfl53_10SwitchOnMobile(int, int, int event, void*, int, int) {
     // A job of the main panel keeps the interface live while it writes the phone: the line is
     // its own until it ends.
     if (MainPanelLocked()) return 0;
+    if (StationRefusesPort(context.comPort, "Switch on")) return 0;
 
     // A label left by an earlier switch on must not pass for this phone's flash.
     ShowFlashLabel("");
@@ -160,6 +161,7 @@ int _mfl53_10SwitchOnMobile(int, int, int event, void*, int, int) {
 int _mfl53_11SwitchOffMobile(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     if (MainPanelLocked()) return 0;
+    if (StationRefusesPort(_sg_DownloadContext.comPort, "Switch off")) return 0;
     // The phone's answer is not examined: nothing is shown either way.
     _mfl11_7SwitchOffCommand(_sg_DownloadContext.comPort);
     gSwitchedOn = false;
@@ -170,6 +172,7 @@ int _mfl53_12ReadFlash(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     if (MainPanelLocked()) return 0;
     DownloadContext& context = _sg_DownloadContext;
+    if (StationRefusesPort(context.comPort, "Read flash")) return 0;
     if (!gSwitchedOn) {
         MessagePopup("Read flash",
                      "Switch the phone on first: its flash is read at the speed "

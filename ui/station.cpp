@@ -1,6 +1,7 @@
 #include "ui/station.h"
 
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +18,7 @@
 #include "core/context.h"
 #include "core/resultcodes.h"
 #include "core/version.h"
+#include "data/mfl10fla.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/serial.h"
@@ -35,19 +37,21 @@ constexpr auto kFaultRetry = std::chrono::seconds(1);
 // A stopped worker ends at its next wait on the line; one that does not is ended.
 constexpr auto kStopGrace = std::chrono::seconds(10);
 
-// Comment lines every job shows whether or not a phone answered: the file load before the
-// boot, and the stop. Any other line means the boot loader answered.
-bool SaysNothingOfAPhone(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    const auto last = text.find_last_not_of(' ');
-    const std::string t = first == std::string::npos ? "" : text.substr(first, last - first + 1);
-    return t == "Software file loading, please wait..." || t == "Download stopped by the operator";
-}
-
 std::string Trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos) return "";
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The file load's line, the last the worker shows before the boot. The lines before it echo the
+// worker's settings (wait states, line speed) and say nothing of a phone.
+bool IsFileLoadLine(const std::string& text) {
+    return Trimmed(text) == "Software file loading, please wait...";
+}
+
+// After the file load, any comment line but the stop's means the boot loader answered.
+bool SaysNothingOfAPhone(const std::string& text) {
+    return IsFileLoadLine(text) || Trimmed(text) == "Download stopped by the operator";
 }
 
 double Seconds(Clock::duration d) {
@@ -83,6 +87,7 @@ struct Station::Port {
     Clock::time_point passStart;
     Clock::time_point stopSentAt;
     std::string pass;
+    bool loaded = false;  // the worker has shown its file load: what follows is the boot
     bool phoneSeen = false;
     bool hung = false;
     bool stopSent = false;
@@ -135,7 +140,8 @@ void Station::Launch(Port& port) {
 
     port.pending.clear();
     port.outputEnded = false;
-    port.phoneSeen = port.hung = port.stopSent = port.stopIgnored = port.haveResult = false;
+    port.loaded = port.phoneSeen = port.hung = port.stopSent = port.stopIgnored = port.haveResult =
+        false;
     port.result = Json();
     port.pass.clear();
     port.lastLine.clear();
@@ -166,7 +172,9 @@ void Station::HandleLine(Port& port, const std::string& line) {
     if (event == "line") {
         const std::string text = j.value("text", "");
         port.lastLine = text;
-        if (!port.phoneSeen && !SaysNothingOfAPhone(text)) {
+        if (!port.loaded) {
+            port.loaded = IsFileLoadLine(text);
+        } else if (!port.phoneSeen && !SaysNothingOfAPhone(text)) {
             port.phoneSeen = true;
             port.phoneAt = now;
             // The worker holds the port now: what it opened is what the name stands for.
@@ -234,12 +242,18 @@ void Station::Record(Port& port, bool ok, int category, int code, const std::str
         logError_ = s.logPath + ": " + error;
         Stop();
     }
-    ++port.status.phones;
+    PortStatus& st = port.status;
+    ++st.phones;
     const bool stopped = category == ResultStopped;
-    port.status.state = ok ? State::kPassed : stopped ? State::kStopped : State::kFailed;
-    port.status.outcome = StateName(port.status.state);
-    port.status.note = message;
+    st.state = ok ? State::kPassed : stopped ? State::kStopped : State::kFailed;
+    st.outcome = StateName(st.state);
+    st.note = message;
+    st.lastFlash = st.flash;
+    st.lastMessage = message;
+    st.lastPercent = ok ? 100 : st.percent;
+    st.lastSeconds = seconds;
     ok ? ++totals_.passed : stopped ? ++totals_.stopped : ++totals_.failed;
+    ok ? ++st.passed : stopped ? ++st.stopped : ++st.failed;
     char figures[64];
     std::snprintf(figures, sizeof figures, " (category %d, code %d, %.1f s)", category, code,
                   seconds);
@@ -426,6 +440,36 @@ const char* StateName(State state) {
             return "stopped";
     }
     return "";
+}
+
+bool SetImage(const std::vector<std::uint8_t>& bytes, const std::string& software,
+              Settings* settings, platform::UniqueFd* holder, std::string* error) {
+    settings->imagePath = platform::SealedCopy(bytes, holder, error);
+    if (settings->imagePath.empty()) return false;
+    settings->software = std::filesystem::path(software).filename().string();
+    settings->sha256 = Sha256Hex(bytes);
+    settings->bytes = bytes.size();
+    return true;
+}
+
+int SilenceLimitMs(std::uint32_t rate) {
+    // The longest any wait of a job lasts while the line stays quiet (the boot loader's,
+    // streaming noise); a sector's or a 64 KiB read's bytes come on top of it.
+    constexpr int kLongestWaitSeconds = 60;
+    std::uint32_t largest = 64 * 1024;
+    for (int f = 0; f < _vg_FlashDescritpion.count; ++f) {
+        const auto& d = _vg_FlashDescritpion.descriptions[f];
+        for (int s = 0; s < d.sectorCount; ++s) largest = std::max(largest, d.sectors[s].size);
+    }
+    const double sectorSeconds = largest * 10.0 / std::max<std::uint32_t>(rate, 1);
+    return static_cast<int>(2000 * (kLongestWaitSeconds + sectorSeconds));
+}
+
+std::string WorkerBesideProgram() {
+    const std::string self = platform::OwnProgramPath();
+    if (self.empty()) return "";
+    const auto worker = std::filesystem::path(self).parent_path() / "vbcflash-cli";
+    return ::access(worker.c_str(), X_OK) == 0 ? worker.string() : "";
 }
 
 std::string IsoUtc(std::chrono::system_clock::time_point when) {

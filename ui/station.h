@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/uniquefd.h"
+
 namespace vbc::station {
 
 // A phone whose worker failed it (died, gave no result, stopped answering) is logged with this
@@ -59,8 +61,16 @@ struct PortStatus {
     double elapsedSeconds = 0;
     std::string note;     // why the port cannot be used (kNoPort), or the last result's message
     std::string outcome;  // the last logged phone's: "passed", "failed", "stopped", ""
-    int phones = 0;       // logged on this port
-    bool done = false;    // takes no further phone
+    // The last logged phone's, kept while the port waits for the next one.
+    std::string lastFlash;
+    std::string lastMessage;
+    int lastPercent = 0;  // of the pass it ended in
+    double lastSeconds = 0;
+    int phones = 0;  // logged on this port
+    int passed = 0;
+    int failed = 0;  // internal faults included
+    int stopped = 0;
+    bool done = false;  // takes no further phone
 };
 
 struct Totals {
@@ -124,6 +134,18 @@ class Station {
 };
 
 const char* StateName(State state);
+
+// The image every worker writes: a sealed copy of bytes (settings->imagePath), with its name for
+// the log, its SHA-256 and its size. holder keeps the copy while the station runs. False, with
+// error, when the copy cannot be made.
+bool SetImage(const std::vector<std::uint8_t>& bytes, const std::string& software,
+              Settings* settings, platform::UniqueFd* holder, std::string* error);
+// The silence limit for a line rate: twice the longest quiet wait of a job (60 s) plus the
+// largest sector of the flash table loaded (or a 64 KiB read) at that rate.
+int SilenceLimitMs(std::uint32_t rate);
+// vbcflash-cli beside the running program, "" when it is not there.
+std::string WorkerBesideProgram();
+
 // "2026-12-09T01:23:45.678Z"
 std::string IsoUtc(std::chrono::system_clock::time_point when);
 std::string Sha256Hex(const std::vector<std::uint8_t>& bytes);

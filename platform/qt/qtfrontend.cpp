@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "platform/jobstop.h"
+#include "platform/qt/stationwindow.h"
 #include "platform/serial.h"
+#include "ui/mfl51mmi.h"
 #include "ui/uirids.h"
 
 namespace vbc::platform {
@@ -155,6 +157,12 @@ QString PortEntryText(int port) {
     return EntryText(port, Resolve(port, ListSerialPorts()));
 }
 
+bool PortHasDevice(int port) {
+    const PortDevice d = Resolve(port, ListSerialPorts());
+    std::error_code ec;
+    return !d.device.isEmpty() && std::filesystem::exists(d.device.toStdString(), ec);
+}
+
 void ShowPortDevices(QComboBox* selector) {
     if (!selector) return;
     const std::vector<PortInfo> ports = ListSerialPorts();
@@ -184,9 +192,12 @@ void FollowPortDevices(QComboBox* selector) {
 
 FrontEndToolkit::FrontEndToolkit() {
     SetJobWaitHook([] { vbc::ProcessSystemEvents(); });
+    SetStationWindowOpener(OpenStationWindow);
 }
 
 FrontEndToolkit::~FrontEndToolkit() {
+    SetStationWindowOpener(nullptr);
+    DestroyStationWindow();
     SetJobWaitHook(nullptr);
 }
 

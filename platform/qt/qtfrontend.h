@@ -26,7 +26,8 @@ std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv);
 
 class FrontEndToolkit : public QtToolkit {
   public:
-    // While it exists, a job's waits on the line run its events, so that Stop can be pressed.
+    // While it exists, a job's waits on the line run its events, so that Stop can be pressed, and
+    // Tools > Station... opens the station window (destroyed with the toolkit).
     FrontEndToolkit();
     ~FrontEndToolkit() override;
     FrontEndToolkit(const FrontEndToolkit&) = delete;
@@ -38,6 +39,9 @@ class FrontEndToolkit : public QtToolkit {
 // "COM3 — /dev/ttyUSB0": the port's name and the device it resolves to, "COM3 — no device"
 // when nothing answers to it.
 QString PortEntryText(int port);
+
+// True when something answers to COMN on this machine (what "All serial ports" takes).
+bool PortHasDevice(int port);
 
 // Relabels every entry of a port selector (its value is the port number) with PortEntryText,
 // keeping values and the current entry. The device's description goes into the tooltip.

@@ -110,7 +110,7 @@ TEST_F(Gui, TheLockDimsTheMenuBarInPlaceAndNoItemAnswers) {
     for (QAction* a : P().MenuBar()->findChildren<QAction*>()) {
         if (a->property("itemId").isValid()) items.push_back(a);
     }
-    ASSERT_EQ(items.size(), 35u);
+    ASSERT_EQ(items.size(), 36u);
     for (int cs = 0; cs < 4; ++cs) {
         for (int n = 0; n < 5; ++n) EXPECT_EQ(P().MenuItem(110 + 10 * cs + n)->isChecked(), n == 0);
     }

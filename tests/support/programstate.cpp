@@ -20,6 +20,7 @@ void ResetProgramState() {
     _mv_SoftPourcent = 0;
     _mv_NbSectorsDisplay = 0;
     _mv_VerifyErrorAddress = 0;
+    SetStationPorts({});
 }
 
 }  // namespace vbc::test

@@ -1,21 +1,28 @@
 // Drives the real vbcflash GUI against the simulated phone and saves what the operator sees:
 // the main panel at rest, a download in progress, the success panel, an error panel and the
-// service panel after a switch on. Run under a display (scripts/screenshots.sh uses Xvfb):
+// service panel after a switch on; the station window during and after a run of four phones.
+// Run under a display (scripts/screenshots.sh uses Xvfb):
 //
 //   vbcflash_screenshots OUTPUT_DIRECTORY
 //
 // Each picture is the part of the screen that holds the program's windows, as they stand.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QWindow>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
+#include "platform/qt/stationwindow.h"
 #include "tests/gui/guisession.h"
+#include "ui/mfl51mmi.h"
 
 namespace vbc::test {
 namespace {
@@ -41,11 +48,13 @@ void Settle(int ms = 300) {
     }
 }
 
-// The screen around the program's visible windows, with a margin, saved as name.png.
-void Shoot(const char* name) {
+// The screen around the program's visible windows (or only the one given), with a margin, saved
+// as name.png.
+void Shoot(const char* name, QWidget* only = nullptr) {
     QRect area;
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && w->property("vbcPanelHandle").isValid()) area |= w->frameGeometry();
+        if (w->isVisible() && (only ? w == only : w->property("vbcPanelHandle").isValid()))
+            area |= w->frameGeometry();
     }
     QScreen* screen = QGuiApplication::primaryScreen();
     if (area.isEmpty() || !screen) {
@@ -107,6 +116,68 @@ class WorkDir {
     std::filesystem::path old_;
     std::filesystem::path path_;
 };
+
+// Waits, the window live, until done or the time runs out.
+bool SettleUntil(const std::function<bool()>& done, int ms = 120'000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+// The station window with four paced phones: during the writing, and after the run, in which
+// the phone on COM3 fails on a sector near the end of the software.
+void ShootStation(GuiProgram& program) {
+    std::vector<std::unique_ptr<sim::Simulator>> phones(5);
+    auto start = [&phones](int n, bool silent) {
+        sim::SimulatorOptions options;
+        options.pace = true;
+        options.once = !silent;
+        options.linkName = "COM" + std::to_string(n);
+        options.phone.faults.neverAnswer = silent;  // the port then waits for the next phone
+        std::string why;
+        if (n == 3 && !silent && !options.phone.faults.badChecksum.Parse("9:*", false, &why))
+            Fail("fault");
+        if (phones[n]) phones[n]->Stop();
+        phones[n] = std::make_unique<sim::Simulator>(options);
+        if (!phones[n]->Start(&why)) Fail("a simulator does not start");
+    };
+    for (int n = 1; n <= 4; ++n) start(n, false);
+    platform::SetStationWorkerProgram(VBC_CLI_PATH);
+    if (QAction* item = program.MenuItem(MENU_ITEM_STATION)) item->trigger();
+    platform::StationWindow* window = platform::CurrentStationWindow();
+    if (!window) return Fail("no station window");
+    for (int n = 1; n <= 4; ++n) window->PortBox(n)->setChecked(true);
+    window->StartButton()->click();
+    auto tiles = [window](const std::function<bool(const platform::StationTileView&)>& all) {
+        const auto views = window->Tiles();
+        return !views.empty() && std::all_of(views.begin(), views.end(), all);
+    };
+    if (!SettleUntil([&] {
+            return tiles([](const auto& t) { return t.state == "writing" && t.percent >= 45; });
+        })) {
+        Fail("the station's phones did not all write");
+    }
+    Settle();
+    Shoot("station-writing", window);
+    if (!SettleUntil([&] {
+            for (int n = 1; n <= 4; ++n) {
+                if (!phones[n]->Running()) start(n, true);
+            }
+            return tiles([](const auto& t) { return t.state == "passed" || t.state == "failed"; });
+        })) {
+        Fail("the station's run did not end");
+    }
+    Settle(1500);
+    Shoot("station-done", window);
+    window->StopButton()->click();
+    SettleUntil([window] { return !window->Running(); });
+    window->close();
+    for (int n = 1; n <= 4; ++n) phones[n]->Stop();
+}
 
 int Run() {
     WorkDir dir;
@@ -190,6 +261,9 @@ int Run() {
         Fail("no service panel");
     }
     phone->Stop();
+    if (panel) panel->close();
+    Settle();
+    ShootStation(program);
     return gFailures == 0 ? 0 : 1;
 }
 

@@ -1,0 +1,624 @@
+#include "platform/qt/stationwindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "core/context.h"
+#include "data/mfl10fla.h"
+#include "link/mfl12pclib.h"
+#include "platform/jobstop.h"
+#include "platform/process.h"
+#include "platform/qt/qtfrontend.h"
+#include "platform/qt/qttoolkit.h"
+#include "platform/toolkit.h"
+#include "ui/mfl52display.h"
+#include "ui/station.h"
+
+namespace vbc::platform {
+namespace {
+
+namespace st = vbc::station;
+
+constexpr int kPortBoxes = 16;
+constexpr int kTickMs = 100;
+// The port list is looked at again this often while the station is idle: adapters come and go.
+constexpr int kDeviceTicks = 20;
+constexpr const char* kTitle = "Station";
+
+std::unique_ptr<StationWindow> gWindow;
+std::string gWorkerProgram;
+
+QString Qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+QString Duration(double seconds) {
+    const int s = static_cast<int>(seconds);
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The state a tile shows: the job under way, else the last phone's outcome until the next phone
+// boots (an operator reads the result off the tile when unplugging), else what the port waits on.
+struct Shown {
+    QString state;
+    QString detail;
+    QString colour;
+};
+
+Shown ShownState(const st::PortStatus& p) {
+    const bool logged = !p.outcome.empty();
+    const QString outcomeColour = p.outcome == "passed"   ? QStringLiteral("#2e7d32")
+                                  : p.outcome == "failed" ? QStringLiteral("#c62828")
+                                                          : QStringLiteral("#e65100");
+    switch (p.state) {
+        case st::State::kBooting:
+            return {QStringLiteral("booting"), {}, QStringLiteral("#1565c0")};
+        case st::State::kWriting:
+            return {QStringLiteral("writing"), {}, QStringLiteral("#1565c0")};
+        case st::State::kVerifying:
+            return {QStringLiteral("verifying"), {}, QStringLiteral("#6a1b9a")};
+        case st::State::kPassed:
+        case st::State::kFailed:
+        case st::State::kStopped:
+            return {Qs(p.outcome), {}, outcomeColour};
+        case st::State::kNoPort:
+            if (logged)
+                return {Qs(p.outcome), QStringLiteral("port unavailable: ") + Qs(p.note),
+                        outcomeColour};
+            return {QStringLiteral("no port"), Qs(p.note), QStringLiteral("#8d6e00")};
+        case st::State::kWaiting:
+            break;
+    }
+    if (logged) return {Qs(p.outcome), QStringLiteral("waiting for the next phone"), outcomeColour};
+    return {QStringLiteral("waiting for a phone"), {}, QStringLiteral("#546e7a")};
+}
+
+StationTileView ViewOf(const st::PortStatus& p) {
+    StationTileView v;
+    v.port = p.port;
+    v.device = Qs(p.device);
+    const Shown s = ShownState(p);
+    v.state = s.state;
+    v.detail = s.detail;
+    const bool busy = p.state == st::State::kBooting || p.state == st::State::kWriting ||
+                      p.state == st::State::kVerifying;
+    v.flash = Qs(busy ? p.flash : p.lastFlash);
+    v.percent = busy ? p.percent : p.lastPercent;
+    if (busy && p.rate > 0) v.rate = QStringLiteral("%1 KiB/s").arg(p.rate / 1024, 0, 'f', 1);
+    const double seconds = busy ? p.elapsedSeconds : p.lastSeconds;
+    if (seconds > 0) v.elapsed = Duration(seconds);
+    v.message = Qs(p.lastMessage);
+    v.counts =
+        QStringLiteral("passed %1 %2 failed %3").arg(p.passed).arg(QChar(0x00B7)).arg(p.failed);
+    if (p.stopped > 0)
+        v.counts += QStringLiteral(" %1 stopped %2").arg(QChar(0x00B7)).arg(p.stopped);
+    return v;
+}
+
+// Columns of the tile grid for n tiles: 1, 2 (up to 4), 3 (up to 9), 4 (up to 16).
+int Columns(std::size_t n) {
+    int c = 1;
+    while (static_cast<std::size_t>(c * c) < n) ++c;
+    return c;
+}
+
+std::string WorkerProgram() {
+    if (!gWorkerProgram.empty()) return gWorkerProgram;
+    const std::string beside = st::WorkerBesideProgram();
+    if (!beside.empty()) return beside;
+    return QStandardPaths::findExecutable(QStringLiteral("vbcflash-cli")).toStdString();
+}
+
+QString WaitStatesText(const std::array<int, 4>& w) {
+    return QStringLiteral("%1,%2,%3,%4").arg(w[0]).arg(w[1]).arg(w[2]).arg(w[3]);
+}
+
+// The main panel's job settings, as the station takes them at Start.
+st::Settings SettingsFromMainPanel() {
+    const DownloadContext& c = _sg_DownloadContext;
+    st::Settings s;
+    s.product = c.productType;
+    for (int i = 0; i < 4; ++i) s.waitStates[i] = c.csWaitStates[i];
+    s.speedRow = c.speedIndex;
+    s.speedRate =
+        c.speedIndex >= 0 && c.speedIndex < NB_PC_SPEED_VALUES ? _a_PCSpeedValue[c.speedIndex] : 0;
+    s.verify = c.verifyOption == 1;
+    s.software = c.claFileName;
+    s.bytes = c.fileBuffer ? static_cast<std::uint64_t>(c.fileSize) : 0;
+    return s;
+}
+
+}  // namespace
+
+struct StationWindow::Held {
+    UniqueFd image;  // the sealed copy the workers read
+};
+
+struct StationWindow::Tile {
+    QFrame* frame = nullptr;
+    QLabel* title = nullptr;
+    QLabel* device = nullptr;
+    QLabel* state = nullptr;
+    QLabel* detail = nullptr;
+    QLabel* flash = nullptr;
+    QProgressBar* bar = nullptr;
+    QLabel* rate = nullptr;
+    QLabel* elapsed = nullptr;
+    QLabel* message = nullptr;
+    QLabel* counts = nullptr;
+    QString colour;
+};
+
+StationWindow::StationWindow() : held_(std::make_unique<Held>()) {
+    setObjectName(QStringLiteral("StationWindow"));
+    setWindowTitle(QStringLiteral("vbcflash station"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    auto* settingsColumn = new QVBoxLayout;
+
+    auto* job = new QGroupBox(QStringLiteral("Job (from the main panel)"));
+    jobBox_ = job;
+    jobText_ = new QLabel;
+    jobText_->setObjectName(QStringLiteral("jobSettings"));
+    jobText_->setTextFormat(Qt::PlainText);
+    jobText_->setWordWrap(true);
+    jobText_->setMinimumWidth(260);
+    (new QVBoxLayout(job))->addWidget(jobText_);
+    settingsColumn->addWidget(job);
+
+    auto* ports = new QGroupBox(QStringLiteral("Ports"));
+    auto* portGrid = new QGridLayout(ports);
+    allPorts_ = new QCheckBox(QStringLiteral("All serial ports"));
+    allPorts_->setObjectName(QStringLiteral("allPorts"));
+    portGrid->addWidget(allPorts_, 0, 0);
+    for (int n = 1; n <= kPortBoxes; ++n) {
+        auto* box = new QCheckBox(QStringLiteral("COM%1").arg(n));
+        box->setObjectName(QStringLiteral("port%1").arg(n));
+        box->setProperty("port", n);
+        portGrid->addWidget(box, n, 0);
+        portBoxes_.push_back(box);
+    }
+    connect(allPorts_, &QCheckBox::toggled, this, [this] { ShowPortDevices(); });
+    settingsColumn->addWidget(ports);
+
+    auto* log = new QGroupBox(QStringLiteral("Log"));
+    auto* logRow = new QHBoxLayout(log);
+    logPath_ = new QLineEdit(QStringLiteral("station.jsonl"));
+    logPath_->setObjectName(QStringLiteral("logPath"));
+    logPath_->setToolTip(
+        QStringLiteral("One record a phone is appended here (relative to the working directory)"));
+    chooseLog_ = new QPushButton(QStringLiteral("Choose..."));
+    logRow->addWidget(logPath_, 1);
+    logRow->addWidget(chooseLog_);
+    connect(chooseLog_, &QPushButton::clicked, this, [this] {
+        const QString path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Station log"), logPath_->text(),
+                                         QStringLiteral("Station logs (*.jsonl);;All files (*)"),
+                                         nullptr, QFileDialog::DontConfirmOverwrite);
+        if (!path.isEmpty()) logPath_->setText(path);
+    });
+    settingsColumn->addWidget(log);
+
+    auto* buttons = new QHBoxLayout;
+    start_ = new QPushButton(QStringLiteral("Start"));
+    stop_ = new QPushButton(QStringLiteral("Stop"));
+    start_->setObjectName(QStringLiteral("start"));
+    stop_->setObjectName(QStringLiteral("stop"));
+    for (QPushButton* b : {start_, stop_}) {
+        QFont f = b->font();
+        f.setPointSizeF(f.pointSizeF() * 1.3);
+        f.setBold(true);
+        b->setFont(f);
+        b->setMinimumHeight(b->sizeHint().height() * 3 / 2);
+        buttons->addWidget(b);
+    }
+    stop_->setEnabled(false);
+    connect(start_, &QPushButton::clicked, this, [this] { OnStart(); });
+    connect(stop_, &QPushButton::clicked, this, [this] { OnStop(); });
+    settingsColumn->addLayout(buttons);
+    settingsColumn->addStretch(1);
+
+    auto* tileColumn = new QVBoxLayout;
+    tileArea_ = new QWidget;
+    grid_ = new QGridLayout(tileArea_);
+    grid_->setSpacing(10);
+    grid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* hint = new QLabel(QStringLiteral(
+        "Choose the ports and press Start.\nEach port then waits for a phone; plug phones in "
+        "at any time."));
+    hint->setAlignment(Qt::AlignCenter);
+    hint_ = hint;
+    grid_->addWidget(hint, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setWidget(tileArea_);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    tileColumn->addWidget(scroll, 1);
+    totals_ = new QLabel;
+    totals_->setObjectName(QStringLiteral("totals"));
+    QFont tf = totals_->font();
+    tf.setPointSizeF(tf.pointSizeF() * 1.5);
+    tf.setBold(true);
+    totals_->setFont(tf);
+    tileColumn->addWidget(totals_);
+
+    auto* top = new QHBoxLayout(this);
+    top->addLayout(settingsColumn);
+    top->addLayout(tileColumn, 1);
+
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] { OnTick(); });
+    timer->start(kTickMs);
+    ShowJobSettings();
+    ShowPortDevices();
+    totals_->setText(TotalsText());
+    resize(std::max(sizeHint().width(), 900), std::max(sizeHint().height(), 560));
+}
+
+StationWindow::~StationWindow() {
+    // Every phone under way gets its stopped record before the window goes.
+    if (station_ && running_) {
+        station_->Stop();
+        while (!station_->Finished()) station_->Step(100);
+        SetStationPorts({});
+    }
+}
+
+QCheckBox* StationWindow::PortBox(int port) const {
+    return port >= 1 && port <= kPortBoxes ? portBoxes_[port - 1] : nullptr;
+}
+
+void StationWindow::ShowJobSettings() {
+    const st::Settings s = running_ ? station_->GetSettings() : SettingsFromMainPanel();
+    const QString dash(QChar(0x2014));
+    QString text;
+    if (s.software.empty() || (!running_ && s.bytes == 0)) {
+        text = QStringLiteral("Software: %1 (load a file in the main panel)").arg(dash);
+    } else {
+        text = QStringLiteral("Software: %1 (%2 bytes)")
+                   .arg(Qs(std::filesystem::path(s.software).filename().string()))
+                   .arg(s.bytes);
+        if (running_) text += QStringLiteral("\nSHA-256: %1...").arg(Qs(s.sha256.substr(0, 16)));
+    }
+    text += QStringLiteral("\nProduct type: %1").arg(s.product);
+    text += QStringLiteral("\nWait states: %1").arg(WaitStatesText(s.waitStates));
+    text += QStringLiteral("\nLine speed: %1 bit/s (row %2)").arg(s.speedRate).arg(s.speedRow);
+    text += QStringLiteral("\nVerify after writing: %1").arg(s.verify ? "yes" : "no");
+    if (text != jobText_->text()) jobText_->setText(text);
+}
+
+void StationWindow::ShowPortDevices() {
+    const bool all = allPorts_->isChecked();
+    for (int n = 1; n <= kPortBoxes; ++n) {
+        QCheckBox* box = portBoxes_[n - 1];
+        const QString text = PortEntryText(n);
+        if (box->text() != text) box->setText(text);
+        if (all) box->setChecked(PortHasDevice(n));
+        box->setEnabled(!running_ && !all);
+    }
+}
+
+std::vector<int> StationWindow::ChosenPorts() const {
+    std::vector<int> ports;
+    for (int n = 1; n <= kPortBoxes; ++n) {
+        if (portBoxes_[n - 1]->isChecked()) ports.push_back(n);
+    }
+    return ports;
+}
+
+void StationWindow::SetEditable(bool editable) {
+    allPorts_->setEnabled(editable);
+    for (QCheckBox* box : portBoxes_) box->setEnabled(editable && !allPorts_->isChecked());
+    logPath_->setEnabled(editable);
+    chooseLog_->setEnabled(editable);
+    start_->setEnabled(editable);
+    stop_->setEnabled(!editable);
+}
+
+void StationWindow::OnStart() {
+    if (running_) return;
+    auto refuse = [this](const QString& why) {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kTitle), why, QMessageBox::Ok,
+                        this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    };
+    if (allPorts_->isChecked()) ShowPortDevices();
+    st::Settings s = SettingsFromMainPanel();
+    const DownloadContext& c = _sg_DownloadContext;
+    if (!c.fileBuffer || c.claFileName[0] == '\0')
+        return refuse(QStringLiteral("Load a software file in the main panel first."));
+    if (s.product != 1 && s.product != 2)
+        return refuse(QStringLiteral("Choose product type 1 or 2 in the main panel first."));
+    if (s.speedRate == 0)
+        return refuse(QStringLiteral("Choose a line speed in the main panel first."));
+    if (_vg_FlashDescritpion.count <= 0)
+        return refuse(
+            QStringLiteral("flash.txt describes no flash: the phones cannot be "
+                           "written. Mend flash.txt and restart the program."));
+    s.ports = ChosenPorts();
+    if (s.ports.empty())
+        return refuse(allPorts_->isChecked() ? QStringLiteral("No serial port is present.")
+                                             : QStringLiteral("Choose at least one port."));
+    if (JobRunning())
+        return refuse(QStringLiteral(
+            "A job of the main panel is running. Start the station when it has ended."));
+    s.workerProgram = WorkerProgram();
+    if (s.workerProgram.empty())
+        return refuse(
+            QStringLiteral("Cannot find the worker program vbcflash-cli beside this "
+                           "program or on PATH."));
+    s.logPath = logPath_->text().trimmed().toStdString();
+    if (s.logPath.empty()) return refuse(QStringLiteral("Give the log file a name."));
+
+    // The image the main panel holds, as it holds it now.
+    const std::vector<std::uint8_t> image(c.fileBuffer, c.fileBuffer + c.fileSize);
+    std::string error;
+    held_ = std::make_unique<Held>();
+    if (!st::SetImage(image, c.claFileName, &s, &held_->image, &error))
+        return refuse(QStringLiteral("Cannot hand the software to the workers: ") + Qs(error));
+    s.silenceLimitMs = st::SilenceLimitMs(s.speedRate);
+    s.stationName = HostName();
+
+    auto station = std::make_unique<st::Station>(s);
+    if (!station->OpenLog(&error))
+        return refuse(QStringLiteral("Cannot open the log ") + Qs(error));
+    station_ = std::move(station);
+    running_ = true;
+    closeWhenStopped_ = false;
+    logErrorShown_ = false;
+    SetStationPorts(s.ports);
+    SetEditable(false);
+    BuildTiles(s.ports);
+    ShowJobSettings();
+    ShowTiles();
+}
+
+void StationWindow::OnStop() {
+    if (running_ && station_) station_->Stop();
+    stop_->setEnabled(false);
+}
+
+void StationWindow::OnTick() {
+    ++ticks_;
+    if (!running_) {
+        ShowJobSettings();
+        if (ticks_ % kDeviceTicks == 0) ShowPortDevices();
+        return;
+    }
+    station_->Step(0);
+    station_->TakeEvents();  // the tiles show the state; the log holds the records
+    ShowTiles();
+    if (!station_->LogError().empty() && !logErrorShown_) {
+        logErrorShown_ = true;
+        QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kTitle),
+                        QStringLiteral("The log cannot be written, so the station stopped: ") +
+                            Qs(station_->LogError()),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
+    if (!station_->Finished()) return;
+    running_ = false;
+    held_ = std::make_unique<Held>();
+    SetStationPorts({});
+    SetEditable(true);
+    ShowPortDevices();
+    ShowJobSettings();
+    if (closeWhenStopped_) close();
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+    if (!running_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closeWhenStopped_) return;
+    QStringList busy;
+    for (const st::PortStatus& p : station_->Ports()) {
+        if (p.state == st::State::kBooting || p.state == st::State::kWriting ||
+            p.state == st::State::kVerifying)
+            busy << QStringLiteral("COM%1").arg(p.port);
+    }
+    if (!busy.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kTitle),
+                        QStringLiteral("Phones are being written on %1. Stop them and close the "
+                                       "station? Their flash may then hold part of the software.")
+                            .arg(busy.join(QStringLiteral(", "))),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes) return;
+    }
+    closeWhenStopped_ = true;
+    OnStop();
+}
+
+void StationWindow::BuildTiles(const std::vector<int>& ports) {
+    tiles_.clear();
+    while (QLayoutItem* item = grid_->takeAt(0)) {
+        if (item->widget() && item->widget() != hint_) delete item->widget();
+        delete item;
+    }
+    hint_->hide();
+    const int columns = Columns(ports.size());
+    const QFont base = font();
+    auto scaled = [&base](double factor, bool bold) {
+        QFont f = base;
+        f.setPointSizeF(base.pointSizeF() * factor);
+        f.setBold(bold);
+        return f;
+    };
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        auto t = std::make_unique<Tile>();
+        t->frame = new QFrame;
+        t->frame->setObjectName(QStringLiteral("StationTile"));
+        t->frame->setProperty("port", ports[i]);
+        t->frame->setFrameShape(QFrame::StyledPanel);
+        t->frame->setFixedSize(270, 236);
+        auto* v = new QVBoxLayout(t->frame);
+        v->setSpacing(3);
+        auto* head = new QHBoxLayout;
+        t->title = new QLabel(QStringLiteral("COM%1").arg(ports[i]));
+        t->title->setFont(scaled(1.6, true));
+        t->device = new QLabel;
+        t->device->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        t->device->setMinimumWidth(0);
+        head->addWidget(t->title);
+        head->addWidget(t->device, 1);
+        v->addLayout(head);
+        t->state = new QLabel;
+        t->state->setObjectName(QStringLiteral("state"));
+        QFont sf = scaled(1.7, true);
+        sf.setCapitalization(QFont::AllUppercase);
+        t->state->setFont(sf);
+        t->state->setAlignment(Qt::AlignCenter);
+        t->state->setMinimumHeight(QFontMetrics(sf).height() + 12);
+        v->addWidget(t->state);
+        t->detail = new QLabel;
+        t->flash = new QLabel;
+        t->flash->setObjectName(QStringLiteral("flash"));
+        v->addWidget(t->detail);
+        v->addWidget(t->flash);
+        t->bar = new QProgressBar;
+        t->bar->setRange(0, 100);
+        t->bar->setFormat(QStringLiteral("%p %"));
+        v->addWidget(t->bar);
+        auto* figures = new QHBoxLayout;
+        t->rate = new QLabel;
+        t->elapsed = new QLabel;
+        t->elapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        figures->addWidget(t->rate);
+        figures->addWidget(t->elapsed);
+        v->addLayout(figures);
+        t->message = new QLabel;
+        t->message->setObjectName(QStringLiteral("message"));
+        t->message->setWordWrap(true);
+        t->message->setTextFormat(Qt::PlainText);
+        t->message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        v->addWidget(t->message, 1);
+        t->counts = new QLabel;
+        t->counts->setObjectName(QStringLiteral("counts"));
+        v->addWidget(t->counts);
+        grid_->addWidget(t->frame, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+        tiles_.push_back(std::move(t));
+    }
+    // The window grows to show every tile, within the screen.
+    const QSize wanted = sizeHint().expandedTo(size());
+    if (const QScreen* screen = this->screen()) {
+        resize(wanted.boundedTo(screen->availableGeometry().size()));
+    } else {
+        resize(wanted);
+    }
+}
+
+void StationWindow::ShowTiles() {
+    if (!station_) return;
+    const std::vector<st::PortStatus> ports = station_->Ports();
+    for (std::size_t i = 0; i < ports.size() && i < tiles_.size(); ++i) {
+        Tile& t = *tiles_[i];
+        const StationTileView v = ViewOf(ports[i]);
+        const QString colour = ShownState(ports[i]).colour;
+        auto set = [](QLabel* l, const QString& text) {
+            if (l->text() != text) l->setText(text);
+        };
+        set(t.device, QFontMetrics(t.device->font()).elidedText(v.device, Qt::ElideLeft, 150));
+        t.device->setToolTip(v.device);
+        set(t.state, v.state);
+        if (colour != t.colour) {
+            t.colour = colour;
+            t.state->setStyleSheet(
+                QStringLiteral("QLabel { color: white; background: %1; border-radius: 4px; }")
+                    .arg(colour));
+            t.frame->setStyleSheet(QStringLiteral("QFrame#StationTile { border: 3px solid %1; "
+                                                  "border-radius: 6px; }")
+                                       .arg(colour));
+        }
+        set(t.detail, QFontMetrics(t.detail->font()).elidedText(v.detail, Qt::ElideRight, 250));
+        t.detail->setToolTip(v.detail);
+        set(t.flash, v.flash.isEmpty() ? QString() : QStringLiteral("Flash: ") + v.flash);
+        if (t.bar->value() != v.percent) t.bar->setValue(v.percent);
+        set(t.rate, v.rate);
+        set(t.elapsed, v.elapsed);
+        set(t.message, v.message);
+        t.message->setToolTip(v.message);
+        set(t.counts, v.counts);
+    }
+    const QString totals = TotalsText();
+    if (totals_->text() != totals) totals_->setText(totals);
+}
+
+std::vector<StationTileView> StationWindow::Tiles() const {
+    std::vector<StationTileView> out;
+    if (!station_) return out;
+    for (const st::PortStatus& p : station_->Ports()) out.push_back(ViewOf(p));
+    return out;
+}
+
+QString StationWindow::TotalsText() const {
+    if (!station_) return QStringLiteral("Passed 0   Failed 0   Stopped 0");
+    const st::Totals t = station_->GetTotals();
+    return QStringLiteral("Passed %1   Failed %2   Stopped %3   %4 phones/h")
+        .arg(t.passed)
+        .arg(t.failed)
+        .arg(t.stopped)
+        .arg(t.phonesPerHour, 0, 'f', 1);
+}
+
+void OpenStationWindow() {
+    if (!gWindow) {
+        gWindow = std::make_unique<StationWindow>();
+        // Beside the main panel, when the screen has room there.
+        auto* qt = dynamic_cast<QtToolkit*>(&CurrentToolkit());
+        QWidget* main = qt ? qt->PanelWidget(_v_Panel) : nullptr;
+        if (main && main->isVisible()) {
+            const QRect frame = main->frameGeometry();
+            QPoint at(frame.right() + 12, frame.top());
+            if (const QScreen* screen = main->screen()) {
+                const QRect room = screen->availableGeometry();
+                if (at.x() + gWindow->width() > room.right())
+                    at.setX(std::max(room.left(), room.right() - gWindow->width()));
+            }
+            gWindow->move(at);
+        }
+    }
+    gWindow->show();
+    gWindow->raise();
+    gWindow->activateWindow();
+}
+
+StationWindow* CurrentStationWindow() {
+    return gWindow.get();
+}
+
+void DestroyStationWindow() {
+    gWindow.reset();
+}
+
+void SetStationWorkerProgram(const std::string& path) {
+    gWorkerProgram = path;
+}
+
+}  // namespace vbc::platform
