@@ -453,6 +453,11 @@ void StationWindow::closeEvent(QCloseEvent* event) {
         if (box.exec() != QMessageBox::Yes) return;
     }
     closeWhenStopped_ = true;
+    // The station may have ended while the question was up: nothing is left to stop.
+    if (!running_) {
+        QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
     OnStop();
 }
 
