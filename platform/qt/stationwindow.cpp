@@ -116,6 +116,27 @@ StationTileView ViewOf(const st::PortStatus& p) {
     return v;
 }
 
+// A tile's message is kept to this many lines (the whole text is its tooltip).
+constexpr int kMessageLines = 3;
+
+// text as label shows it word-wrapped in at most lines lines: cut at a word, with an ellipsis,
+// when it needs more, so that nothing is cut off half-way down a line.
+QString FitLines(const QLabel* label, const QString& text, int lines) {
+    const QFontMetrics fm(label->font());
+    const int width = std::max(label->width(), 200);
+    const int room = fm.lineSpacing() * lines;
+    auto height = [&](const QString& t) {
+        return fm.boundingRect(QRect(0, 0, width, 10 * room), Qt::TextWordWrap, t).height();
+    };
+    if (height(text) <= room) return text;
+    QString cut = text;
+    while (!cut.isEmpty() && height(cut + QChar(0x2026)) > room) {
+        const int space = cut.lastIndexOf(QLatin1Char(' '));
+        cut.truncate(space > 0 ? space : cut.size() - 1);
+    }
+    return cut + QChar(0x2026);
+}
+
 // Columns of the tile grid for n tiles: 1, 2 (up to 4), 3 (up to 9), 4 (up to 16).
 int Columns(std::size_t n) {
     int c = 1;
@@ -567,7 +588,7 @@ void StationWindow::ShowTiles() {
         if (t.bar->value() != v.percent) t.bar->setValue(v.percent);
         set(t.rate, v.rate);
         set(t.elapsed, v.elapsed);
-        set(t.message, v.message);
+        set(t.message, FitLines(t.message, v.message, kMessageLines));
         t.message->setToolTip(v.message);
         set(t.counts, v.counts);
     }
