@@ -141,6 +141,7 @@ int _mfl51_50MMIStart(int, int, int event, void*, int, int) {
 void QuitIfAskedDuringJob() {
     if (!gQuitAfterJob) return;
     gQuitAfterJob = false;
+    if (StationHoldsProgram()) return;  // the job was the service panel's, beside the station
     QuitProgram();
 }
 
