@@ -153,12 +153,12 @@ std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv) {
     return app;
 }
 
-QString PortEntryText(int port) {
-    return EntryText(port, Resolve(port, ListSerialPorts()));
+QString PortEntryText(int port, const std::vector<PortInfo>& ports) {
+    return EntryText(port, Resolve(port, ports));
 }
 
-bool PortHasDevice(int port) {
-    const PortDevice d = Resolve(port, ListSerialPorts());
+bool PortHasDevice(int port, const std::vector<PortInfo>& ports) {
+    const PortDevice d = Resolve(port, ports);
     std::error_code ec;
     return !d.device.isEmpty() && std::filesystem::exists(d.device.toStdString(), ec);
 }

@@ -6,8 +6,10 @@
 #include <QString>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/qt/qttoolkit.h"
+#include "platform/serial.h"
 
 class QApplication;
 class QComboBox;
@@ -37,11 +39,12 @@ class FrontEndToolkit : public QtToolkit {
 };
 
 // "COM3 — /dev/ttyUSB0": the port's name and the device it resolves to, "COM3 — no device"
-// when nothing answers to it.
-QString PortEntryText(int port);
+// when nothing answers to it. ports: the machine's serial ports (ListSerialPorts), scanned once
+// by a caller that labels several.
+QString PortEntryText(int port, const std::vector<PortInfo>& ports);
 
 // True when something answers to COMN on this machine (what "All serial ports" takes).
-bool PortHasDevice(int port);
+bool PortHasDevice(int port, const std::vector<PortInfo>& ports);
 
 // Relabels every entry of a port selector (its value is the port number) with PortEntryText,
 // keeping values and the current entry. The device's description goes into the tooltip.

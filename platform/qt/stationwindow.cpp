@@ -331,11 +331,12 @@ void StationWindow::ShowJobSettings() {
 
 void StationWindow::ShowPortDevices() {
     const bool all = allPorts_->isChecked();
+    const std::vector<PortInfo> serialPorts = ListSerialPorts();  // one scan for the 16 boxes
     for (int n = 1; n <= kPortBoxes; ++n) {
         QCheckBox* box = portBoxes_[n - 1];
-        const QString text = PortEntryText(n);
+        const QString text = PortEntryText(n, serialPorts);
         if (box->text() != text) box->setText(text);
-        if (all) box->setChecked(PortHasDevice(n));
+        if (all) box->setChecked(PortHasDevice(n, serialPorts));
         box->setEnabled(!running_ && !all);
     }
 }
