@@ -50,6 +50,10 @@ void JsonReport::JobStarts() {
     resends_ = 0;
 }
 
+void JsonReport::BootLoaderAnswered() {
+    Emit({{"event", "phone"}});
+}
+
 void JsonReport::FlashIdentified(std::uint8_t manufacturer, std::uint8_t device,
                                  const std::string& name) {
     Emit({{"event", "flash"}, {"manufacturer", manufacturer}, {"device", device}, {"name", name}});

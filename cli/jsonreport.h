@@ -18,7 +18,7 @@ namespace vbc::cli {
 
 class JsonReport : public JobObserver {
   public:
-    static constexpr int kSchema = 1;
+    static constexpr int kSchema = 2;
 
     explicit JsonReport(std::FILE* out) : out_(out) {}
 
@@ -32,6 +32,7 @@ class JsonReport : public JobObserver {
     // The last object: the result the job (or the step before it) ended with.
     void Result(const DownloadResult& result);
 
+    void BootLoaderAnswered() override;
     void FlashIdentified(std::uint8_t manufacturer, std::uint8_t device,
                          const std::string& name) override;
     void Progress(const char* pass, std::uint32_t bytes, std::uint32_t total) override;

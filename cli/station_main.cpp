@@ -36,6 +36,7 @@ namespace st = vbc::station;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadOptions = 64;  // EX_USAGE
 constexpr int kExitFlashTxt = 65;    // EX_DATAERR
+constexpr int kExitBootstrap = 66;   // EX_NOINPUT
 constexpr int kExitInternal = 70;    // EX_SOFTWARE
 constexpr int kExitLog = 74;         // EX_IOERR
 constexpr const char* kProgram = "vbcflash-station";
@@ -48,8 +49,8 @@ that dies or hangs is logged for its phone as an internal fault (category 70) an
 other ports carry on. Every finished phone is appended to the log (one JSON object a
 line, on disk before the port takes the next phone; docs/STATION.md).
 
-It works in the current directory (or the DIR of -C): flash.txt and the bootstraps are
-read there. FILE is read once; every worker writes that same copy.
+It works in the current directory (or the DIR of -C): flash.txt and the bootstrap are
+read there, and checked before any port starts. FILE is read once; every worker writes that same copy.
 
 Ctrl-C (SIGINT) or SIGTERM stops every job (each phone under way is logged as stopped),
 prints the totals and exits 130 (143).
@@ -59,8 +60,10 @@ Exit status:
   1      with --once: a phone failed (or was stopped)
   64     bad options, or FILE cannot be read
   65     flash.txt cannot be read or is malformed
+  66     the bootstrap of the product type (mfl104_4.spm, mfl104_5.spm) cannot be read
   70     an internal fault (the worker program is missing)
-  74     the log cannot be written (the station stops)
+  74     the log cannot be opened (or is not a regular file) or written (the station
+         stops)
   130    stopped by SIGINT, 143 by SIGTERM
 )";
 
@@ -160,6 +163,11 @@ void PrintEvents(st::Station& station) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened: a closed standard descriptor would hand its number to the
+    // image copy, which each worker's standard input would then replace.
+    vbc::platform::KeepStandardDescriptors();
+    // Standard output going away (a pipe whose reader died) must not cost a phone its record.
+    vbc::platform::IgnoreWriteSignals();
     CLI::App app{
         "Flashes FILE into a phone on each of several ports at the same time, port after "
         "port waiting for the next phone, and logs every phone.",
@@ -249,13 +257,18 @@ int main(int argc, char** argv) {
                   << "\n";
         return kExitFlashTxt;
     }
+    // The bootstrap, as flash.txt: a worker without it fails before any phone answers.
+    std::string error;
+    if (!st::CheckBootstrap(settings.product, &error)) {
+        std::cerr << kProgram << ": " << error << "\n";
+        return kExitBootstrap;
+    }
     // The image, read once: its hash names what every worker writes, from a sealed copy.
     std::vector<std::uint8_t> image;
     if (!vbc::platform::ReadWholeFile(file.c_str(), image))
         return Usage("cannot read the software file '" + file + "': " + std::strerror(errno));
     if (image.empty()) return Usage("the software file '" + file + "' is empty");
     vbc::platform::UniqueFd imageHolder;
-    std::string error;
     if (!st::SetImage(image, file, &settings, &imageHolder, &error)) {
         std::cerr << kProgram << ": " << error << "\n";
         return kExitInternal;
@@ -274,10 +287,14 @@ int main(int argc, char** argv) {
     }
 
     st::Station station(settings);
-    if (!station.OpenLog(&error)) {
+    std::size_t torn = 0;
+    if (!station.OpenLog(&error, &torn)) {
         std::cerr << kProgram << ": cannot open the log " << error << "\n";
         return kExitLog;
     }
+    if (torn > 0)
+        std::cerr << kProgram << ": the log " << logPath << " ended in a torn line: its " << torn
+                  << " bytes were cut off, every whole record is kept\n";
 
     vbc::platform::CatchStopSignals(OnStopSignal);  // a second Ctrl-C ends the station at once
 

@@ -60,22 +60,23 @@ std::int32_t _mfl12_2CalculateLengthOfFile(const char* fileName, std::int32_t* s
     return kStatusOk;
 }
 
-std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
-                                 std::int32_t productType) {
-    const char* name = nullptr;
+const char* BootstrapFileName(std::int32_t productType) {
     switch (productType) {
         case 1:
-            name = "mfl104_4.spm";
-            _sg_FlashAddr = 0x200000;
-            break;
+            return "mfl104_4.spm";
         case 2:
-            name = "mfl104_5.spm";
-            _sg_FlashAddr = 0x800000;
-            break;
+            return "mfl104_5.spm";
         default:
-            // No bootstrap exists for other product types: nothing to open.
-            return LibPcCode::kFileNotFound;
+            return nullptr;
     }
+}
+
+std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
+                                 std::int32_t productType) {
+    const char* name = BootstrapFileName(productType);
+    // No bootstrap exists for other product types: nothing to open.
+    if (!name) return LibPcCode::kFileNotFound;
+    _sg_FlashAddr = productType == 1 ? 0x200000 : 0x800000;
     std::FILE* f = std::fopen(name, "rb");
     if (!f) return LibPcCode::kFileNotFound;
     std::int32_t count = 0;

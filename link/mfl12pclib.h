@@ -25,6 +25,9 @@ void _mfl12_1UartStop(std::uint8_t port);
 // 1 with the size written, or 2 when the platform cannot size the file.
 std::int32_t _mfl12_2CalculateLengthOfFile(const char* fileName, std::int32_t* size);
 
+// The bootstrap file of the product type ("mfl104_5.spm"), nullptr for a type that has none.
+const char* BootstrapFileName(std::int32_t productType);
+
 // Reads the bootstrap file of the product type: 1, 3 (cannot open) or 4 (over 8191 bytes).
 std::int32_t _mfl12_4LoadSpmFile(std::int32_t* length, std::uint8_t* buffer,
                                  std::int32_t productType);

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/jobstop.h"
 #include "platform/serial.h"
+#include "ui/jobevents.h"
 #include "ui/mfl52display.h"
 
 namespace vbc {
@@ -219,6 +220,7 @@ void _mfl1_0boot(DownloadResult* result, DownloadContext* context) {
         result->code = BootCode::kNoAnswer;
         return;
     }
+    CurrentJobObserver().BootLoaderAnswered();
 
     status = _mfl1_1ConfigurationBootstrap(framePort, context->productType, bootstrap, length);
     if (status != kStatusOk) {

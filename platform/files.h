@@ -35,10 +35,14 @@ std::string SealedCopy(const std::vector<std::uint8_t>& bytes, UniqueFd* holder,
 
 // A file of records, one line each, appended whole: each line goes in one write to a
 // descriptor opened for appending, then to the disk (fsync) before Append returns, so a crash
-// or power cut never leaves half a line and loses no line that was appended.
+// or power cut never leaves half a line and loses no line that was appended. A write cut short
+// (a full disk, a file-size limit) is taken back, so the file keeps only whole lines.
 class AppendFile {
   public:
-    bool Open(const std::string& path, std::string* error);
+    // Only a regular file is taken: a FIFO or a device cannot hold the promise above. A last
+    // line without its newline (torn by an earlier program) is cut off; tornBytes (when given)
+    // receives how many bytes that removed.
+    bool Open(const std::string& path, std::string* error, std::size_t* tornBytes = nullptr);
     // line: without its newline.
     bool Append(const std::string& line, std::string* error);
 

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,9 @@ std::string SealedCopy(const std::vector<std::uint8_t>& bytes, UniqueFd* holder,
                        std::string* error) {
     // Not close-on-exec: the children inherit it and open it through /dev/fd.
     UniqueFd fd(::memfd_create("vbcflash-image", MFD_ALLOW_SEALING));
+    // Never one of the standard descriptors (one left closed by whoever started us): a child's
+    // own standard input or output would take its place.
+    if (fd.Get() >= 0 && fd.Get() <= STDERR_FILENO) fd.Reset(::fcntl(fd.Get(), F_DUPFD, 3));
     std::size_t done = 0;
     while (fd.Get() >= 0 && done < bytes.size()) {
         const ssize_t n = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
@@ -48,12 +52,54 @@ std::string SealedCopy(const std::vector<std::uint8_t>& bytes, UniqueFd* holder,
     return path;
 }
 
-bool AppendFile::Open(const std::string& path, std::string* error) {
-    const bool existed = ::access(path.c_str(), F_OK) == 0;
-    fd_.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (fd_.Get() < 0) {
-        if (error) *error = path + ": " + std::strerror(errno);
+namespace {
+
+// Where the file's whole lines end: past its last newline (0 when it has none).
+bool EndOfWholeLines(int fd, off_t size, off_t* end) {
+    char chunk[4096];
+    for (off_t pos = size; pos > 0;) {
+        const off_t from = pos > static_cast<off_t>(sizeof chunk) ? pos - sizeof chunk : 0;
+        const ssize_t n = ::pread(fd, chunk, static_cast<std::size_t>(pos - from), from);
+        if (n != pos - from) return false;
+        for (ssize_t i = n; i > 0; --i) {
+            if (chunk[i - 1] == '\n') {
+                *end = from + i;
+                return true;
+            }
+        }
+        pos = from;
+    }
+    *end = 0;
+    return true;
+}
+
+}  // namespace
+
+bool AppendFile::Open(const std::string& path, std::string* error, std::size_t* tornBytes) {
+    if (tornBytes) *tornBytes = 0;
+    auto fail = [&](const std::string& why) {
+        if (error) *error = path + ": " + why;
+        fd_.Reset();
         return false;
+    };
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    // Not blocking: a FIFO without a reader would hold the open until one came.
+    fd_.Reset(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                     0644));
+    if (fd_.Get() < 0) return fail(std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd_.Get(), &st) != 0) return fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail(
+            "not a regular file (a FIFO, a device or a socket): the log must be a file on a disk");
+    ::fcntl(fd_.Get(), F_SETFL, ::fcntl(fd_.Get(), F_GETFL) & ~O_NONBLOCK);
+    off_t whole = st.st_size;
+    if (!EndOfWholeLines(fd_.Get(), st.st_size, &whole))
+        return fail(std::string("cannot read its last line: ") + std::strerror(errno));
+    if (whole != st.st_size) {
+        if (::ftruncate(fd_.Get(), whole) != 0 || ::fsync(fd_.Get()) != 0)
+            return fail(std::string("cannot cut off its torn last line: ") + std::strerror(errno));
+        if (tornBytes) *tornBytes = static_cast<std::size_t>(st.st_size - whole);
     }
     // A new file's name must survive a power cut too.
     if (!existed) {
@@ -71,15 +117,25 @@ bool AppendFile::Append(const std::string& line, std::string* error) {
     do {
         n = ::write(fd_.Get(), whole.data(), whole.size());
     } while (n < 0 && errno == EINTR);
-    // A short write (a full disk) is a failure: the rest would not be one write.
-    if (n != static_cast<ssize_t>(whole.size()) || ::fsync(fd_.Get()) != 0) {
-        if (error)
-            *error = n < 0 || n == static_cast<ssize_t>(whole.size())
-                         ? std::string(std::strerror(errno))
-                         : "only part of the record could be written";
+    const int writeError = errno;
+    if (n == static_cast<ssize_t>(whole.size())) {
+        if (::fsync(fd_.Get()) == 0) return true;
+        if (error) *error = std::strerror(errno);
         return false;
     }
-    return true;
+    // A short write (a full disk, a file-size limit) leaves part of the line: take it back, or
+    // the next record would be appended onto the fragment.
+    struct stat st {};
+    bool takenBack = n <= 0;
+    if (n > 0 && ::fstat(fd_.Get(), &st) == 0 && st.st_size >= n)
+        takenBack = ::ftruncate(fd_.Get(), st.st_size - n) == 0 && ::fsync(fd_.Get()) == 0;
+    if (error) {
+        *error = n < 0 ? std::string(std::strerror(writeError))
+                       : "only part of the record could be written (the disk is full, or the "
+                         "file has reached its size limit)";
+        if (!takenBack) *error += "; the part written could not be taken back";
+    }
+    return false;
 }
 
 }  // namespace vbc::platform

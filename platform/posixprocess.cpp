@@ -8,10 +8,29 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace vbc::platform {
+namespace {
+
+// Closes every descriptor from first up, but keep (safe in a forked child: no allocation).
+void CloseFrom(int first, int keep) {
+    auto closeRange = [](unsigned from, unsigned to) {
+        if (from > to) return;
+        if (::close_range(from, to, 0) == 0) return;
+        for (unsigned fd = from; fd <= std::min(to, 4095u); ++fd) ::close(static_cast<int>(fd));
+    };
+    if (keep >= first) {
+        closeRange(static_cast<unsigned>(first), static_cast<unsigned>(keep) - 1);
+        closeRange(static_cast<unsigned>(keep) + 1, ~0u);
+    } else {
+        closeRange(static_cast<unsigned>(first), ~0u);
+    }
+}
+
+}  // namespace
 
 Process::~Process() {
     if (pid_ > 0) {
@@ -20,7 +39,7 @@ Process::~Process() {
     }
 }
 
-bool Process::Start(const std::vector<std::string>& argv, std::string* error) {
+bool Process::Start(const std::vector<std::string>& argv, std::string* error, int keepFd) {
     if (pid_ > 0 || argv.empty()) {
         if (error) *error = "no program to start";
         return false;
@@ -53,6 +72,8 @@ bool Process::Start(const std::vector<std::string>& argv, std::string* error) {
         if (devNull < 0 || ::dup2(devNull, STDIN_FILENO) < 0 || ::dup2(fds[1], STDOUT_FILENO) < 0 ||
             ::dup2(fds[1], STDERR_FILENO) < 0)
             ::_exit(127);
+        // Whatever this process inherited or opened without close-on-exec stays here.
+        CloseFrom(STDERR_FILENO + 1, keepFd);
         // The station's own handlers and mask do not belong to the worker.
         sigset_t none;
         sigemptyset(&none);
@@ -60,6 +81,7 @@ bool Process::Start(const std::vector<std::string>& argv, std::string* error) {
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGTERM, SIG_DFL);
         ::signal(SIGPIPE, SIG_DFL);
+        ::signal(SIGXFSZ, SIG_DFL);
         ::execv(args[0], args.data());
         const char msg[] = "cannot run the worker program\n";
         [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, msg, sizeof msg - 1);
@@ -122,6 +144,20 @@ void WaitReadable(const std::vector<int>& fds, int timeoutMs, std::vector<bool>*
     if (::poll(polled.data(), polled.size(), timeoutMs) <= 0) return;
     for (std::size_t i = 0; i < fds.size(); ++i)
         (*readable)[i] = fds[i] >= 0 && (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+void KeepStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open takes the lowest free number: this one.
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) ::close(opened);
+    }
+}
+
+void IgnoreWriteSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string HostName() {

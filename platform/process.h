@@ -25,8 +25,9 @@ class Process {
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    // argv[0] is the program's path. False (and error) when it cannot be started.
-    bool Start(const std::vector<std::string>& argv, std::string* error);
+    // argv[0] is the program's path. The child gets no descriptor of this process but its
+    // standard ones and keepFd (when not negative). False (and error) when it cannot be started.
+    bool Start(const std::vector<std::string>& argv, std::string* error, int keepFd = -1);
     bool Running() const { return pid_ > 0; }
     int Id() const { return pid_; }
 
@@ -50,6 +51,14 @@ class Process {
 // Waits up to timeoutMs for one of fds to become readable (or reach its end); readable[i] tells
 // which. Negative descriptors are skipped.
 void WaitReadable(const std::vector<int>& fds, int timeoutMs, std::vector<bool>* readable);
+
+// Opens /dev/null on each of the standard descriptors (0 to 2) that is closed, so that no file
+// opened later takes one of their numbers: a child's standard input or output would replace it.
+void KeepStandardDescriptors();
+// A write to a pipe whose reader has gone, or past the file-size limit, fails with an error
+// instead of ending the process (SIGPIPE, SIGXFSZ): a program that keeps records must not die
+// of a closed terminal pipe. Children started by Process get the default actions back.
+void IgnoreWriteSignals();
 
 // The machine's host name ("" when the system gives none).
 std::string HostName();

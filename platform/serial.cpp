@@ -126,6 +126,11 @@ void CloseAllPorts() {
     }
 }
 
+bool PortIsOpen(int port) {
+    int error = 0;
+    return Lookup(port, &error) != nullptr;
+}
+
 std::string ResolvePortName(const std::string& deviceName) {
     const int n = ComNumber(deviceName);
     if (n == 0) return deviceName;

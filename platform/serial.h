@@ -133,6 +133,8 @@ SerialProvider& CurrentSerialProvider();
 
 // Closes every open port (between tests, and at exit).
 void CloseAllPorts();
+// True while this program holds port N open (a service panel's Switch on keeps it so).
+bool PortIsOpen(int port);
 
 // How "COMN" (N = 1..255, no leading zero) is resolved on this machine: a binding set by
 // BindPortDevice(N) first, then a file or symbolic link named "COMN" in the working directory,

@@ -98,6 +98,12 @@ class Child {
         return rest;
     }
 
+    // Closes this end of the piped output: the child's next write to it fails (EPIPE).
+    void CloseOutput() {
+        if (out_ >= 0) ::close(out_);
+        out_ = -1;
+    }
+
     // The exit status; nothing when the child never started, ended on a signal, or is still
     // running after the limit (it is killed then).
     std::optional<int> Wait(Ms limit = kLimit) {

@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +23,7 @@
 #include "core/resultcodes.h"
 #include "core/version.h"
 #include "platform/process.h"
+#include "platform/serial.h"
 #include "tests/child.h"
 #include "tests/testutil.h"
 #include "ui/station.h"
@@ -64,10 +69,14 @@ class StationE2e : public ::testing::Test {
         return flash.compare(0, software_.size(), software_) == 0;
     }
 
-    std::unique_ptr<test::Child> Station(std::vector<std::string> options) {
-        std::vector<std::string> args = {VBC_STATION_PATH, "-C", dir_.path().string(), "--once"};
+    // prefix: what runs the station (a shell that closes its standard input, a limit).
+    std::unique_ptr<test::Child> Station(std::vector<std::string> options,
+                                         const std::string& file = "soft.cla",
+                                         std::vector<std::string> prefix = {}) {
+        std::vector<std::string> args = prefix;
+        args.insert(args.end(), {VBC_STATION_PATH, "-C", dir_.path().string(), "--once"});
         args.insert(args.end(), options.begin(), options.end());
-        args.push_back("soft.cla");
+        args.push_back(file);
         return std::make_unique<test::Child>(args);
     }
     // Reads the station's plain lines up to one that holds text (and also, when given, more).
@@ -129,6 +138,13 @@ TEST_F(StationE2e, BadOptionsAndABrokenFlashTxtStopBeforeAnyPort) {
         test::Child station(args);
         EXPECT_EQ(station.Wait(), c.status) << c.args[1];
     }
+    // Files every worker reads, checked once before any port starts.
+    fs::rename(dir_.path() / "mfl104_5.spm", dir_.path() / "spm.away");
+    test::Child noSpm({VBC_STATION_PATH, "-C", dir_.path().string(), "--ports", "1", "soft.cla"});
+    EXPECT_EQ(noSpm.Rest(),
+              "vbcflash-station: mfl104_5.spm, the bootstrap of product type 2: LIB_PC : File "
+              "not found\n");
+    EXPECT_EQ(noSpm.Wait(), 66);
     test::WriteFile(dir_.path() / "flash.txt", "not a flash description\n");
     test::Child station({VBC_STATION_PATH, "-C", dir_.path().string(), "--ports", "1", "soft.cla"});
     EXPECT_EQ(station.Wait(), 65);
@@ -207,45 +223,132 @@ TEST_F(StationE2e, APhoneThatComesLaterIsServedThenWithoutRecordsForTheQuietBoot
     EXPECT_TRUE(FlashHoldsTheImage(2));
 }
 
-// Workers that hang or exit without a result, driven through the library with a stand-in
-// worker program: each is an internal fault of its phone, and --once then ends the port.
+// The library's station on COM5 with a stand-in worker: a shell script that writes what a
+// worker would. Each start appends its time (ns) to "launches"; Step runs until done or 20 s.
+struct StandIn {
+    StandIn(const fs::path& dir, const std::string& script, bool once = true) : dir(dir) {
+        const fs::path worker = dir / "worker.sh";
+        test::WriteFile(worker, "#!/bin/sh\ndate +%s%N >> launches\n" + script + "\n");
+        fs::permissions(worker, fs::perms::owner_all);
+        for (const char* f : {"station.jsonl", "launches"}) fs::remove(dir / f);
+        station::Settings settings;
+        settings.ports = {5};
+        settings.once = once;
+        settings.workerProgram = worker.string();
+        settings.imagePath = "soft.cla";
+        settings.logPath = (dir / "station.jsonl").string();
+        settings.silenceLimitMs = 300;
+        settings.noPhoneRetryMs = kRetryMs;
+        st = std::make_unique<station::Station>(settings);
+        EXPECT_TRUE(st->OpenLog(nullptr));
+    }
+    bool RunUntil(const std::function<bool()>& done) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done() && std::chrono::steady_clock::now() < limit) {
+            st->Step(20);
+            for (auto& e : st->TakeEvents()) events.push_back(e.text);
+        }
+        return done();
+    }
+    std::vector<long long> Launches() const {
+        std::vector<long long> times;
+        std::istringstream in(test::ReadFile(dir / "launches"));
+        for (long long t; in >> t;) times.push_back(t);
+        return times;
+    }
+
+    static constexpr int kRetryMs = 200;
+    fs::path dir;
+    std::unique_ptr<station::Station> st;
+    std::vector<std::string> events;
+};
+
+constexpr const char* kLoadLine =
+    "echo '{\"event\":\"line\",\"text\":\" Software file loading, please wait...  \"}'\n";
+constexpr const char* kPhone = "echo '{\"event\":\"phone\"}'\n";
+
+// Whatever a worker does before a boot loader answers, there is no phone: no record, the
+// reason shown once on the port (never "booting"), the port tried again only after a pause.
+TEST_F(StationE2e, NoPhoneNoRecord) {
+    const struct {
+        const char* name;
+        std::string script;
+        const char* note;
+    } cases[] = {
+        {"the port cannot be opened",
+         std::string(kLoadLine) +
+             "echo '{\"event\":\"line\",\"text\":\" Cannot open COM5 (/dev/x): No such file "
+             "\"}'\n"
+             "echo '{\"event\":\"result\",\"ok\":false,\"category\":" +
+             std::to_string(ResultLibPc) + ",\"code\":" + std::to_string(kComErrCannotOpen) +
+             ",\"message\":\"x\",\"seconds\":0,\"resends\":0}'",
+         "cannot open the port: Cannot open COM5 (/dev/x): No such file"},
+        {"a bootstrap went missing",
+         std::string(kLoadLine) + "echo '{\"event\":\"result\",\"ok\":false,\"category\":" +
+             std::to_string(ResultLibPc) +
+             ",\"code\":3,\"message\":\"LIB_PC : File not found\",\"seconds\":0,\"resends\":0}'",
+         "cannot boot: LIB_PC : File not found"},
+        // Its own stop signal before it could catch it, as a stop at its start does.
+        {"ended on a signal", "kill -TERM $$",
+         "cannot boot: The worker ended on signal 15 (Terminated)."},
+        {"exited without a result", std::string(kLoadLine) + "echo oops; exit 2",
+         "cannot boot: The worker exited with status 2 without a result: oops"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandIn s(dir_.path(), c.script);
+        ASSERT_TRUE(s.RunUntil([&] { return s.Launches().size() >= 3; }));
+        EXPECT_FALSE(s.st->Finished());  // --once waits for a phone: none came
+        const auto ports = s.st->Ports();
+        EXPECT_EQ(ports[0].state, station::State::kNoPort);
+        EXPECT_EQ(ports[0].note, c.note);
+        EXPECT_EQ(s.events, std::vector<std::string>{c.note});
+        const auto times = s.Launches();
+        for (std::size_t i = 1; i < times.size(); ++i)
+            EXPECT_GE(times[i] - times[i - 1], StandIn::kRetryMs * 1'000'000LL) << i;
+        EXPECT_EQ(s.st->GetTotals().failed, 0);
+        EXPECT_EQ(test::ReadFile(dir_.path() / "station.jsonl"), "");
+    }
+
+    // A stop reaching a worker still waiting for a phone: nothing logged, the station ends.
+    StandIn waiting(dir_.path(), std::string(kLoadLine) + "exec sleep 30");
+    ASSERT_TRUE(waiting.RunUntil([&] { return waiting.Launches().size() == 1; }));
+    waiting.st->Stop();
+    ASSERT_TRUE(waiting.RunUntil([&] { return waiting.st->Finished(); }));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "station.jsonl"), "");
+
+    // A worker inherits its standard descriptors and nothing else (no stray /dev/null).
+    StandIn fds(dir_.path(), "exec ls /proc/self/fd > fds");
+    ASSERT_TRUE(fds.RunUntil([&] { return fs::exists(dir_.path() / "fds"); }));
+    EXPECT_EQ(test::ReadFile(dir_.path() / "fds"), "0\n1\n2\n3\n");  // 3: ls's own listing
+}
+
+// Once the boot loader answered, a worker that hangs or exits without a result is an internal
+// fault of that phone, and --once then ends the port.
 TEST_F(StationE2e, AHungWorkerAndOneWithoutAResultAreInternalFaults) {
     const struct {
-        const char* script;
+        std::string script;
         int code;
         const char* message;
     } cases[] = {
-        {"echo '{\"event\":\"start\"}'; exec sleep 30",
+        {std::string(kLoadLine) + kPhone + "exec sleep 30",
          station::InternalFaultCode::kStoppedAnswering,
          "The worker gave no sign of life for 0 s and was ended."},
-        {"echo 'something broke'; exit 3", station::InternalFaultCode::kNoResult,
+        {std::string(kPhone) + "echo 'something broke'; exit 3",
+         station::InternalFaultCode::kNoResult,
          "The worker exited with status 3 without a result: something broke"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
-        const fs::path worker = dir_.path() / "worker.sh";
-        test::WriteFile(worker, std::string("#!/bin/sh\n") + c.script + "\n");
-        fs::permissions(worker, fs::perms::owner_all);
-        fs::remove(dir_.path() / "station.jsonl");
-        station::Settings settings;
-        settings.ports = {5};
-        settings.once = true;
-        settings.workerProgram = worker.string();
-        settings.imagePath = "soft.cla";
-        settings.logPath = (dir_.path() / "station.jsonl").string();
-        settings.silenceLimitMs = 300;
-        station::Station st(settings);
-        ASSERT_TRUE(st.OpenLog(nullptr));
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!st.Finished() && std::chrono::steady_clock::now() < limit) st.Step(100);
-        ASSERT_TRUE(st.Finished());
+        StandIn s(dir_.path(), c.script);
+        ASSERT_TRUE(s.RunUntil([&] { return s.st->Finished(); }));
         const auto records = Log();
         ASSERT_EQ(records.at(5).size(), 1u);
         const Json& r = records.at(5)[0];
         EXPECT_EQ(r["category"], station::kInternalFaultCategory);
         EXPECT_EQ(r["code"], c.code);
         EXPECT_EQ(r["message"], c.message);
-        EXPECT_EQ(st.GetTotals().failed, 1);
+        EXPECT_EQ(s.st->GetTotals().failed, 1);
     }
 }
 
@@ -323,6 +426,85 @@ TEST_F(StationE2e, TheLogSurvivesAKilledStationAndAStopLogsThePhoneAsStopped) {
     const Json& r = records.at(3).at(0);
     EXPECT_EQ(r["category"], ResultStopped);
     EXPECT_EQ(r["code"], StopCode::kByOperator);
+}
+
+// The log keeps whole records only: a software name that is not UTF-8 is logged (its bad bytes
+// replaced), a write cut short by a file-size limit is taken back, a torn last line left by an
+// earlier program is cut off at the next start, and a FIFO is refused before any phone.
+TEST_F(StationE2e, TheLogHoldsWholeRecordsOnly) {
+    const fs::path log = dir_.path() / "station.jsonl";
+    const std::string latin1 = "logiciel_\xe9.cla";
+    test::WriteFile(dir_.path() / latin1, software_);
+    StartPhone(1);
+    EXPECT_EQ(Station({"--ports", "1"}, latin1)->Wait(), 0);
+    const std::string first = test::ReadFile(log);
+    auto records = Log();
+    ASSERT_EQ(records.at(1).size(), 1u);
+    EXPECT_EQ(records.at(1)[0]["software"], "logiciel_\xef\xbf\xbd.cla");  // U+FFFD
+    EXPECT_TRUE(FlashHoldsTheImage(1));
+
+    // Room for 40 more bytes: the record is cut short, the station stops, the log is as it was.
+    // (The limit holds for the image's private copy too: the log is made larger than the image.)
+    std::string filled;
+    while (filled.size() <= software_.size()) filled += first;
+    test::WriteFile(log, filled);
+    StartPhone(1);
+    auto limited = Station({"--ports", "1"}, "soft.cla",
+                           {"/usr/bin/prlimit", "--fsize=" + std::to_string(filled.size() + 40)});
+    EXPECT_NE(limited->Rest().find("only part of the record could be written"), std::string::npos);
+    EXPECT_EQ(limited->Wait(), 74);
+    EXPECT_EQ(test::ReadFile(log), filled);
+
+    test::WriteFile(log, first + "{\"start\":\"2026-");
+    StartPhone(1);
+    auto repaired = Station({"--ports", "1"});
+    EXPECT_TRUE(WaitFor(*repaired,
+                        "the log station.jsonl ended in a torn line: its 15 bytes "
+                        "were cut off, every whole record is kept"));
+    EXPECT_EQ(repaired->Wait(), 0);
+    records = Log();
+    ASSERT_EQ(records.at(1).size(), 2u);
+    EXPECT_EQ(test::ReadFile(log).rfind(first, 0), 0u);
+
+    const fs::path fifo = dir_.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    auto refused = Station({"--ports", "1", "--log", "fifo"});
+    EXPECT_EQ(refused->Rest(),
+              "vbcflash-station: cannot open the log fifo: not a regular file (a FIFO, a device "
+              "or a socket): the log must be a file on a disk\n");
+    EXPECT_EQ(refused->Wait(), 74);
+}
+
+// Standard output whose reader died (a tee ended by the same Ctrl-C) costs no phone its stopped
+// record; standard input closed does not hand the workers the wrong software.
+TEST_F(StationE2e, ClosedStandardStreamsCostNoRecord) {
+    // Large enough that no paced phone ends before the stop.
+    test::WriteFile(dir_.path() / "big.cla", std::string(1 << 20, '\x5a'));
+    for (int n = 1; n <= 3; ++n) StartPhone(n, {"--pace"});
+    auto station = Station({"--ports", "1-3"}, "big.cla");
+    std::set<std::string> writing;
+    for (auto line = station->Line(); line && writing.size() < 3; line = station->Line()) {
+        const auto at = line->find(" writing");
+        if (at != std::string::npos) writing.insert(line->substr(0, at).substr(25, 5));
+    }
+    ASSERT_EQ(writing.size(), 3u);
+    station->CloseOutput();
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait(), 130);
+    auto records = Log();
+    ASSERT_EQ(records.size(), 3u);
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(records.at(n).at(0)["category"], ResultStopped) << n;
+
+    fs::remove(dir_.path() / "station.jsonl");
+    StartPhone(1);
+    EXPECT_EQ(
+        Station({"--ports", "1"}, "soft.cla", {"/bin/sh", "-c", "exec <&- \"$@\"", "sh"})->Wait(),
+        0);
+    records = Log();
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records.at(1).size(), 1u);
+    EXPECT_EQ(records.at(1)[0]["ok"], true);
+    EXPECT_TRUE(FlashHoldsTheImage(1));
 }
 
 }  // namespace

@@ -12,6 +12,8 @@ namespace vbc {
 class JobObserver {
   public:
     virtual ~JobObserver() = default;
+    // The phone's boot loader answered the boot: a phone is on the line.
+    virtual void BootLoaderAnswered() {}
     // name: "ST M36DR864CB", or "" for a flash flash.txt does not list.
     virtual void FlashIdentified(std::uint8_t /*manufacturer*/, std::uint8_t /*device*/,
                                  const std::string& /*name*/) {}

@@ -19,9 +19,11 @@
 #include "core/resultcodes.h"
 #include "core/version.h"
 #include "data/mfl10fla.h"
+#include "link/mfl12pclib.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/serial.h"
+#include "ui/mfl52display.h"
 
 namespace vbc::station {
 
@@ -30,8 +32,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::ordered_json;
 
-// A port whose device cannot be opened (not plugged in, busy) is tried again after this.
-constexpr auto kNoPortRetry = std::chrono::seconds(2);
 // A worker that died is restarted after this, so a worker that cannot run does not spin.
 constexpr auto kFaultRetry = std::chrono::seconds(1);
 // A stopped worker ends at its next wait on the line; one that does not is ended.
@@ -41,17 +41,6 @@ std::string Trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos) return "";
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// The file load's line, the last the worker shows before the boot. The lines before it echo the
-// worker's settings (wait states, line speed) and say nothing of a phone.
-bool IsFileLoadLine(const std::string& text) {
-    return Trimmed(text) == "Software file loading, please wait...";
-}
-
-// After the file load, any comment line but the stop's means the boot loader answered.
-bool SaysNothingOfAPhone(const std::string& text) {
-    return IsFileLoadLine(text) || Trimmed(text) == "Download stopped by the operator";
 }
 
 double Seconds(Clock::duration d) {
@@ -87,8 +76,7 @@ struct Station::Port {
     Clock::time_point passStart;
     Clock::time_point stopSentAt;
     std::string pass;
-    bool loaded = false;  // the worker has shown its file load: what follows is the boot
-    bool phoneSeen = false;
+    bool phoneSeen = false;  // the boot loader answered: only such a job is a phone
     bool hung = false;
     bool stopSent = false;
     bool stopIgnored = false;  // ended because it did not stop in time
@@ -112,9 +100,9 @@ Station::Station(Settings settings) : settings_(std::move(settings)), started_(C
 
 Station::~Station() = default;
 
-bool Station::OpenLog(std::string* error) {
+bool Station::OpenLog(std::string* error, std::size_t* tornBytes) {
     log_ = std::make_unique<Log>();
-    return log_->file.Open(settings_.logPath, error);
+    return log_->file.Open(settings_.logPath, error, tornBytes);
 }
 
 void Station::Say(Port& port, const std::string& text) {
@@ -140,8 +128,7 @@ void Station::Launch(Port& port) {
 
     port.pending.clear();
     port.outputEnded = false;
-    port.loaded = port.phoneSeen = port.hung = port.stopSent = port.stopIgnored = port.haveResult =
-        false;
+    port.phoneSeen = port.hung = port.stopSent = port.stopIgnored = port.haveResult = false;
     port.result = Json();
     port.pass.clear();
     port.lastLine.clear();
@@ -152,10 +139,10 @@ void Station::Launch(Port& port) {
     port.startWall = std::chrono::system_clock::now();
     port.startedAt = port.lastOutput = Clock::now();
     std::string error;
-    if (!port.worker.Start(argv, &error)) {
+    if (!port.worker.Start(argv, &error, s.imageFd)) {
         port.status.state = State::kNoPort;
         port.status.note = "cannot start the worker: " + error;
-        port.restartAt = Clock::now() + kFaultRetry;
+        port.restartAt = Clock::now() + std::chrono::milliseconds(settings_.noPhoneRetryMs);
         return;
     }
     if (port.status.state != State::kNoPort) port.status.state = State::kWaiting;
@@ -170,19 +157,15 @@ void Station::HandleLine(Port& port, const std::string& line) {
     const auto now = Clock::now();
     const std::string event = j.value("event", "");
     if (event == "line") {
-        const std::string text = j.value("text", "");
-        port.lastLine = text;
-        if (!port.loaded) {
-            port.loaded = IsFileLoadLine(text);
-        } else if (!port.phoneSeen && !SaysNothingOfAPhone(text)) {
-            port.phoneSeen = true;
-            port.phoneAt = now;
-            // The worker holds the port now: what it opened is what the name stands for.
-            port.status.device = DeviceOf(port.number);
-            port.status.state = State::kBooting;
-            port.status.note.clear();
-            Say(port, "booting");
-        }
+        port.lastLine = j.value("text", "");
+    } else if (event == "phone" && !port.phoneSeen) {
+        port.phoneSeen = true;
+        port.phoneAt = now;
+        // The worker holds the port now: what it opened is what the name stands for.
+        port.status.device = DeviceOf(port.number);
+        port.status.state = State::kBooting;
+        port.status.note.clear();
+        Say(port, "booting");
     } else if (event == "flash") {
         std::string name = j.value("name", "");
         if (name.empty()) {
@@ -214,7 +197,7 @@ void Station::HandleLine(Port& port, const std::string& line) {
 }
 
 void Station::Record(Port& port, bool ok, int category, int code, const std::string& message,
-                     double seconds, const std::string& resends) {
+                     double seconds, const Json& resends) {
     const auto& s = settings_;
     Json r;
     r["start"] = IsoUtc(port.startWall);
@@ -233,12 +216,15 @@ void Station::Record(Port& port, bool ok, int category, int code, const std::str
     r["code"] = code;
     r["message"] = message;
     r["seconds"] = std::round(seconds * 1000) / 1000;
-    r["resends"] = resends.empty() ? Json(nullptr) : Json::parse(resends);
+    r["resends"] = resends.is_number_integer() ? resends : Json(nullptr);
     r["station"] = s.stationName;
     r["version"] = kVersion;
     std::string error;
     // A phone that cannot be logged must not be followed by another: the station stops.
-    if (logError_.empty() && log_ && !log_->file.Append(r.dump(), &error)) {
+    // Names come from the file system and may hold any bytes: those that are not UTF-8 become
+    // U+FFFD rather than cost the phone its record.
+    const std::string line = r.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (logError_.empty() && log_ && !log_->file.Append(line, &error)) {
         logError_ = s.logPath + ": " + error;
         Stop();
     }
@@ -260,55 +246,71 @@ void Station::Record(Port& port, bool ok, int category, int code, const std::str
     Say(port, port.status.outcome + ": " + message + figures);
 }
 
+// Why a worker ended without a result, as its phone's record (or its port's note) says it.
+std::string Station::WorkerEnd(const Port& port, bool died, int signal, int status, int* code) {
+    char message[200];
+    *code = InternalFaultCode::kNoResult;
+    if (port.stopIgnored) {
+        *code = InternalFaultCode::kStoppedAnswering;
+        std::snprintf(message, sizeof message, "The worker did not stop within %d s and was ended.",
+                      static_cast<int>(kStopGrace.count()));
+    } else if (port.hung) {
+        *code = InternalFaultCode::kStoppedAnswering;
+        std::snprintf(message, sizeof message,
+                      "The worker gave no sign of life for %d s and was ended.",
+                      settings_.silenceLimitMs / 1000);
+    } else if (died) {
+        *code = InternalFaultCode::kWorkerDied;
+        std::snprintf(message, sizeof message, "The worker ended on signal %d (%s).", signal,
+                      strsignal(signal));
+    } else {
+        std::snprintf(message, sizeof message,
+                      "The worker exited with status %d without a result%s%s", status,
+                      port.lastOther.empty() ? "." : ": ", port.lastOther.c_str());
+    }
+    return message;
+}
+
 void Station::Finish(Port& port, bool died, int signal, int status) {
     const auto now = Clock::now();
     port.restartAt = now;
     const bool wasNoPort = port.status.state == State::kNoPort;
-    if (port.haveResult) {
-        const bool ok = port.result.value("ok", false);
-        const int category = port.result.value("category", -1);
-        const int code = port.result.value("code", 0);
-        if (!ok && category == ResultBoot && code == BootCode::kNoAnswer) {
-            // No phone on the port yet: try again, nothing to log.
+    const int category = port.haveResult ? port.result.value("category", -1) : -1;
+    const int code = port.haveResult ? port.result.value("code", 0) : 0;
+    if (!port.phoneSeen) {
+        // No boot loader answered: there is no phone to log, however the worker ended.
+        if ((category == ResultBoot && code == BootCode::kNoAnswer) || category == ResultStopped ||
+            stopping_) {
+            // No phone on the port yet: try again at once (the boot waited for one).
             port.status.state = State::kWaiting;
             if (wasNoPort) Say(port, "waiting");
-        } else if (!ok && category == ResultLibPc && code == kComErrCannotOpen) {
-            const std::string why = Trimmed(port.lastLine);
+        } else {
+            // A failure before any phone (the port cannot be opened, a file is missing, the
+            // worker cannot run): shown on the port and tried again after a pause, so a fault
+            // that stays does not spin the port.
+            int ignored = 0;
+            std::string why;
+            if (category == ResultLibPc && code == kComErrCannotOpen)
+                why = "cannot open the port: " + Trimmed(port.lastLine);
+            else if (port.haveResult)
+                why = "cannot boot: " + port.result.value("message", "");
+            else
+                why = "cannot boot: " + WorkerEnd(port, died, signal, status, &ignored);
+            if (!wasNoPort || port.status.note != why) Say(port, why);
             port.status.state = State::kNoPort;
-            if (!wasNoPort || port.status.note != why) Say(port, "cannot open the port: " + why);
             port.status.note = why;
-            port.restartAt = now + kNoPortRetry;
-        } else if (category == ResultStopped && !port.phoneSeen) {
-            port.status.state = State::kWaiting;  // stopped while it waited for a phone
-        } else {
-            Record(port, ok, category, code, port.result.value("message", ""),
-                   port.result.value("seconds", 0.0), port.result["resends"].dump());
-            port.status.done = settings_.once;
+            port.restartAt = now + std::chrono::milliseconds(settings_.noPhoneRetryMs);
         }
+    } else if (port.haveResult) {
+        Record(port, port.result.value("ok", false), category, code,
+               port.result.value("message", ""), port.result.value("seconds", 0.0),
+               port.result.value("resends", Json()));
+        port.status.done = settings_.once;
     } else {
-        char message[200];
-        int code = InternalFaultCode::kNoResult;
-        if (port.stopIgnored) {
-            code = InternalFaultCode::kStoppedAnswering;
-            std::snprintf(message, sizeof message,
-                          "The worker did not stop within %d s and was ended.",
-                          static_cast<int>(kStopGrace.count()));
-        } else if (port.hung) {
-            code = InternalFaultCode::kStoppedAnswering;
-            std::snprintf(message, sizeof message,
-                          "The worker gave no sign of life for %d s and was ended.",
-                          settings_.silenceLimitMs / 1000);
-        } else if (died) {
-            code = InternalFaultCode::kWorkerDied;
-            std::snprintf(message, sizeof message, "The worker ended on signal %d (%s).", signal,
-                          strsignal(signal));
-        } else {
-            std::snprintf(message, sizeof message,
-                          "The worker exited with status %d without a result%s%s", status,
-                          port.lastOther.empty() ? "." : ": ", port.lastOther.c_str());
-        }
-        Record(port, false, kInternalFaultCategory, code, message, Seconds(now - port.startedAt),
-               "");
+        int fault = 0;
+        const std::string message = WorkerEnd(port, died, signal, status, &fault);
+        Record(port, false, kInternalFaultCategory, fault, message, Seconds(now - port.startedAt),
+               Json());
         port.status.done = settings_.once;
         port.restartAt = now + kFaultRetry;
     }
@@ -446,10 +448,24 @@ bool SetImage(const std::vector<std::uint8_t>& bytes, const std::string& softwar
               Settings* settings, platform::UniqueFd* holder, std::string* error) {
     settings->imagePath = platform::SealedCopy(bytes, holder, error);
     if (settings->imagePath.empty()) return false;
+    settings->imageFd = holder->Get();
     settings->software = std::filesystem::path(software).filename().string();
     settings->sha256 = Sha256Hex(bytes);
     settings->bytes = bytes.size();
     return true;
+}
+
+bool CheckBootstrap(int product, std::string* error) {
+    std::vector<std::uint8_t> buffer(SPM_BUFFER_SIZE);
+    std::int32_t length = 0;
+    const std::int32_t status = _mfl12_4LoadSpmFile(&length, buffer.data(), product);
+    if (status == kStatusOk) return true;
+    char text[100];
+    const char* name = BootstrapFileName(product);
+    if (error)
+        *error = std::string(name ? name : "?") + ", the bootstrap of product type " +
+                 std::to_string(product) + ": " + ResultMessage(ResultLibPc, status, text);
+    return false;
 }
 
 int SilenceLimitMs(std::uint32_t rate) {

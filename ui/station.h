@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "platform/uniquefd.h"
 
 namespace vbc::station {
@@ -40,6 +42,7 @@ struct Settings {
     bool once = false;
     std::string workerProgram;  // vbcflash-cli
     std::string imagePath;      // what the workers load (a sealed copy of the file)
+    int imageFd = -1;           // the copy's descriptor, which the workers inherit
     std::string software;       // the file's name, for the log
     std::string sha256;
     std::uint64_t bytes = 0;
@@ -47,6 +50,9 @@ struct Settings {
     std::string stationName;  // host name
     // A worker silent for longer is taken as hung (ended and logged as an internal fault).
     int silenceLimitMs = 180'000;
+    // A port that failed before any phone answered (it cannot be opened, a file is missing) is
+    // tried again after this, without a record.
+    int noPhoneRetryMs = 2'000;
 };
 
 enum class State { kWaiting, kNoPort, kBooting, kWriting, kVerifying, kPassed, kFailed, kStopped };
@@ -94,7 +100,9 @@ class Station {
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    bool OpenLog(std::string* error);
+    // Only a regular file is taken; a torn last line left by an earlier program is cut off
+    // (tornBytes, when given, says how many bytes).
+    bool OpenLog(std::string* error, std::size_t* tornBytes = nullptr);
     // Waits up to timeoutMs for the workers, handles what they said and how they ended, and
     // starts the ports' next jobs. True when wakeFd (skipped when negative) became readable.
     bool Step(int timeoutMs, int wakeFd = -1);
@@ -119,7 +127,8 @@ class Station {
     void HandleLine(Port& port, const std::string& line);
     void Finish(Port& port, bool died, int signal, int status);
     void Record(Port& port, bool ok, int category, int code, const std::string& message,
-                double seconds, const std::string& resends);
+                double seconds, const nlohmann::ordered_json& resends);
+    std::string WorkerEnd(const Port& port, bool died, int signal, int status, int* code);
     void Say(Port& port, const std::string& text);
 
     Settings settings_;
@@ -140,6 +149,9 @@ const char* StateName(State state);
 // error, when the copy cannot be made.
 bool SetImage(const std::vector<std::uint8_t>& bytes, const std::string& software,
               Settings* settings, platform::UniqueFd* holder, std::string* error);
+// Every worker reads the product type's bootstrap before it boots a phone: a missing or
+// unreadable one is found once, before any port starts. False, with error, when it cannot be read.
+bool CheckBootstrap(int product, std::string* error);
 // The silence limit for a line rate: twice the longest quiet wait of a job (60 s) plus the
 // largest sector of the flash table loaded (or a 64 KiB read) at that rate.
 int SilenceLimitMs(std::uint32_t rate);

@@ -31,6 +31,7 @@
 #include "platform/process.h"
 #include "platform/qt/qtfrontend.h"
 #include "platform/qt/qttoolkit.h"
+#include "platform/serial.h"
 #include "platform/toolkit.h"
 #include "ui/mfl52display.h"
 #include "ui/station.h"
@@ -379,10 +380,22 @@ void StationWindow::OnStart() {
         return refuse(
             QStringLiteral("flash.txt describes no flash: the phones cannot be "
                            "written. Mend flash.txt and restart the program."));
+    std::string error;
+    if (!st::CheckBootstrap(s.product, &error))
+        return refuse(QStringLiteral("The phones cannot be booted: ") + Qs(error));
     s.ports = ChosenPorts();
     if (s.ports.empty())
         return refuse(allPorts_->isChecked() ? QStringLiteral("No serial port is present.")
                                              : QStringLiteral("Choose at least one port."));
+    // A port this program holds (the service panel's Switch on) would only ever be busy to a
+    // worker: the operator frees it first.
+    for (int n : s.ports) {
+        if (vbc::platform::PortIsOpen(n))
+            return refuse(QStringLiteral("COM%1 is open in this program (the service panel "
+                                         "switched a phone on there). Switch it off, or "
+                                         "choose other ports.")
+                              .arg(n));
+    }
     if (JobRunning())
         return refuse(QStringLiteral(
             "A job of the main panel is running. Start the station when it has ended."));
@@ -396,7 +409,6 @@ void StationWindow::OnStart() {
 
     // The image the main panel holds, as it holds it now.
     const std::vector<std::uint8_t> image(c.fileBuffer, c.fileBuffer + c.fileSize);
-    std::string error;
     held_ = std::make_unique<Held>();
     if (!st::SetImage(image, c.claFileName, &s, &held_->image, &error))
         return refuse(QStringLiteral("Cannot hand the software to the workers: ") + Qs(error));

@@ -17,6 +17,7 @@
 
 #include "core/resultcodes.h"
 #include "platform/qt/stationwindow.h"
+#include "platform/serial.h"
 #include "tests/gui/guisession.h"
 #include "ui/mfl51mmi.h"
 
@@ -273,27 +274,40 @@ TEST_F(Station, StopAndTheCloseBoxStopEveryTileMidTransferAndLogTheStoppedPhones
     EXPECT_TRUE(StationPorts().empty());
 }
 
-// What Start refuses, before any worker runs: no software loaded, no port chosen.
-TEST_F(Station, StartRefusesWithoutSoftwareOrPorts) {
+// What Start refuses, before any worker runs: no software loaded, no port chosen, a bootstrap
+// missing, a port this program holds open (the service panel's Switch on).
+TEST_F(Station, StartRefusesWhatNoWorkerCouldUse) {
     program = std::make_unique<GuiProgram>();
     program->MenuItem(MENU_ITEM_STATION)->trigger();
     window = platform::CurrentStationWindow();
     ASSERT_TRUE(window);
-    window->PortBox(1)->setChecked(true);
+    StartPhone(1);
     const struct {
         bool load;
         bool port;
+        bool noBootstrap;
+        bool held;
         const char* text;
     } cases[] = {
-        {false, true, "Load a software file in the main panel first."},
-        {true, false, "Choose at least one port."},
+        {false, true, false, false, "Load a software file in the main panel first."},
+        {true, false, false, false, "Choose at least one port."},
+        {true, true, true, false,
+         "The phones cannot be booted: mfl104_5.spm, the bootstrap of product type 2: LIB_PC : "
+         "File not found"},
+        {true, true, false, true,
+         "COM1 is open in this program (the service panel switched a phone on there). Switch it "
+         "off, or choose other ports."},
     };
     for (const auto& c : cases) {
-        if (c.load) {
+        if (c.load && !_sg_DownloadContext.fileBuffer) {
             WriteFile("phone.cla", SoftwareImage(1000));
             program->LoadSoftware("phone.cla");
         }
         window->PortBox(1)->setChecked(c.port);
+        if (c.noBootstrap) std::filesystem::rename("mfl104_5.spm", "spm.away");
+        if (c.held) {
+            ASSERT_EQ(OpenComConfig(1, "COM1", 38400, kParityEven, 8, 1, 512, 512), 0);
+        }
         std::string text;
         AnswerModal<QMessageBox>([&](QMessageBox* box) {
             text = box->text().toStdString();
@@ -302,6 +316,8 @@ TEST_F(Station, StartRefusesWithoutSoftwareOrPorts) {
         ClickStart();
         EXPECT_EQ(text, c.text);
         EXPECT_FALSE(window->Running());
+        if (c.noBootstrap) std::filesystem::rename("spm.away", "mfl104_5.spm");
+        if (c.held) CloseCom(1);
     }
     EXPECT_FALSE(std::filesystem::exists("station.jsonl"));
 }
