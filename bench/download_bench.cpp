@@ -33,9 +33,9 @@
 #include "link/mfl11command.h"
 #include "link/mfl12pclib.h"
 #include "link/mfl1boot.h"
-#include "platform/recordingtoolkit.h"
 #include "platform/serial.h"
 #include "sim/simulator.h"
+#include "testing/recordingtoolkit.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 

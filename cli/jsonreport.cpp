@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "core/version.h"
-#include "platform/uiresources.h"
+#include "toolkit/uiresources.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/context.h"
-#include "platform/consoletoolkit.h"
+#include "toolkit/consoletoolkit.h"
 #include "ui/jobevents.h"
 
 namespace vbc::cli {

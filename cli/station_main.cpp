@@ -26,8 +26,8 @@
 #include "platform/files.h"
 #include "platform/jobstop.h"
 #include "platform/process.h"
+#include "station/station.h"
 #include "ui/mfl52display.h"
-#include "ui/station.h"
 
 namespace {
 

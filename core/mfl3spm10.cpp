@@ -11,7 +11,7 @@
 #include "link/mfl12pclib.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
 #include "ui/transferstatus.h"
 #include "ui/uirids.h"

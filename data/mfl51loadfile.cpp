@@ -9,7 +9,7 @@
 #include "core/context.h"
 #include "core/resultcodes.h"
 #include "link/mfl12pclib.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 

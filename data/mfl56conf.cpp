@@ -13,7 +13,7 @@
 #include "data/mfl51loadfile.h"
 #include "link/mfl12pclib.h"
 #include "platform/files.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 

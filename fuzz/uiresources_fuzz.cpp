@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/uiresources.h"
+#include "toolkit/uiresources.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/clock.h"
 #include "platform/jobstop.h"
 #include "platform/serial.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/jobevents.h"
 #include "ui/mfl52display.h"
 #include "ui/transferstatus.h"

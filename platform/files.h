@@ -51,7 +51,7 @@ class AppendFile {
 };
 
 namespace detail {
-// The system's side (platform/posixfiles.cpp, platform/win32files.cpp); 0 or an errno value.
+// The system's side (platform/posix/files.cpp, platform/win32/files.cpp); 0 or an errno value.
 // Puts what was written to the stream on the disk.
 int SyncToDisk(std::FILE* stream);
 // Renames from to to, replacing to in one step.

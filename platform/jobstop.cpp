@@ -1,5 +1,5 @@
 // Stopping a running job: the request and the job's state. How a request wakes a wait that
-// sleeps on the line is the system's (platform/posixjobstop.cpp, platform/win32jobstop.cpp).
+// sleeps on the line is the system's (platform/posix/jobstop.cpp, platform/win32/jobstop.cpp).
 #include "platform/jobstop.h"
 
 #include <atomic>

@@ -34,11 +34,11 @@ bool JobWaitHookActive();
 // must stop.
 bool JobWaitTick();
 
-// POSIX (platform/posixjobstop.cpp): a descriptor that turns readable when a stop is requested,
+// POSIX (platform/posix/jobstop.cpp): a descriptor that turns readable when a stop is requested,
 // for waits that sleep in poll(); -1 when the system could not give one (waits then see the
 // request at their next start).
 int JobStopWakeFd();
-// Win32 (platform/win32jobstop.cpp): a manual-reset event (a HANDLE) set when a stop is
+// Win32 (platform/win32/jobstop.cpp): a manual-reset event (a HANDLE) set when a stop is
 // requested, for waits that sleep in WaitForMultipleObjects; null when none could be made.
 void* JobStopWakeEvent();
 // Empties that descriptor (resets the event) after a wake-up whose request was withdrawn

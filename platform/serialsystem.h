@@ -1,5 +1,5 @@
 // What the port layer (platform/serial.cpp) asks of the machine's own serial backend: the
-// POSIX one (platform/posixserial.cpp) or the Win32 one (platform/win32serial.cpp), whichever
+// POSIX one (platform/posix/serial.cpp) or the Win32 one (platform/win32/serial.cpp), whichever
 // the build chose.
 #pragma once
 

@@ -54,7 +54,7 @@ if(index EQUAL 0)
 endif()
 
 set(content "// Generated from resources/*.ui by resources/embed.cmake: do not edit.
-#include \"platform/uiresources.h\"
+#include \"toolkit/uiresources.h\"
 
 namespace vbc::platform::detail {
 namespace {

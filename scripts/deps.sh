@@ -16,7 +16,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest  # unit and end-to-end tests
     libbenchmark-dev            # bench/
     libcli11-dev                # vbcflash-cli's and vbcsim's options
-    libpugixml-dev              # XML reader of the panel resources (platform/uiresources.cpp)
+    libpugixml-dev              # XML reader of the panel resources (toolkit/uiresources.cpp)
     nlohmann-json3-dev          # vbcflash-cli --json, the station's worker lines and log
     libssl-dev                  # libcrypto: SHA-256 of the station's image
     qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc

@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 OUT="${1:-docs/screenshots}"
 BUILD_DIR="${BUILD_DIR:-build/default}"
-DRIVER="$BUILD_DIR/platform/qt/vbcflash_screenshots"
+DRIVER="$BUILD_DIR/gui/qt/vbcflash_screenshots"
 
 for tool in xvfb-run Xvfb; do
     command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }

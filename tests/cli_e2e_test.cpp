@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/portlock.h"
-#include "platform/uiresources.h"
+#include "platform/posix/portlock.h"
 #include "platform/uniquefd.h"
 #include "tests/testutil.h"
+#include "toolkit/uiresources.h"
 
 namespace vbc {
 namespace {

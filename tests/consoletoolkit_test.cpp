@@ -1,6 +1,6 @@
 // The console backend of the toolkit: what it prints of the panels, and the operator's actions
 // bound through the callback names of the resources.
-#include "platform/consoletoolkit.h"
+#include "toolkit/consoletoolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/context.h"
-#include "platform/recordingtoolkit.h"
-#include "tests/support/programstate.h"
+#include "testing/programstate.h"
+#include "testing/recordingtoolkit.h"
 #include "tests/testutil.h"
 #include "ui/mfl50dev.h"
 #include "ui/mfl52display.h"

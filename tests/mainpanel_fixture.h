@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "core/context.h"
-#include "platform/recordingtoolkit.h"
-#include "platform/toolkit.h"
-#include "tests/support/programstate.h"
+#include "testing/programstate.h"
+#include "testing/recordingtoolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 

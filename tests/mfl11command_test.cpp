@@ -17,9 +17,9 @@
 #include "core/resultcodes.h"
 #include "link/mfl12pclib.h"
 #include "platform/jobstop.h"
-#include "platform/recordingtoolkit.h"
-#include "platform/scriptedserial.h"
 #include "platform/serial.h"
+#include "testing/recordingtoolkit.h"
+#include "testing/scriptedserial.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 

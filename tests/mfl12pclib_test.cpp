@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/scriptedserial.h"
 #include "platform/serial.h"
+#include "testing/scriptedserial.h"
 #include "tests/testutil.h"
 
 namespace vbc {

@@ -9,9 +9,9 @@
 
 #include "link/mfl12pclib.h"
 #include "link/mfl1boot.h"
-#include "platform/recordingtoolkit.h"
 #include "platform/serial.h"
 #include "sim/simulator.h"
+#include "testing/recordingtoolkit.h"
 #include "tests/testutil.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "link/mfl12pclib.h"
-#include "platform/recordingtoolkit.h"
-#include "platform/scriptedserial.h"
 #include "platform/serial.h"
+#include "testing/recordingtoolkit.h"
+#include "testing/scriptedserial.h"
 #include "tests/testutil.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"

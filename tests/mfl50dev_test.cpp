@@ -9,8 +9,8 @@
 
 #include "core/context.h"
 #include "data/mfl10fla.h"
-#include "platform/recordingtoolkit.h"
-#include "tests/support/programstate.h"
+#include "testing/programstate.h"
+#include "testing/recordingtoolkit.h"
 #include "tests/testutil.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "data/mfl10fla.h"
-#include "platform/recordingtoolkit.h"
+#include "testing/recordingtoolkit.h"
 #include "tests/testutil.h"
 #include "ui/mfl51mmi.h"
 #include "ui/mfl54util.h"

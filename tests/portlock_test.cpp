@@ -1,5 +1,5 @@
 // The port lock over a real pseudo-terminal, with the lock files in a scratch directory.
-#include "platform/portlock.h"
+#include "platform/posix/portlock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

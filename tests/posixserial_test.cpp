@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posixserial.h"
+#include "platform/posix/serial.h"
 #include "platform/serial.h"
 #include "platform/uniquefd.h"
 #include "tests/syscallspy.h"

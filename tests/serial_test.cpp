@@ -19,10 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posixserial.h"
-#include "platform/scriptedserial.h"
+#include "platform/posix/serial.h"
 #include "platform/serial.h"
 #include "platform/uniquefd.h"
+#include "testing/scriptedserial.h"
 #include "tests/testutil.h"
 
 namespace vbc {

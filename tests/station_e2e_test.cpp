@@ -24,9 +24,9 @@
 #include "core/version.h"
 #include "platform/process.h"
 #include "platform/serial.h"
+#include "station/station.h"
 #include "tests/child.h"
 #include "tests/testutil.h"
-#include "ui/station.h"
 
 namespace vbc {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/recordingtoolkit.h"
-#include "platform/toolkit.h"
+#include "testing/recordingtoolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace vbc {
 namespace {

@@ -1,7 +1,7 @@
 // The embedded panel resources: that each panel and control the program addresses by number
 // is there with the kind and the callback name it needs, and the reader that front ends
 // without widgets use to read them.
-#include "platform/uiresources.h"
+#include "toolkit/uiresources.h"
 
 #include <gtest/gtest.h>
 

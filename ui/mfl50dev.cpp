@@ -1,7 +1,7 @@
 #include "ui/mfl50dev.h"
 
 #include "data/mfl10fla.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl51mmi.h"
 #include "ui/mfl52display.h"
 #include "ui/mfl53ser.h"

@@ -13,7 +13,7 @@
 #include "link/mfl1boot.h"
 #include "platform/clock.h"
 #include "platform/jobstop.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl50dev.h"
 #include "ui/mfl52display.h"
 #include "ui/mfl53ser.h"

@@ -10,7 +10,7 @@
 #include "core/resultcodes.h"
 #include "data/mfl10fla.h"
 #include "platform/files.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/jobevents.h"
 #include "ui/uirids.h"
 

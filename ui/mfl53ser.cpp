@@ -9,7 +9,7 @@
 #include "link/mfl1boot.h"
 #include "platform/clock.h"
 #include "platform/jobstop.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl51mmi.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"

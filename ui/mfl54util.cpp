@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
 
 namespace vbc {

@@ -4,7 +4,7 @@
 #include <deque>
 
 #include "platform/clock.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 

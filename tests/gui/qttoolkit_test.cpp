@@ -1,7 +1,7 @@
 // The Qt backend of the toolkit on real widgets (offscreen): panels built from the embedded
 // resources, callbacks bound by name and fired by the operator's clicks, keys and menus,
 // values and attributes as the program sets them, and Qt's dialogs as the popups.
-#include "platform/qt/qttoolkit.h"
+#include "gui/qt/qttoolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -29,10 +29,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/qtled.h"
-#include "platform/uiresources.h"
+#include "gui/qt/qtled.h"
 #include "tests/gui/modal.h"
 #include "tests/testutil.h"
+#include "toolkit/uiresources.h"
 #include "ui/uirids.h"
 
 namespace vbc::platform {

@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "core/resultcodes.h"
-#include "platform/qt/stationwindow.h"
+#include "gui/qt/stationwindow.h"
 #include "platform/serial.h"
 #include "tests/gui/guisession.h"
 #include "ui/mfl51mmi.h"

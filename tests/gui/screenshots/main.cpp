@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "platform/qt/stationwindow.h"
+#include "gui/qt/stationwindow.h"
 #include "tests/gui/guisession.h"
 #include "ui/mfl51mmi.h"
 

@@ -1,4 +1,4 @@
-#include "platform/recordingtoolkit.h"
+#include "testing/recordingtoolkit.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,6 +1,6 @@
 // The Win32 backend: COM ports through the communications functions, with overlapped I/O so
 // that every wait sleeps on the port's events and on the job's stop event together.
-#include "platform/win32serial.h"
+#include "platform/win32/serial.h"
 
 #include <windows.h>
 

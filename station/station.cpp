@@ -1,4 +1,4 @@
-#include "ui/station.h"
+#include "station/station.h"
 
 #include <openssl/evp.h>
 #include <unistd.h>

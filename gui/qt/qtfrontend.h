@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/qttoolkit.h"
+#include "gui/qt/qttoolkit.h"
 #include "platform/serial.h"
 
 class QApplication;

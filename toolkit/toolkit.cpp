@@ -1,4 +1,4 @@
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/qt/qtfrontend.h"
+#include "gui/qt/qtfrontend.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -15,8 +15,8 @@
 #include <system_error>
 #include <vector>
 
+#include "gui/qt/stationwindow.h"
 #include "platform/jobstop.h"
-#include "platform/qt/stationwindow.h"
 #include "platform/serial.h"
 #include "ui/mfl51mmi.h"
 #include "ui/uirids.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/posixserial.h"
+#include "platform/posix/serial.h"
 
 #if defined(__linux__)
 #include <asm/termbits.h>

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace vbc::platform {
 

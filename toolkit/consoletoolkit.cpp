@@ -1,4 +1,4 @@
-#include "platform/consoletoolkit.h"
+#include "toolkit/consoletoolkit.h"
 
 #include <algorithm>
 #include <string_view>

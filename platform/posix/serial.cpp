@@ -1,5 +1,5 @@
 // The POSIX termios backend and the machine's port list.
-#include "platform/posixserial.h"
+#include "platform/posix/serial.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/jobstop.h"
-#include "platform/portlock.h"
+#include "platform/posix/portlock.h"
 #include "platform/serialsystem.h"
 #include "platform/uniquefd.h"
 

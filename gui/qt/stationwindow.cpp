@@ -1,4 +1,4 @@
-#include "platform/qt/stationwindow.h"
+#include "gui/qt/stationwindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -26,15 +26,15 @@
 
 #include "core/context.h"
 #include "data/mfl10fla.h"
+#include "gui/qt/qtfrontend.h"
+#include "gui/qt/qttoolkit.h"
 #include "link/mfl12pclib.h"
 #include "platform/jobstop.h"
 #include "platform/process.h"
-#include "platform/qt/qtfrontend.h"
-#include "platform/qt/qttoolkit.h"
 #include "platform/serial.h"
-#include "platform/toolkit.h"
+#include "station/station.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
-#include "ui/station.h"
 
 namespace vbc::platform {
 namespace {

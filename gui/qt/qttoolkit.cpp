@@ -1,4 +1,4 @@
-#include "platform/qt/qttoolkit.h"
+#include "gui/qt/qttoolkit.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -41,8 +41,8 @@
 #include <map>
 #include <set>
 
-#include "platform/qt/qtled.h"
-#include "platform/uiresources.h"
+#include "gui/qt/qtled.h"
+#include "toolkit/uiresources.h"
 
 namespace vbc::platform {
 namespace {

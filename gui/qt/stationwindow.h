@@ -1,7 +1,7 @@
 // The station window of the desktop program (Tools > Station...): the main panel's software and
 // settings written into a phone on each of several ports at once, one tile a port. It runs the
-// library's station (ui/station): the same vbcflash-cli --json workers, the same log records as
-// vbcflash-station. While it runs, the main panel's Start is dimmed and its jobs keep off the
+// library's station (station/station): the same vbcflash-cli --json workers, the same log records
+// as vbcflash-station. While it runs, the main panel's Start is dimmed and its jobs keep off the
 // station's ports.
 #pragma once
 

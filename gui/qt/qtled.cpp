@@ -1,4 +1,4 @@
-#include "platform/qt/qtled.h"
+#include "gui/qt/qtled.h"
 
 #include <QEvent>
 #include <QPainter>

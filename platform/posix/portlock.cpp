@@ -1,4 +1,4 @@
-#include "platform/portlock.h"
+#include "platform/posix/portlock.h"
 
 #include <dirent.h>
 #include <fcntl.h>

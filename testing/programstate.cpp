@@ -1,4 +1,4 @@
-#include "tests/support/programstate.h"
+#include "testing/programstate.h"
 
 #include "core/context.h"
 #include "data/mfl10fla.h"

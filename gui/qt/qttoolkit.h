@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 
 class QAction;
 class QMenuBar;

@@ -1,4 +1,4 @@
-#include "platform/uiresources.h"
+#include "toolkit/uiresources.h"
 
 #include <pugixml.hpp>
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/toolkit.h"
-#include "platform/uiresources.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/uiresources.h"
 
 namespace vbc::platform {
 

@@ -1,5 +1,5 @@
 // The in-memory scripted serial line.
-#include "platform/scriptedserial.h"
+#include "testing/scriptedserial.h"
 
 #include <algorithm>
 #include <cerrno>

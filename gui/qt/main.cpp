@@ -8,9 +8,9 @@
 
 #include "core/version.h"
 
-#include "platform/qt/qtfrontend.h"
+#include "gui/qt/qtfrontend.h"
 #include "platform/serial.h"
-#include "platform/toolkit.h"
+#include "toolkit/toolkit.h"
 #include "ui/mfl50dev.h"
 
 namespace {
