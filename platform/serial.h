@@ -1,5 +1,5 @@
 // RS-232 operations addressed by port number, as the system's modules call them,
-// and the device interface their backends implement (POSIX termios, scripted test line).
+// and the device interface their backends implement (one a system, and any a test supplies).
 #pragma once
 
 #include <cstddef>
