@@ -53,6 +53,9 @@ With --dump FILE no software is written: the tool boots the phone, identifies it
 raises the line speed, reads the whole flash (its size from flash.txt) or the --range
 into FILE and switches the phone off. FILE appears only once every byte was read.
 
+Numbers are decimal: --port 010 is COM10 (only the --range values take 0x for
+hexadecimal).
+
 Options apply in the order given: --restore sets the port, the product type, the
 download type and the software file from config.txt, and the options after it win.
 A failure while they apply (restore, file load, save) ends the run before any job.
@@ -347,20 +350,27 @@ int main(int argc, char** argv) {
     std::string directory;
     bool listPorts = false;
 
+    // The numbers are read by the checks both programs share (decimal, whatever the zeros).
+    std::string port;
+    std::string product;
+    std::string speed;
     job.fileOpt = app.add_option("FILE", job.file, "Software file (*.cla) to write")->type_name("");
     job.portOpt =
-        app.add_option("--port", job.port, "Serial port number N: the port named COMN (default 1)")
+        app.add_option("--port", port,
+                       "Serial port number N, 1 to 255: the port named COMN (default 1)")
             ->type_name("N")
-            ->check(CLI::Range(1, 255));
+            ->check([](const std::string& text) { return vbc::cli::CheckPort(text, nullptr); }, "");
     job.deviceOpt = app.add_option("--device", job.device,
                                    "Serial device to use for the port, instead of resolving "
                                    "COMN (a COMN link here, then the N-th port of --list-ports)")
                         ->type_name("PATH");
-    job.productOpt = app.add_option("--product", job.product,
-                                    "Product type: 1 (bootstrap mfl104_4.spm) or 2 (mfl104_5.spm, "
-                                    "the default)")
-                         ->type_name("N")
-                         ->check(CLI::Range(1, 2));
+    job.productOpt =
+        app.add_option("--product", product,
+                       "Product type: 1 (bootstrap mfl104_4.spm) or 2 (mfl104_5.spm, "
+                       "the default)")
+            ->type_name("N")
+            ->check([](const std::string& text) { return vbc::cli::CheckProduct(text, nullptr); },
+                    "");
     std::string waitStates;
     job.waitStatesOpt =
         app.add_option("--wait-states", waitStates,
@@ -368,33 +378,17 @@ int main(int argc, char** argv) {
                        "(default 0,0,0,0)")
             ->type_name("W0,W1,W2,W3")
             ->check(
-                [](const std::string& text) {
-                    return vbc::cli::ParseWaitStates(text, nullptr)
-                               ? std::string()
-                               : "expected four numbers from 0 to 4 separated by commas, "
-                                 "e.g. 0,1,0,2";
-                },
+                [](const std::string& text) { return vbc::cli::CheckWaitStates(text, nullptr); },
                 "");
     job.speedOpt =
-        app.add_option("--speed", job.speed,
+        app.add_option("--speed", speed,
                        "Row of the speed table for the download after the boot, 0 to 8: 0 38400, "
                        "1 115200 (the default), 2 162500, 3 203125, 4 220338, 5 240740, "
                        "6 260000, 7 270833, 8 302325 bit/s; rows 3 and up send the GPIO "
                        "command first")
             ->type_name("ROW")
-            ->check(
-                [](const std::string& text) -> std::string {
-                    int row = -1;
-                    const char* end = text.data() + text.size();
-                    const auto [ptr, ec] = std::from_chars(text.data(), end, row);
-                    if (ec == std::errc() && ptr == end) {
-                        if (row >= 0 && row < vbc::NB_PC_SPEED_VALUES) return {};
-                        if (row >= vbc::NB_PC_SPEED_VALUES && row < vbc::NB_SPEED_PARAMETERS)
-                            return "row " + text + " of the speed table has no PC rate: use 0 to 8";
-                    }
-                    return "expected a row of the speed table from 0 to 8";
-                },
-                "");
+            ->check([](const std::string& text) { return vbc::cli::CheckSpeedRow(text, nullptr); },
+                    "");
     job.restoreOpt =
         app.add_flag("--restore")->description("Restore the settings saved in config.txt first");
     job.saveOpt = app.add_flag("--save")->description(
@@ -435,7 +429,10 @@ int main(int argc, char** argv) {
         if (e.get_exit_code() == 0) return app.exit(e);  // --help
         return Usage(e.what());
     }
-    if (!waitStates.empty()) vbc::cli::ParseWaitStates(waitStates, &job.waitStates);
+    if (job.portOpt->count() > 0) vbc::cli::CheckPort(port, &job.port);
+    if (job.productOpt->count() > 0) vbc::cli::CheckProduct(product, &job.product);
+    if (job.speedOpt->count() > 0) vbc::cli::CheckSpeedRow(speed, &job.speed);
+    if (job.waitStatesOpt->count() > 0) vbc::cli::CheckWaitStates(waitStates, &job.waitStates);
     if (!range.empty()) ParseRange(range, &job.rangeOffset, &job.rangeLength);
     const bool dump = job.dumpOpt->count() > 0;
     if (dump && job.dumpFile.empty()) return Usage("--dump: the FILE is an empty name");

@@ -674,6 +674,109 @@ TEST_F(CliE2e, RunsThatStopBeforeTheJob) {
     EXPECT_FALSE(fs::exists("config.txt"));
 }
 
+#if defined(VBC_STATION_PATH)
+// The numbers of both programs' options: decimal whatever the zeros (010 is 10, 08 is 8), never
+// a sign, a blank, 0x or a number too long, and the same words for the same mistake. An
+// accepted option lets the run go on, to the flash.txt this directory lacks (status 65).
+TEST(OptionNumbers, BothProgramsReadThemInDecimalAndRefuseTheRestAlike) {
+    test::ScratchDir dir;
+    const std::string kPort = "expected a COM number from 1 to 255";
+    const std::string kPorts = "expected COM numbers from 1 to 255 and ranges, e.g. 1-4,7";
+    const std::string kProduct = "expected product type 1 or 2";
+    const std::string kRow = "expected a row of the speed table from 0 to 8";
+    const std::string kStates =
+        "expected four numbers from 0 to 4 separated by commas, e.g. 0,1,0,2";
+    struct Case {
+        std::string option;  // --port is vbcflash-cli's, --ports and --device vbcflash-station's
+        std::string value;
+        std::string error;  // "" when it is accepted; else after ": ", what comes before ", not"
+        std::vector<std::string> more = {};  // further options
+    };
+    const std::string kLong = "99999999999999999999";
+    const Case cases[] = {
+        {"--port", "010", ""},
+        {"--port", "08", ""},
+        {"--port", "0x8", kPort},
+        {"--port", "-1", kPort},
+        {"--port", " 1", kPort},
+        {"--port", "1 ", kPort},
+        {"--port", "", kPort},
+        {"--port", "256", kPort},
+        {"--port", kLong, kPort},
+        {"--ports", "010", "", {"--device", "10=/dev/null"}},
+        {"--ports", "10", "", {"--device", "010=/dev/null"}},
+        {"--ports", "08", ""},
+        {"--ports", "0x8", kPorts},
+        {"--ports", "-1", kPorts},
+        {"--ports", " 1", kPorts},
+        {"--ports", kLong, kPorts},
+        {"--product", "01", ""},
+        {"--product", "010", kProduct},
+        {"--product", "0x1", kProduct},
+        {"--product", "-2", kProduct},
+        {"--product", " 2", kProduct},
+        {"--product", kLong, kProduct},
+        {"--speed", "08", ""},
+        {"--speed", "00", ""},
+        {"--speed", "010", "row 10 of the speed table has no PC rate: use 0 to 8"},
+        {"--speed", "0x8", kRow},
+        {"--speed", "-0", kRow},
+        {"--speed", "8 ", kRow},
+        {"--speed", "", kRow},
+        {"--speed", kLong, kRow},
+        {"--wait-states", "0,01,00,4", ""},
+        {"--wait-states", "0,010,0,0", kStates},
+        {"--wait-states", "0,0x1,0,0", kStates},
+        {"--wait-states", "0,-1,0,0", kStates},
+        {"--wait-states", "0, 1,0,0", kStates},
+        {"--wait-states", "0,0,0," + kLong, kStates},
+    };
+    for (const Case& c : cases) {
+        for (const char* program : {VBC_CLI_PATH, VBC_STATION_PATH}) {
+            const bool cli = program == std::string(VBC_CLI_PATH);
+            if (c.option == (cli ? "--ports" : "--port")) continue;
+            const std::string name = cli ? "vbcflash-cli" : "vbcflash-station";
+            SCOPED_TRACE(name + " " + c.option + " '" + c.value + "'");
+            std::vector<std::string> args = {program, c.option, c.value};
+            if (!cli && c.option != "--ports") args.insert(args.begin() + 1, {"--ports", "1"});
+            args.insert(args.end(), c.more.begin(), c.more.end());
+            args.push_back("soft.cla");
+            test::Child run(args, dir.path() / "out.txt", dir.path() / "err.txt");
+            const auto status = run.Wait();
+            const std::string err = test::ReadFile(dir.path() / "err.txt");
+            if (c.error.empty()) {
+                EXPECT_EQ(status, 65) << err;
+                EXPECT_EQ(err.find("--help"), std::string::npos) << err;
+            } else {
+                EXPECT_EQ(status, 64);
+                const std::string quoted =
+                    c.error.starts_with("row ") ? "" : ", not \"" + c.value + "\"";
+                EXPECT_EQ(err, name + ": " + c.option + ": " + c.error + quoted +
+                                   "\nRun with --help for more information.\n");
+                EXPECT_EQ(test::ReadFile(dir.path() / "out.txt"), "");
+            }
+        }
+    }
+
+    // The values themselves, where vbcflash-cli shows them: port 10, product type 1, the wait
+    // states and row 8.
+    const fs::path examples = fs::path(VBC_SOURCE_DIR) / "examples";
+    fs::copy_file(examples / "flash.txt", dir.path() / "flash.txt");
+    test::Child save({VBC_CLI_PATH, "--port", "010", "--product", "01", "--wait-states",
+                      "0,01,00,4", "--speed", "08", "--save"});
+    EXPECT_EQ(SplitLines(save.Rest()),
+              (Lines{" 0 wait state on the chip select 0 ", " 1 wait state on the chip select 1 ",
+                     " 0 wait state on the chip select 2 ", " 4 wait state on the chip select 3 ",
+                     " Line speed: 302325 bit/s (row 8) ",
+                     " Settings saved in " + (dir.path() / "config.txt").string() + " "}));
+    EXPECT_EQ(save.Wait(), 0);
+    EXPECT_EQ(test::ReadFile(dir.path() / "config.txt"),
+              test::Crlf({"* ***********************", "* Configuration save file",
+                          "* ***********************", "CLA File : ", "COM : 10", "PMU : 0",
+                          "Product Type : 1", "Download Type : 0"}));
+}
+#endif  // VBC_STATION_PATH
+
 TEST_F(CliE2e, BrokenFlashDescriptionStopsWithItsMessage) {
     fs::remove("flash.txt");
     const CliRun run = Cli({"soft.cla"});
