@@ -25,6 +25,7 @@
 #include "link/mfl12pclib.h"
 #include "platform/console.h"
 #include "platform/consoletoolkit.h"
+#include "platform/files.h"
 #include "platform/jobstop.h"
 #include "platform/serial.h"
 #include "platform/toolkit.h"
@@ -51,7 +52,10 @@ flash.txt, the bootstrap files mfl104_4.spm (product type 1) and mfl104_5.spm
 
 With --dump FILE no software is written: the tool boots the phone, identifies its flash,
 raises the line speed, reads the whole flash (its size from flash.txt) or the --range
-into FILE and switches the phone off. FILE appears only once every byte was read.
+into FILE and switches the phone off. FILE appears only once every byte was read (a new
+file renamed over it). Before the phone is booted, the tool checks that a file can be
+created beside FILE; a FILE that is a symbolic link, a directory or a device is refused
+(status 64), never replaced nor written through.
 
 Numbers are decimal: --port 010 is COM10 (only the --range values take 0x for
 hexadecimal).
@@ -75,7 +79,7 @@ Exit status:
          (acknowledge, checksum, time-out)
   130    stopped by SIGINT (Ctrl-C) during the job, 143 by SIGTERM: the port is released
          and the phone's flash may hold part of the software (a second Ctrl-C ends at once)
-  64     bad options
+  64     bad options, or the --dump FILE cannot be created (before the phone is booted)
   65     flash.txt cannot be read or is malformed
   70     an internal fault of the tool
 )";
@@ -153,6 +157,7 @@ struct Job {
     vbc::cli::JsonReport* json = nullptr;
     CLI::Option* verifyOpt = nullptr;
     std::string dumpFile;
+    std::string dumpPath;  // absolute, once checked
     CLI::Option* dumpOpt = nullptr;
     std::uint32_t rangeOffset = 0;
     std::uint32_t rangeLength = 0;  // 0: the whole flash
@@ -204,6 +209,23 @@ int LoadFile(const std::string& file) {
     return 0;
 }
 
+// --dump FILE: where the file goes, as an absolute path, once it is known that a file can be
+// created there; before the phone is booted, as reading a whole flash takes minutes. Returns 0
+// or the status of the refusal.
+int CheckDumpFile(Job& job) {
+    std::error_code ec;
+    const std::string path = std::filesystem::absolute(job.dumpFile, ec).string();
+    if (ec) return Usage("cannot resolve the dump file '" + job.dumpFile + "': " + ec.message());
+    if (path.size() >= static_cast<std::size_t>(vbc::kPathSize)) {
+        return Usage("the path of the dump file is longer than " +
+                     std::to_string(vbc::kPathSize - 1) + " characters: " + path);
+    }
+    const std::string problem = vbc::platform::AtomicWriteProblem(path.c_str());
+    if (!problem.empty()) return Usage("--dump: cannot write '" + job.dumpFile + "': " + problem);
+    job.dumpPath = path;
+    return 0;
+}
+
 // The stop signal's status when the operator stopped the run, else the failure shown last.
 bool StoppedOrFailed(int* status) {
     if (vbc::JobStopRequested()) {
@@ -217,13 +239,6 @@ bool StoppedOrFailed(int* status) {
 // off. A failure ends the run with its result and leaves the phone as it is.
 int Dump(ConsoleToolkit& console, const Job& job) {
     using namespace vbc;
-    std::error_code ec;
-    const std::string path = std::filesystem::absolute(job.dumpFile, ec).string();
-    if (ec) return Usage("cannot resolve the dump file '" + job.dumpFile + "': " + ec.message());
-    if (path.size() >= static_cast<std::size_t>(kPathSize)) {
-        return Usage("the path of the dump file is longer than " + std::to_string(kPathSize - 1) +
-                     " characters: " + path);
-    }
     int status = 0;
     ClearLastDisplayedResult();
     int rc = SelectMenu(console, "_mfl51_150MMIMenuService");
@@ -233,7 +248,7 @@ int Dump(ConsoleToolkit& console, const Job& job) {
     if (StoppedOrFailed(&status)) return status;
 
     SetReadFlashRange(job.rangeOffset, job.rangeLength);
-    console.SetFileSelectAnswer(path);
+    console.SetFileSelectAnswer(job.dumpPath);
     rc = console.Commit(_v_ServicePanel, SERVICE_READ_FLASH);
     console.SetFileSelectAnswer(std::nullopt);
     if (rc < 0) return Internal("the Read flash control", rc);
@@ -462,6 +477,9 @@ int main(int argc, char** argv) {
         return Usage("cannot change to directory '" + directory + "': " + std::strerror(errno));
     }
     if (listPorts) return ListPorts();
+    if (dump) {
+        if (const int refused = CheckDumpFile(job); refused != 0) return refused;
+    }
 
     StopOnSignals();
     ConsoleToolkit console(stdout, stderr, vbc::platform::IsTerminal(stderr));

@@ -393,6 +393,53 @@ TEST_F(CliE2e, ASignalStopsADumpAndLeavesNoFile) {
     EXPECT_NE(SimSummary().find("end=pc-closed"), std::string::npos);
 }
 
+// The names in a directory, sorted, without the runs' standard error files.
+Lines Listing(const fs::path& dir) {
+    Lines names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.ends_with(".err")) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Where --dump FILE goes is checked before the phone is booted: a place that takes no file,
+// and a link, a directory or a FIFO in FILE's place (none is replaced nor written through), are
+// refused at once, without a word on standard output (with --json neither), and nothing is
+// left behind.
+TEST_F(CliE2e, ADumpFileThatCannotBeWrittenIsRefusedBeforeTheBoot) {
+    test::WriteFile(dir_.path() / "target.bin", "target");
+    fs::create_symlink("target.bin", dir_.path() / "link.bin");
+    fs::create_directory(dir_.path() / "folder");
+    ASSERT_EQ(::mkfifo((dir_.path() / "pipe").c_str(), 0600), 0);
+    const Lines before = Listing(dir_.path());
+    struct Case {
+        std::vector<std::string> args;
+        std::string why;
+    };
+    const Case cases[] = {
+        {{"--dump", "nowhere/flash.bin"}, "'nowhere/flash.bin': No such file or directory"},
+        {{"--json", "--dump", "link.bin"},
+         "'link.bin': it is a symbolic link, which is neither replaced nor written through: name "
+         "the file itself"},
+        {{"--dump", "folder"}, "'folder': it is a directory"},
+        {{"--dump", "pipe", "--range", "0:16"},
+         "'pipe': it is not a regular file (a device, a FIFO or a socket)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.exitStatus, 64);
+        EXPECT_EQ(run.out, Lines{});
+        EXPECT_EQ(run.err, "vbcflash-cli: --dump: cannot write " + c.why +
+                               "\nRun with --help for more information.\n");
+    }
+    EXPECT_EQ(test::ReadFile(dir_.path() / "target.bin"), "target");
+    EXPECT_EQ(fs::read_symlink(dir_.path() / "link.bin"), "target.bin");
+    EXPECT_EQ(Listing(dir_.path()), before);
+}
+
 // --restore takes the settings of config.txt; options after it win, options before it lose.
 TEST_F(CliE2e, OptionsAfterRestoreWin) {
     const std::string software = (dir_.path() / "soft.cla").string();
