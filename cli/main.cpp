@@ -22,6 +22,7 @@
 #include "core/context.h"
 #include "core/version.h"
 #include "data/mfl51loadfile.h"
+#include "link/mfl11command.h"
 #include "link/mfl12pclib.h"
 #include "platform/console.h"
 #include "platform/consoletoolkit.h"
@@ -72,7 +73,8 @@ goes to standard error when it is a terminal.
 
 Exit status:
   0      the software was written into the flash (and verified with --verify), the
-         --dump FILE was written (or, without a job, the options applied)
+         --dump FILE was written and the phone switched off (or, without a job, the
+         options applied)
   1-13   the category of the job's result: 1 download, 2 flash description, 3 config.txt,
          5 PC library, 6 boot (phone not answering, bootstrap, flash identification),
          8 target command (a --verify difference, a failed read), 9-13 sector download
@@ -87,6 +89,15 @@ Exit status:
 // The signal that asked the job to stop, 0 while none came.
 volatile std::sig_atomic_t gStopSignal = 0;
 
+// How the run ended when that is not the result a step showed last (a dump that succeeded, a
+// save alone, an error of the tool's own): --json's result says it. message: nothing for the
+// result's own text.
+struct Ending {
+    vbc::DownloadResult result;
+    std::optional<std::string> message;
+};
+std::optional<Ending> gEnding;
+
 extern "C" void OnStopSignal(int signal) {
     gStopSignal = signal;
     vbc::RequestJobStop();
@@ -98,20 +109,46 @@ void StopOnSignals() {
     vbc::platform::CatchStopSignals(OnStopSignal);
 }
 
-int Usage(const std::string& message) {
-    std::cerr << kProgram << ": " << message << "\n" << kUsageHint << "\n";
-    return kExitBadOptions;
+// The last line of the comment list without its framing blanks: what a step that succeeds
+// without a message panel (a save, a flash read) says it did.
+std::string LastCommentText() {
+    const auto& lines = vbc::CommentLines();
+    if (lines.empty()) return "";
+    const std::string& line = lines.back();
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return line.substr(first, line.find_last_not_of(' ') - first + 1);
 }
 
-// The job's exit status from the result the display showed last.
-int ExitStatus(const vbc::DownloadResult& r) {
+// An exit status of the tool's own (no result of a step decided it), with its reason.
+int EndWith(int status, const std::string& message) {
+    gEnding = Ending{vbc::DownloadResult{status, 0}, message};
+    return status;
+}
+
+int Usage(const std::string& message) {
+    std::cerr << kProgram << ": " << message << "\n" << kUsageHint << "\n";
+    return EndWith(kExitBadOptions, message);
+}
+
+// The exit status a result stands for; kExitInternal for a category the tool does not know.
+int StatusOf(const vbc::DownloadResult& r) {
     if (r.category == vbc::ResultSuccess) return 0;
     // Stopped: the shell's status for the signal that stopped it.
     if (r.category == vbc::ResultStopped) return 128 + (gStopSignal != 0 ? gStopSignal : SIGINT);
     if (r.category >= 1 && r.category <= 13) return r.category;
-    std::cerr << kProgram << ": the job ended with an unknown result (category " << r.category
-              << ", code " << r.code << ")\n";
     return kExitInternal;
+}
+
+// The job's exit status from the result the display showed last.
+int ExitStatus(const vbc::DownloadResult& r) {
+    const int status = StatusOf(r);
+    if (status != kExitInternal) return status;
+    const std::string message = "the job ended with an unknown result (category " +
+                                std::to_string(r.category) + ", code " + std::to_string(r.code) +
+                                ")";
+    std::cerr << kProgram << ": " << message << "\n";
+    return EndWith(kExitInternal, message);
 }
 
 // A step that showed a failure ends the run with its category.
@@ -123,8 +160,9 @@ bool FailureShown(int* status) {
 }
 
 int Internal(const std::string& what, int code) {
-    std::cerr << kProgram << ": " << what << " failed (toolkit code " << code << ")\n";
-    return kExitInternal;
+    const std::string message = what + " failed (toolkit code " + std::to_string(code) + ")";
+    std::cerr << kProgram << ": " << message << "\n";
+    return EndWith(kExitInternal, message);
 }
 
 int ListPorts() {
@@ -226,26 +264,24 @@ int CheckDumpFile(Job& job) {
     return 0;
 }
 
-// The stop signal's status when the operator stopped the run, else the failure shown last.
-bool StoppedOrFailed(int* status) {
-    if (vbc::JobStopRequested()) {
-        *status = 128 + (gStopSignal != 0 ? gStopSignal : SIGINT);
-        return true;
-    }
-    return FailureShown(status);
-}
-
-// --dump: the service panel's Switch on, Read flash (into FILE, the range chosen) and Switch
+// --dump: the service panel's Switch on and Read flash (into FILE, the range chosen), then the
+// switch-off command, whose answer counts: a phone that did not confirm is not known to be
 // off. A failure ends the run with its result and leaves the phone as it is.
 int Dump(ConsoleToolkit& console, const Job& job) {
     using namespace vbc;
-    int status = 0;
     ClearLastDisplayedResult();
+    if (job.json) job.json->JobStarts();
     int rc = SelectMenu(console, "_mfl51_150MMIMenuService");
     if (rc < 0) return Internal("the service menu", rc);
     rc = console.Commit(_v_ServicePanel, SERVICE_SWITCH_ON);
     if (rc < 0) return Internal("the Switch on control", rc);
-    if (StoppedOrFailed(&status)) return status;
+    // A stop during the boot ends the boot with a failure of its own: the stop is the reason.
+    if (JobStopRequested()) {
+        AddCommentLine("Read stopped by the operator");
+        _mfl52_10DisplayResult(ResultStopped, StopCode::kReadByOperator);
+    }
+    int status = 0;
+    if (FailureShown(&status)) return status;
 
     SetReadFlashRange(job.rangeOffset, job.rangeLength);
     console.SetFileSelectAnswer(job.dumpPath);
@@ -255,8 +291,12 @@ int Dump(ConsoleToolkit& console, const Job& job) {
     DownloadResult result;
     if (LastDisplayedResult(&result)) return ExitStatus(result);
 
-    rc = console.Commit(_v_ServicePanel, SERVICE_SWITCH_OFF);
-    if (rc < 0) return Internal("the Switch off control", rc);
+    const std::int32_t off = _mfl11_7SwitchOffCommand(_sg_DownloadContext.comPort);
+    if (off != kStatusOk) {
+        _mfl52_10DisplayResult(ResultCommand, off);
+        return ExitStatus(DownloadResult{ResultCommand, off});
+    }
+    gEnding = Ending{DownloadResult{ResultSuccess, 0}, LastCommentText()};
     return 0;
 }
 
@@ -264,7 +304,11 @@ int Dump(ConsoleToolkit& console, const Job& job) {
 // then runs the job. Returns the exit status.
 int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
     using namespace vbc;
-    if (StartMainPanel() != 1) return kExitFlashTxt;
+    const std::int32_t flashTxt = StartMainPanel();
+    if (flashTxt != kStatusOk) {
+        gEnding = Ending{DownloadResult{ResultFlashFile, flashTxt}, std::nullopt};
+        return kExitFlashTxt;
+    }
     console.SetBarCaption(_v_Panel, MAIN_TRANSFER_TEXT);
 
     const auto& order = app.parse_order();
@@ -319,9 +363,12 @@ int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
         const int rc = SelectMenu(console, "_mfl51_101MMIMenuSave");
         if (rc < 0) return Internal("the save menu", rc);
         if (FailureShown(&status)) return status;
-        // Saving the settings was the whole run.
-        if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0 && job.dumpOpt->count() == 0)
+        // Saving the settings was the whole run: it shows nothing when it succeeds.
+        if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0 &&
+            job.dumpOpt->count() == 0) {
+            gEnding = Ending{DownloadResult{ResultSuccess, 0}, LastCommentText()};
             return 0;
+        }
     }
 
     if (job.dumpOpt->count() > 0) return Dump(console, job);
@@ -335,18 +382,14 @@ int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
     const int rc = console.Commit(_v_Panel, MAIN_START);
     if (rc < 0) return Internal("the Start control", rc);
     if (noName || noImage) {
-        std::cerr << kProgram << ": "
-                  << (noName ? std::string("config.txt names no software file")
-                             : "the software file " + std::string(_sg_DownloadContext.claFileName) +
-                                   " is not loaded")
-                  << "\n"
-                  << kUsageHint << "\n";
-        return kExitBadOptions;
+        return Usage(noName ? std::string("config.txt names no software file")
+                            : "the software file " + std::string(_sg_DownloadContext.claFileName) +
+                                  " is not loaded");
     }
     DownloadResult result;
     if (!LastDisplayedResult(&result)) {
         std::cerr << kProgram << ": the job ended without a result\n";
-        return kExitInternal;
+        return EndWith(kExitInternal, "the job ended without a result");
     }
     return ExitStatus(result);
 }
@@ -496,9 +539,18 @@ int main(int argc, char** argv) {
     vbc::platform::SetToolkit(&console);
     const int status = Run(console, app, job);
     if (job.json) {
-        // The last object: the result that decided the exit status, whatever step showed it.
-        vbc::DownloadResult result;
-        if (vbc::LastDisplayedResult(&result)) json.Result(result);
+        // The last object, always: the result that decided the exit status, whatever step
+        // showed it, or the ending the run recorded itself.
+        vbc::DownloadResult shown;
+        if (gEnding && gEnding->message) {
+            json.Result(gEnding->result, *gEnding->message);
+        } else if (gEnding) {
+            json.Result(gEnding->result);
+        } else if (vbc::LastDisplayedResult(&shown) && StatusOf(shown) == status) {
+            json.Result(shown);
+        } else {
+            json.Result(vbc::DownloadResult{status, 0}, "");
+        }
         vbc::SetJobObserver(nullptr);
     }
     vbc::platform::CloseAllPorts();

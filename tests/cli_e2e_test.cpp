@@ -404,6 +404,20 @@ Lines Listing(const fs::path& dir) {
     return names;
 }
 
+// The objects of a --json run: the result comes last, and once.
+nlohmann::json TheResult(const Lines& out) {
+    std::vector<nlohmann::json> objects;
+    for (const auto& line : out) objects.push_back(nlohmann::json::parse(line));
+    EXPECT_EQ(std::count_if(objects.begin(), objects.end(),
+                            [](const nlohmann::json& o) { return o["event"] == "result"; }),
+              1);
+    if (objects.empty() || objects.back()["event"] != "result") {
+        ADD_FAILURE() << "the last object is not the result";
+        return {};
+    }
+    return objects.back();
+}
+
 // Where --dump FILE goes is checked before the phone is booted: a place that takes no file,
 // and a link, a directory or a FIFO in FILE's place (none is replaced nor written through), are
 // refused at once, without a word on standard output (with --json neither), and nothing is
@@ -438,6 +452,125 @@ TEST_F(CliE2e, ADumpFileThatCannotBeWrittenIsRefusedBeforeTheBoot) {
     EXPECT_EQ(test::ReadFile(dir_.path() / "target.bin"), "target");
     EXPECT_EQ(fs::read_symlink(dir_.path() / "link.bin"), "target.bin");
     EXPECT_EQ(Listing(dir_.path()), before);
+}
+
+// Every --json run ends with one result, last, that says what the exit status says: a dump that
+// succeeded, a switch-off the phone never confirmed, a flash.txt that is not there, a save
+// alone, a config.txt that names no file. A dump's FILE is written through a file of its own
+// renamed over the old one: the FILE.tmp link planted beside it is left alone, as is its
+// target, and nothing else stays in the directory.
+TEST_F(CliE2e, EveryJsonRunEndsWithTheResultOfItsExitStatus) {
+    test::WriteFile(dir_.path() / "before.bin", software_);
+    fs::create_directory(dir_.path() / "empty");
+    const std::string dumpPath = (dir_.path() / "flash.dump").string();
+    const std::vector<std::string> dumpArgs = {"--json", "--dump", "flash.dump", "--range",
+                                               "0x10000:4096"};
+    const std::vector<std::string> flash = {"--flash", "0x07:0x8F", "--flash-in", "before.bin"};
+    auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* name;
+        std::optional<std::vector<std::string>> simOptions;  // nothing: no phone
+        std::vector<std::string> args;
+        int exitStatus;
+        nlohmann::json result;
+        bool dumped;  // flash.dump holds the range read
+    };
+    const Case cases[] = {
+        {"dump",
+         flash,
+         dumpArgs,
+         0,
+         {{"ok", true}, {"category", 0}, {"code", 0}, {"message", "Flash read into " + dumpPath}},
+         true},
+        {"switch-off unanswered",
+         with({"--no-switch-off-answer"}, flash),
+         dumpArgs,
+         8,
+         {{"ok", false}, {"category", 8}, {"code", 20}, {"message", "COMMAND : Switch off error "}},
+         true},
+        {"no flash.txt",
+         std::nullopt,
+         {"-C", "empty", "--json", "soft.cla"},
+         65,
+         {{"ok", false},
+          {"category", 2},
+          {"code", 2},
+          {"message", "FLASH DESCRIPTION : The file flash.txt not found"}},
+         false},
+        {"save alone",
+         std::nullopt,
+         {"--json", "--port", "3", "--save"},
+         0,
+         {{"ok", true},
+          {"category", 0},
+          {"code", 0},
+          {"message", "Settings saved in " + (dir_.path() / "config.txt").string()}},
+         false},
+        {"config.txt names no file",
+         std::nullopt,
+         {"--json", "--restore"},
+         64,
+         {{"ok", false},
+          {"category", 64},
+          {"code", 0},
+          {"message", "config.txt names no software file"}},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFile(dir_.path() / "flash.dump", "old");
+        test::WriteFile(dir_.path() / "victim.txt", "victim");
+        fs::create_symlink("victim.txt", dir_.path() / "flash.dump.tmp");
+        test::WriteFile(dir_.path() / "config.txt",
+                        test::Crlf({"CLA File : ", "COM : 1", "PMU : 0", "Product Type : 2",
+                                    "Download Type : 0"}));
+        if (c.simOptions) {
+            ASSERT_TRUE(StartSim(*c.simOptions));
+        }
+
+        const CliRun run = Cli(c.args);
+
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        const nlohmann::json last = TheResult(run.out);
+        for (const auto& [key, value] : c.result.items()) EXPECT_EQ(last[key], value) << key;
+        EXPECT_EQ(last["resends"], 0);
+        if (c.simOptions) SimSummary();
+        EXPECT_TRUE(test::ReadFile(dir_.path() / "flash.dump") ==
+                    (c.dumped ? FlashImage().substr(0x10000, 4096) : "old"));
+        fs::remove(dir_.path() / "flash.bin");
+        EXPECT_EQ(test::ReadFile(dir_.path() / "victim.txt"), "victim");
+        EXPECT_EQ(fs::read_symlink(dir_.path() / "flash.dump.tmp"), "victim.txt");
+        EXPECT_EQ(Listing(dir_.path()),
+                  (Lines{"before.bin", "config.txt", "empty", "flash.dump", "flash.dump.tmp",
+                         "flash.txt", "mfl104_4.spm", "mfl104_5.spm", "soft.cla", "victim.txt"}));
+        fs::remove(dir_.path() / "flash.dump.tmp");
+        sim_.reset();
+    }
+}
+
+// Ctrl-C while a dump boots the phone: the status says stopped, and so does the result, last.
+TEST_F(CliE2e, ASignalDuringTheBootOfADumpEndsWithTheStoppedResult) {
+    // The boot loader answers, and the bootstrap it was sent never does.
+    ASSERT_TRUE(StartSim({"--silent-after-jump"}));
+    test::Child cli({VBC_CLI_PATH, "-C", dir_.path().string(), "--json", "--dump", "flash.dump"},
+                    "", dir_.path() / "cli.err");
+    for (auto line = cli.Line();
+         line && nlohmann::json::parse(*line).value("text", "") != " Extended mode...  ";
+         line = cli.Line()) {
+    }
+    cli.Signal(SIGINT);
+    const Lines rest = SplitLines(cli.Rest(std::chrono::seconds(5)));
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 130) << test::ReadFile(dir_.path() / "cli.err");
+    const nlohmann::json last = TheResult(rest);
+    EXPECT_EQ(last["ok"], false);
+    EXPECT_EQ(last["category"], 14);
+    EXPECT_EQ(last["code"], 2);
+    EXPECT_EQ(last["message"], "Flash read stopped: no file was written.");
+    EXPECT_FALSE(fs::exists(dir_.path() / "flash.dump"));
+    SimSummary();
 }
 
 // --restore takes the settings of config.txt; options after it win, options before it lose.
