@@ -145,7 +145,7 @@ void _mfl3_3ReadFlash(DownloadResult* result, DownloadContext context, std::uint
     int error = 0;
     if (!platform::WriteFileAtomically(path, bytes, &error)) {
         AddFullCommentLine("Cannot write " + std::string(path) + ": " +
-                           std::error_code(error, std::generic_category()).message());
+                           platform::AtomicWriteErrorText(error));
         return Fail(result, ResultLibPc, LibPcCode::kCannotWriteFile);
     }
     AddFullCommentLine("Flash read into " + std::string(path));

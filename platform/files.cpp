@@ -117,17 +117,26 @@ bool WriteFileAtomically(const char* name, const std::string& bytes, int* error)
     return true;
 }
 
-std::string AtomicWriteProblem(const char* name) {
-    switch (ReplaceableError(name)) {
+std::string AtomicWriteErrorText(int error) {
+    switch (error) {
         case ELOOP:
             return "it is a symbolic link, which is neither replaced nor written through: name "
                    "the file itself";
-        case EISDIR:
-            return "it is a directory";
         case EINVAL:
             return "it is not a regular file (a device, a FIFO or a socket)";
         default:
+            return std::error_code(error != 0 ? error : EIO, std::generic_category()).message();
+    }
+}
+
+std::string AtomicWriteProblem(const char* name) {
+    switch (const int refused = ReplaceableError(name)) {
+        case 0:
             break;
+        case EISDIR:
+            return "it is a directory";
+        default:
+            return AtomicWriteErrorText(refused);
     }
     std::string tmp;
     int e = 0;

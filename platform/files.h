@@ -34,6 +34,9 @@ bool WriteFileAtomically(const char* name, const std::string& bytes, int* error)
 // stands in the file's place, or why its directory takes no new file (tried with one created
 // exclusively there and removed at once). For a job that takes minutes to make the bytes.
 std::string AtomicWriteProblem(const char* name);
+// An error of WriteFileAtomically in words: a link or a file that is not a regular one said as
+// such (the system's texts for ELOOP and EINVAL would mislead), the system's text otherwise.
+std::string AtomicWriteErrorText(int error);
 
 // An unchangeable copy of bytes that this process's children open by the returned path while
 // holder stays open: however the original file changes meanwhile, every child reads these
