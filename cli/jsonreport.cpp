@@ -70,6 +70,10 @@ void JsonReport::Progress(const char* pass, std::uint32_t bytes, std::uint32_t t
 }
 
 void JsonReport::Result(const DownloadResult& result) {
+    Result(result, ResultText(result));
+}
+
+void JsonReport::Result(const DownloadResult& result, const std::string& message) {
     double seconds = 0;
     if (jobStart_) {
         const std::chrono::duration<double> d = std::chrono::steady_clock::now() - *jobStart_;
@@ -79,7 +83,7 @@ void JsonReport::Result(const DownloadResult& result) {
           {"ok", IsSuccess(result)},
           {"category", result.category},
           {"code", result.code},
-          {"message", ResultText(result)},
+          {"message", message},
           {"seconds", seconds},
           {"resends", resends_}});
 }

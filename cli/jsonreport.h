@@ -29,6 +29,9 @@ class JsonReport : public JobObserver {
     void Console(platform::ConsoleToolkit::Output kind, const std::string& text);
     // Start is pressed: the job's time counts from here.
     void JobStarts();
+    // The last object, with this message instead of the one the tool shows for the result: for
+    // an ending that has no message panel (a dump that succeeded, an error of the tool's own).
+    void Result(const DownloadResult& result, const std::string& message);
     // The last object: the result the job (or the step before it) ended with.
     void Result(const DownloadResult& result);
 

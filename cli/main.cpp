@@ -22,8 +22,10 @@
 #include "core/context.h"
 #include "core/version.h"
 #include "data/mfl51loadfile.h"
+#include "link/mfl11command.h"
 #include "link/mfl12pclib.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/jobstop.h"
 #include "platform/serial.h"
 #include "toolkit/consoletoolkit.h"
@@ -51,7 +53,13 @@ flash.txt, the bootstrap files mfl104_4.spm (product type 1) and mfl104_5.spm
 
 With --dump FILE no software is written: the tool boots the phone, identifies its flash,
 raises the line speed, reads the whole flash (its size from flash.txt) or the --range
-into FILE and switches the phone off. FILE appears only once every byte was read.
+into FILE and switches the phone off. FILE appears only once every byte was read (a new
+file renamed over it). Before the phone is booted, the tool checks that a file can be
+created beside FILE; a FILE that is a symbolic link, a directory or a device is refused
+(status 64), never replaced nor written through.
+
+Numbers are decimal: --port 010 is COM10 (only the --range values take 0x for
+hexadecimal).
 
 Options apply in the order given: --restore sets the port, the product type, the
 download type and the software file from config.txt, and the options after it win.
@@ -65,20 +73,30 @@ goes to standard error when it is a terminal.
 
 Exit status:
   0      the software was written into the flash (and verified with --verify), the
-         --dump FILE was written (or, without a job, the options applied)
+         --dump FILE was written and the phone switched off (or, without a job, the
+         options applied)
   1-13   the category of the job's result: 1 download, 2 flash description, 3 config.txt,
          5 PC library, 6 boot (phone not answering, bootstrap, flash identification),
          8 target command (a --verify difference, a failed read), 9-13 sector download
          (acknowledge, checksum, time-out)
   130    stopped by SIGINT (Ctrl-C) during the job, 143 by SIGTERM: the port is released
          and the phone's flash may hold part of the software (a second Ctrl-C ends at once)
-  64     bad options
+  64     bad options, or the --dump FILE cannot be created (before the phone is booted)
   65     flash.txt cannot be read or is malformed
   70     an internal fault of the tool
 )";
 
 // The signal that asked the job to stop, 0 while none came.
 volatile std::sig_atomic_t gStopSignal = 0;
+
+// How the run ended when that is not the result a step showed last (a dump that succeeded, a
+// save alone, an error of the tool's own): --json's result says it. message: nothing for the
+// result's own text.
+struct Ending {
+    vbc::DownloadResult result;
+    std::optional<std::string> message;
+};
+std::optional<Ending> gEnding;
 
 extern "C" void OnStopSignal(int signal) {
     gStopSignal = signal;
@@ -91,20 +109,46 @@ void StopOnSignals() {
     vbc::platform::CatchStopSignals(OnStopSignal);
 }
 
-int Usage(const std::string& message) {
-    std::cerr << kProgram << ": " << message << "\n" << kUsageHint << "\n";
-    return kExitBadOptions;
+// The last line of the comment list without its framing blanks: what a step that succeeds
+// without a message panel (a save, a flash read) says it did.
+std::string LastCommentText() {
+    const auto& lines = vbc::CommentLines();
+    if (lines.empty()) return "";
+    const std::string& line = lines.back();
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return line.substr(first, line.find_last_not_of(' ') - first + 1);
 }
 
-// The job's exit status from the result the display showed last.
-int ExitStatus(const vbc::DownloadResult& r) {
+// An exit status of the tool's own (no result of a step decided it), with its reason.
+int EndWith(int status, const std::string& message) {
+    gEnding = Ending{vbc::DownloadResult{status, 0}, message};
+    return status;
+}
+
+int Usage(const std::string& message) {
+    std::cerr << kProgram << ": " << message << "\n" << kUsageHint << "\n";
+    return EndWith(kExitBadOptions, message);
+}
+
+// The exit status a result stands for; kExitInternal for a category the tool does not know.
+int StatusOf(const vbc::DownloadResult& r) {
     if (r.category == vbc::ResultSuccess) return 0;
     // Stopped: the shell's status for the signal that stopped it.
     if (r.category == vbc::ResultStopped) return 128 + (gStopSignal != 0 ? gStopSignal : SIGINT);
     if (r.category >= 1 && r.category <= 13) return r.category;
-    std::cerr << kProgram << ": the job ended with an unknown result (category " << r.category
-              << ", code " << r.code << ")\n";
     return kExitInternal;
+}
+
+// The job's exit status from the result the display showed last.
+int ExitStatus(const vbc::DownloadResult& r) {
+    const int status = StatusOf(r);
+    if (status != kExitInternal) return status;
+    const std::string message = "the job ended with an unknown result (category " +
+                                std::to_string(r.category) + ", code " + std::to_string(r.code) +
+                                ")";
+    std::cerr << kProgram << ": " << message << "\n";
+    return EndWith(kExitInternal, message);
 }
 
 // A step that showed a failure ends the run with its category.
@@ -116,8 +160,9 @@ bool FailureShown(int* status) {
 }
 
 int Internal(const std::string& what, int code) {
-    std::cerr << kProgram << ": " << what << " failed (toolkit code " << code << ")\n";
-    return kExitInternal;
+    const std::string message = what + " failed (toolkit code " + std::to_string(code) + ")";
+    std::cerr << kProgram << ": " << message << "\n";
+    return EndWith(kExitInternal, message);
 }
 
 int ListPorts() {
@@ -150,6 +195,7 @@ struct Job {
     vbc::cli::JsonReport* json = nullptr;
     CLI::Option* verifyOpt = nullptr;
     std::string dumpFile;
+    std::string dumpPath;  // absolute, once checked
     CLI::Option* dumpOpt = nullptr;
     std::uint32_t rangeOffset = 0;
     std::uint32_t rangeLength = 0;  // 0: the whole flash
@@ -201,44 +247,56 @@ int LoadFile(const std::string& file) {
     return 0;
 }
 
-// The stop signal's status when the operator stopped the run, else the failure shown last.
-bool StoppedOrFailed(int* status) {
-    if (vbc::JobStopRequested()) {
-        *status = 128 + (gStopSignal != 0 ? gStopSignal : SIGINT);
-        return true;
-    }
-    return FailureShown(status);
-}
-
-// --dump: the service panel's Switch on, Read flash (into FILE, the range chosen) and Switch
-// off. A failure ends the run with its result and leaves the phone as it is.
-int Dump(ConsoleToolkit& console, const Job& job) {
-    using namespace vbc;
+// --dump FILE: where the file goes, as an absolute path, once it is known that a file can be
+// created there; before the phone is booted, as reading a whole flash takes minutes. Returns 0
+// or the status of the refusal.
+int CheckDumpFile(Job& job) {
     std::error_code ec;
     const std::string path = std::filesystem::absolute(job.dumpFile, ec).string();
     if (ec) return Usage("cannot resolve the dump file '" + job.dumpFile + "': " + ec.message());
-    if (path.size() >= static_cast<std::size_t>(kPathSize)) {
-        return Usage("the path of the dump file is longer than " + std::to_string(kPathSize - 1) +
-                     " characters: " + path);
+    if (path.size() >= static_cast<std::size_t>(vbc::kPathSize)) {
+        return Usage("the path of the dump file is longer than " +
+                     std::to_string(vbc::kPathSize - 1) + " characters: " + path);
     }
-    int status = 0;
+    const std::string problem = vbc::platform::AtomicWriteProblem(path.c_str());
+    if (!problem.empty()) return Usage("--dump: cannot write '" + job.dumpFile + "': " + problem);
+    job.dumpPath = path;
+    return 0;
+}
+
+// --dump: the service panel's Switch on and Read flash (into FILE, the range chosen), then the
+// switch-off command, whose answer counts: a phone that did not confirm is not known to be
+// off. A failure ends the run with its result and leaves the phone as it is.
+int Dump(ConsoleToolkit& console, const Job& job) {
+    using namespace vbc;
     ClearLastDisplayedResult();
+    if (job.json) job.json->JobStarts();
     int rc = SelectMenu(console, "_mfl51_150MMIMenuService");
     if (rc < 0) return Internal("the service menu", rc);
     rc = console.Commit(_v_ServicePanel, SERVICE_SWITCH_ON);
     if (rc < 0) return Internal("the Switch on control", rc);
-    if (StoppedOrFailed(&status)) return status;
+    // A stop during the boot ends the boot with a failure of its own: the stop is the reason.
+    if (JobStopRequested()) {
+        AddCommentLine("Read stopped by the operator");
+        _mfl52_10DisplayResult(ResultStopped, StopCode::kReadByOperator);
+    }
+    int status = 0;
+    if (FailureShown(&status)) return status;
 
     SetReadFlashRange(job.rangeOffset, job.rangeLength);
-    console.SetFileSelectAnswer(path);
+    console.SetFileSelectAnswer(job.dumpPath);
     rc = console.Commit(_v_ServicePanel, SERVICE_READ_FLASH);
     console.SetFileSelectAnswer(std::nullopt);
     if (rc < 0) return Internal("the Read flash control", rc);
     DownloadResult result;
     if (LastDisplayedResult(&result)) return ExitStatus(result);
 
-    rc = console.Commit(_v_ServicePanel, SERVICE_SWITCH_OFF);
-    if (rc < 0) return Internal("the Switch off control", rc);
+    const std::int32_t off = _mfl11_7SwitchOffCommand(_sg_DownloadContext.comPort);
+    if (off != kStatusOk) {
+        _mfl52_10DisplayResult(ResultCommand, off);
+        return ExitStatus(DownloadResult{ResultCommand, off});
+    }
+    gEnding = Ending{DownloadResult{ResultSuccess, 0}, LastCommentText()};
     return 0;
 }
 
@@ -246,7 +304,11 @@ int Dump(ConsoleToolkit& console, const Job& job) {
 // then runs the job. Returns the exit status.
 int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
     using namespace vbc;
-    if (StartMainPanel() != 1) return kExitFlashTxt;
+    const std::int32_t flashTxt = StartMainPanel();
+    if (flashTxt != kStatusOk) {
+        gEnding = Ending{DownloadResult{ResultFlashFile, flashTxt}, std::nullopt};
+        return kExitFlashTxt;
+    }
     console.SetBarCaption(_v_Panel, MAIN_TRANSFER_TEXT);
 
     const auto& order = app.parse_order();
@@ -301,9 +363,12 @@ int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
         const int rc = SelectMenu(console, "_mfl51_101MMIMenuSave");
         if (rc < 0) return Internal("the save menu", rc);
         if (FailureShown(&status)) return status;
-        // Saving the settings was the whole run.
-        if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0 && job.dumpOpt->count() == 0)
+        // Saving the settings was the whole run: it shows nothing when it succeeds.
+        if (job.fileOpt->count() == 0 && job.restoreOpt->count() == 0 &&
+            job.dumpOpt->count() == 0) {
+            gEnding = Ending{DownloadResult{ResultSuccess, 0}, LastCommentText()};
             return 0;
+        }
     }
 
     if (job.dumpOpt->count() > 0) return Dump(console, job);
@@ -317,18 +382,14 @@ int Run(ConsoleToolkit& console, const CLI::App& app, const Job& job) {
     const int rc = console.Commit(_v_Panel, MAIN_START);
     if (rc < 0) return Internal("the Start control", rc);
     if (noName || noImage) {
-        std::cerr << kProgram << ": "
-                  << (noName ? std::string("config.txt names no software file")
-                             : "the software file " + std::string(_sg_DownloadContext.claFileName) +
-                                   " is not loaded")
-                  << "\n"
-                  << kUsageHint << "\n";
-        return kExitBadOptions;
+        return Usage(noName ? std::string("config.txt names no software file")
+                            : "the software file " + std::string(_sg_DownloadContext.claFileName) +
+                                  " is not loaded");
     }
     DownloadResult result;
     if (!LastDisplayedResult(&result)) {
         std::cerr << kProgram << ": the job ended without a result\n";
-        return kExitInternal;
+        return EndWith(kExitInternal, "the job ended without a result");
     }
     return ExitStatus(result);
 }
@@ -347,20 +408,27 @@ int main(int argc, char** argv) {
     std::string directory;
     bool listPorts = false;
 
+    // The numbers are read by the checks both programs share (decimal, whatever the zeros).
+    std::string port;
+    std::string product;
+    std::string speed;
     job.fileOpt = app.add_option("FILE", job.file, "Software file (*.cla) to write")->type_name("");
     job.portOpt =
-        app.add_option("--port", job.port, "Serial port number N: the port named COMN (default 1)")
+        app.add_option("--port", port,
+                       "Serial port number N, 1 to 255: the port named COMN (default 1)")
             ->type_name("N")
-            ->check(CLI::Range(1, 255));
+            ->check([](const std::string& text) { return vbc::cli::CheckPort(text, nullptr); }, "");
     job.deviceOpt = app.add_option("--device", job.device,
                                    "Serial device to use for the port, instead of resolving "
                                    "COMN (a COMN link here, then the N-th port of --list-ports)")
                         ->type_name("PATH");
-    job.productOpt = app.add_option("--product", job.product,
-                                    "Product type: 1 (bootstrap mfl104_4.spm) or 2 (mfl104_5.spm, "
-                                    "the default)")
-                         ->type_name("N")
-                         ->check(CLI::Range(1, 2));
+    job.productOpt =
+        app.add_option("--product", product,
+                       "Product type: 1 (bootstrap mfl104_4.spm) or 2 (mfl104_5.spm, "
+                       "the default)")
+            ->type_name("N")
+            ->check([](const std::string& text) { return vbc::cli::CheckProduct(text, nullptr); },
+                    "");
     std::string waitStates;
     job.waitStatesOpt =
         app.add_option("--wait-states", waitStates,
@@ -368,33 +436,17 @@ int main(int argc, char** argv) {
                        "(default 0,0,0,0)")
             ->type_name("W0,W1,W2,W3")
             ->check(
-                [](const std::string& text) {
-                    return vbc::cli::ParseWaitStates(text, nullptr)
-                               ? std::string()
-                               : "expected four numbers from 0 to 4 separated by commas, "
-                                 "e.g. 0,1,0,2";
-                },
+                [](const std::string& text) { return vbc::cli::CheckWaitStates(text, nullptr); },
                 "");
     job.speedOpt =
-        app.add_option("--speed", job.speed,
+        app.add_option("--speed", speed,
                        "Row of the speed table for the download after the boot, 0 to 8: 0 38400, "
                        "1 115200 (the default), 2 162500, 3 203125, 4 220338, 5 240740, "
                        "6 260000, 7 270833, 8 302325 bit/s; rows 3 and up send the GPIO "
                        "command first")
             ->type_name("ROW")
-            ->check(
-                [](const std::string& text) -> std::string {
-                    int row = -1;
-                    const char* end = text.data() + text.size();
-                    const auto [ptr, ec] = std::from_chars(text.data(), end, row);
-                    if (ec == std::errc() && ptr == end) {
-                        if (row >= 0 && row < vbc::NB_PC_SPEED_VALUES) return {};
-                        if (row >= vbc::NB_PC_SPEED_VALUES && row < vbc::NB_SPEED_PARAMETERS)
-                            return "row " + text + " of the speed table has no PC rate: use 0 to 8";
-                    }
-                    return "expected a row of the speed table from 0 to 8";
-                },
-                "");
+            ->check([](const std::string& text) { return vbc::cli::CheckSpeedRow(text, nullptr); },
+                    "");
     job.restoreOpt =
         app.add_flag("--restore")->description("Restore the settings saved in config.txt first");
     job.saveOpt = app.add_flag("--save")->description(
@@ -435,7 +487,10 @@ int main(int argc, char** argv) {
         if (e.get_exit_code() == 0) return app.exit(e);  // --help
         return Usage(e.what());
     }
-    if (!waitStates.empty()) vbc::cli::ParseWaitStates(waitStates, &job.waitStates);
+    if (job.portOpt->count() > 0) vbc::cli::CheckPort(port, &job.port);
+    if (job.productOpt->count() > 0) vbc::cli::CheckProduct(product, &job.product);
+    if (job.speedOpt->count() > 0) vbc::cli::CheckSpeedRow(speed, &job.speed);
+    if (job.waitStatesOpt->count() > 0) vbc::cli::CheckWaitStates(waitStates, &job.waitStates);
     if (!range.empty()) ParseRange(range, &job.rangeOffset, &job.rangeLength);
     const bool dump = job.dumpOpt->count() > 0;
     if (dump && job.dumpFile.empty()) return Usage("--dump: the FILE is an empty name");
@@ -465,6 +520,9 @@ int main(int argc, char** argv) {
         return Usage("cannot change to directory '" + directory + "': " + std::strerror(errno));
     }
     if (listPorts) return ListPorts();
+    if (dump) {
+        if (const int refused = CheckDumpFile(job); refused != 0) return refused;
+    }
 
     StopOnSignals();
     ConsoleToolkit console(stdout, stderr, vbc::platform::IsTerminal(stderr));
@@ -481,9 +539,18 @@ int main(int argc, char** argv) {
     vbc::platform::SetToolkit(&console);
     const int status = Run(console, app, job);
     if (job.json) {
-        // The last object: the result that decided the exit status, whatever step showed it.
-        vbc::DownloadResult result;
-        if (vbc::LastDisplayedResult(&result)) json.Result(result);
+        // The last object, always: the result that decided the exit status, whatever step
+        // showed it, or the ending the run recorded itself.
+        vbc::DownloadResult shown;
+        if (gEnding && gEnding->message) {
+            json.Result(gEnding->result, *gEnding->message);
+        } else if (gEnding) {
+            json.Result(gEnding->result);
+        } else if (vbc::LastDisplayedResult(&shown) && StatusOf(shown) == status) {
+            json.Result(shown);
+        } else {
+            json.Result(vbc::DownloadResult{status, 0}, "");
+        }
         vbc::SetJobObserver(nullptr);
     }
     vbc::platform::CloseAllPorts();

@@ -1,20 +1,72 @@
 #include "cli/options.h"
 
+#include <charconv>
 #include <cstddef>
+#include <system_error>
+
+#include "link/mfl12pclib.h"
 
 namespace vbc::cli {
+namespace {
+
+// The text as the operator typed it, quoted, after what was expected.
+std::string Not(const std::string& expected, const std::string& text) {
+    return expected + ", not \"" + text + "\"";
+}
+
+}  // namespace
+
+bool ParseDecimal(const std::string& text, int min, int max, int* value) {
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    int v = 0;
+    const char* last = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), last, v, 10);
+    if (text.empty() || ec != std::errc() || ptr != last || v < min || v > max) return false;
+    if (value) *value = v;
+    return true;
+}
+
+std::string CheckPort(const std::string& text, int* port) {
+    if (ParseDecimal(text, 1, 255, port)) return {};
+    return Not("expected a COM number from 1 to 255", text);
+}
+
+std::string CheckProduct(const std::string& text, int* product) {
+    if (ParseDecimal(text, 1, 2, product)) return {};
+    return Not("expected product type 1 or 2", text);
+}
+
+std::string CheckSpeedRow(const std::string& text, int* row) {
+    if (ParseDecimal(text, 0, NB_PC_SPEED_VALUES - 1, row)) return {};
+    int beyond = 0;
+    if (ParseDecimal(text, NB_PC_SPEED_VALUES, NB_SPEED_PARAMETERS - 1, &beyond))
+        return "row " + std::to_string(beyond) + " of the speed table has no PC rate: use 0 to " +
+               std::to_string(NB_PC_SPEED_VALUES - 1);
+    return Not(
+        "expected a row of the speed table from 0 to " + std::to_string(NB_PC_SPEED_VALUES - 1),
+        text);
+}
+
+std::string CheckWaitStates(const std::string& text, std::array<int, 4>* states) {
+    std::array<int, 4> parsed{};
+    std::size_t from = 0;
+    bool good = true;
+    for (std::size_t i = 0; good && i < parsed.size(); ++i) {
+        const bool last = i + 1 == parsed.size();
+        const std::size_t comma = last ? text.size() : text.find(',', from);
+        good = comma != std::string::npos &&
+               ParseDecimal(text.substr(from, comma - from), 0, 4, &parsed[i]);
+        from = comma + 1;
+    }
+    if (!good)
+        return Not("expected four numbers from 0 to 4 separated by commas, e.g. 0,1,0,2", text);
+    if (states) *states = parsed;
+    return {};
+}
 
 bool ParseWaitStates(const std::string& text, std::array<int, 4>* states) {
-    std::array<int, 4> parsed{};
-    std::size_t pos = 0;
-    for (std::size_t i = 0; i < parsed.size(); ++i) {
-        if (pos >= text.size() || text[pos] < '0' || text[pos] > '4') return false;
-        parsed[i] = text[pos++] - '0';
-        const bool last = i + 1 == parsed.size();
-        if (last ? pos != text.size() : (pos >= text.size() || text[pos++] != ',')) return false;
-    }
-    if (states) *states = parsed;
-    return true;
+    return CheckWaitStates(text, states).empty();
 }
 
 }  // namespace vbc::cli

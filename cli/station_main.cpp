@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -193,30 +192,33 @@ int main(int argc, char** argv) {
                 std::vector<int> ports;
                 return st::ParsePortList(text, &ports)
                            ? std::string()
-                           : "expected COM numbers from 1 to 255 and ranges, e.g. 1-4,7";
+                           : "expected COM numbers from 1 to 255 and ranges, e.g. 1-4,7, not \"" +
+                                 text + "\"";
             },
             "");
     app.add_option("--device", deviceBindings,
                    "Use device PATH for port N instead of resolving COMN (e.g. a "
                    "/dev/serial/by-id/... name); may be repeated")
         ->type_name("N=PATH");
-    app.add_option("--product", settings.product, "Product type 1 or 2 (default 2)")
-        ->type_name("N")
-        ->check(CLI::Range(1, 2));
+    // The numbers are read by the checks vbcflash-cli uses too (decimal, whatever the zeros).
+    std::string product;
+    std::string speed;
+    auto* productOpt =
+        app.add_option("--product", product, "Product type 1 or 2 (default 2)")
+            ->type_name("N")
+            ->check([](const std::string& text) { return vbc::cli::CheckProduct(text, nullptr); },
+                    "");
     app.add_option("--wait-states", waitStates,
                    "Wait states of chip selects 0 to 3, each 0 to 4 (default 0,0,0,0)")
         ->type_name("W0,W1,W2,W3")
-        ->check(
-            [](const std::string& text) {
-                return vbc::cli::ParseWaitStates(text, nullptr)
-                           ? std::string()
-                           : "expected four numbers from 0 to 4 separated by commas";
-            },
-            "");
-    app.add_option("--speed", settings.speedRow,
-                   "Row of the speed table for the download, 0 to 8 (default 1: 115200 bit/s)")
-        ->type_name("ROW")
-        ->check(CLI::Range(0, vbc::NB_PC_SPEED_VALUES - 1));
+        ->check([](const std::string& text) { return vbc::cli::CheckWaitStates(text, nullptr); },
+                "");
+    auto* speedOpt =
+        app.add_option("--speed", speed,
+                       "Row of the speed table for the download, 0 to 8 (default 1: 115200 bit/s)")
+            ->type_name("ROW")
+            ->check([](const std::string& text) { return vbc::cli::CheckSpeedRow(text, nullptr); },
+                    "");
     app.add_flag("--verify", settings.verify, "Read every phone's flash back after writing");
     app.add_flag("--once", settings.once, "Each port stops after one logged phone; then exit");
     app.add_option("--log", logPath, "Append a record of every phone here (default station.jsonl)")
@@ -230,13 +232,14 @@ int main(int argc, char** argv) {
         return Usage(e.what());
     }
     st::ParsePortList(portList, &settings.ports);
+    if (productOpt->count() > 0) vbc::cli::CheckProduct(product, &settings.product);
+    if (speedOpt->count() > 0) vbc::cli::CheckSpeedRow(speed, &settings.speedRow);
     if (!waitStates.empty()) vbc::cli::ParseWaitStates(waitStates, &settings.waitStates);
     for (const std::string& binding : deviceBindings) {
         const auto eq = binding.find('=');
         int n = 0;
-        const char* end = binding.data() + (eq == std::string::npos ? 0 : eq);
-        const auto [ptr, ec] = std::from_chars(binding.data(), end, n);
-        if (eq == std::string::npos || ec != std::errc() || ptr != end || eq + 1 == binding.size())
+        if (eq == std::string::npos || !vbc::cli::ParseDecimal(binding.substr(0, eq), 1, 255, &n) ||
+            eq + 1 == binding.size())
             return Usage("--device: expected N=PATH, e.g. 3=/dev/serial/by-id/usb-...");
         if (std::find(settings.ports.begin(), settings.ports.end(), n) == settings.ports.end())
             return Usage("--device " + binding + ": port " + std::to_string(n) +

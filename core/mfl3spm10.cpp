@@ -123,6 +123,11 @@ void _mfl3_3ReadFlash(DownloadResult* result, DownloadContext context, std::uint
     if (offset >= flashSize || length > flashSize - offset)
         return Fail(result, ResultFlashFile, FlashFileCode::kRangeOutsideFlash);
     if (length == 0) length = flashSize - offset;
+    // Minutes of reading for a file that cannot be made: found out before the first byte.
+    if (const std::string problem = platform::AtomicWriteProblem(path); !problem.empty()) {
+        AddFullCommentLine("Cannot write " + std::string(path) + ": " + problem);
+        return Fail(result, ResultLibPc, LibPcCode::kCannotWriteFile);
+    }
 
     char text[64];
     std::snprintf(text, sizeof text, "Read the flash: %u bytes from 0x%08X",
@@ -140,7 +145,7 @@ void _mfl3_3ReadFlash(DownloadResult* result, DownloadContext context, std::uint
     int error = 0;
     if (!platform::WriteFileAtomically(path, bytes, &error)) {
         AddFullCommentLine("Cannot write " + std::string(path) + ": " +
-                           std::error_code(error, std::generic_category()).message());
+                           platform::AtomicWriteErrorText(error));
         return Fail(result, ResultLibPc, LibPcCode::kCannotWriteFile);
     }
     AddFullCommentLine("Flash read into " + std::string(path));

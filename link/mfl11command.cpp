@@ -190,8 +190,11 @@ void TimedOut(DownloadResult* result) {
 void ShowProgress(std::uint32_t bytesSent, std::uint32_t length, const char* pass = "write") {
     UpdateTransferStatus(bytesSent, true);
     CurrentJobObserver().Progress(pass, bytesSent, length);
-    _mv_SoftPourcent = static_cast<std::uint32_t>(static_cast<double>(bytesSent) /
-                                                  static_cast<double>(length) * 100.0);
+    // An empty pass is whole as soon as it begins.
+    _mv_SoftPourcent = length == 0
+                           ? 100
+                           : static_cast<std::uint32_t>(static_cast<double>(bytesSent) /
+                                                        static_cast<double>(length) * 100.0);
     SetCtrlVal(_v_Panel, MAIN_PROGRESS_A, static_cast<int>(_mv_SoftPourcent));
     SetCtrlVal(_v_Panel, MAIN_PROGRESS_B, static_cast<int>(_mv_SoftPourcent));
     ProcessSystemEvents();
@@ -423,7 +426,6 @@ std::int32_t ReadChunks(const char* pass, std::uint32_t address, std::uint32_t l
         done += count;
         ShowProgress(done, length, pass);
     }
-    if (length == 0) ShowProgress(1, 1, pass);
     return kStatusOk;
 }
 

@@ -23,9 +23,20 @@ bool ReadWholeFile(const char* name, std::vector<std::uint8_t>& out);
 bool FileToArray(const char* name, std::uint8_t* buffer, std::size_t count);
 
 // Replaces the file with these bytes in one rename, so a stop half-way never loses the old file.
+// The bytes go first into a new file beside it, of a name nobody has, created exclusively (a
+// name planted in a shared directory is never opened, nor a link followed). Only a regular file
+// is replaced: a symbolic link (which a rename would cut from its target), a directory, a device,
+// a FIFO or a socket in the file's place is refused (ELOOP, EISDIR, EINVAL) and left as it is.
 bool WriteFileAtomically(const char* name, const std::string& bytes);
 // The same; on failure error (when given) receives the system's error number.
 bool WriteFileAtomically(const char* name, const std::string& bytes, int* error);
+// What would make WriteFileAtomically fail at name, in words ("" when nothing is known): what
+// stands in the file's place, or why its directory takes no new file (tried with one created
+// exclusively there and removed at once). For a job that takes minutes to make the bytes.
+std::string AtomicWriteProblem(const char* name);
+// An error of WriteFileAtomically in words: a link or a file that is not a regular one said as
+// such (the system's texts for ELOOP and EINVAL would mislead), the system's text otherwise.
+std::string AtomicWriteErrorText(int error);
 
 // An unchangeable copy of bytes that this process's children open by the returned path while
 // holder stays open: however the original file changes meanwhile, every child reads these
@@ -56,6 +67,10 @@ namespace detail {
 int SyncToDisk(std::FILE* stream);
 // Renames from to to, replacing to in one step.
 int RenameOver(const char* from, const char* to);
+// Creates the file path for writing only if no file (nor link) of that name exists: O_CREAT |
+// O_EXCL | O_NOFOLLOW, CREATE_NEW on Windows. nullptr and error (EEXIST for a name taken) when
+// it cannot.
+std::FILE* CreateExclusive(const char* path, int* error);
 }  // namespace detail
 
 }  // namespace vbc::platform

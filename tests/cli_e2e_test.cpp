@@ -393,6 +393,186 @@ TEST_F(CliE2e, ASignalStopsADumpAndLeavesNoFile) {
     EXPECT_NE(SimSummary().find("end=pc-closed"), std::string::npos);
 }
 
+// The names in a directory, sorted, without the runs' standard error files.
+Lines Listing(const fs::path& dir) {
+    Lines names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.ends_with(".err")) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The objects of a --json run: the result comes last, and once.
+nlohmann::json TheResult(const Lines& out) {
+    std::vector<nlohmann::json> objects;
+    for (const auto& line : out) objects.push_back(nlohmann::json::parse(line));
+    EXPECT_EQ(std::count_if(objects.begin(), objects.end(),
+                            [](const nlohmann::json& o) { return o["event"] == "result"; }),
+              1);
+    if (objects.empty() || objects.back()["event"] != "result") {
+        ADD_FAILURE() << "the last object is not the result";
+        return {};
+    }
+    return objects.back();
+}
+
+// Where --dump FILE goes is checked before the phone is booted: a place that takes no file,
+// and a link, a directory or a FIFO in FILE's place (none is replaced nor written through), are
+// refused at once, without a word on standard output (with --json neither), and nothing is
+// left behind.
+TEST_F(CliE2e, ADumpFileThatCannotBeWrittenIsRefusedBeforeTheBoot) {
+    test::WriteFile(dir_.path() / "target.bin", "target");
+    fs::create_symlink("target.bin", dir_.path() / "link.bin");
+    fs::create_directory(dir_.path() / "folder");
+    ASSERT_EQ(::mkfifo((dir_.path() / "pipe").c_str(), 0600), 0);
+    const Lines before = Listing(dir_.path());
+    struct Case {
+        std::vector<std::string> args;
+        std::string why;
+    };
+    const Case cases[] = {
+        {{"--dump", "nowhere/flash.bin"}, "'nowhere/flash.bin': No such file or directory"},
+        {{"--json", "--dump", "link.bin"},
+         "'link.bin': it is a symbolic link, which is neither replaced nor written through: name "
+         "the file itself"},
+        {{"--dump", "folder"}, "'folder': it is a directory"},
+        {{"--dump", "pipe", "--range", "0:16"},
+         "'pipe': it is not a regular file (a device, a FIFO or a socket)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.exitStatus, 64);
+        EXPECT_EQ(run.out, Lines{});
+        EXPECT_EQ(run.err, "vbcflash-cli: --dump: cannot write " + c.why +
+                               "\nRun with --help for more information.\n");
+    }
+    EXPECT_EQ(test::ReadFile(dir_.path() / "target.bin"), "target");
+    EXPECT_EQ(fs::read_symlink(dir_.path() / "link.bin"), "target.bin");
+    EXPECT_EQ(Listing(dir_.path()), before);
+}
+
+// Every --json run ends with one result, last, that says what the exit status says: a dump that
+// succeeded, a switch-off the phone never confirmed, a flash.txt that is not there, a save
+// alone, a config.txt that names no file. A dump's FILE is written through a file of its own
+// renamed over the old one: the FILE.tmp link planted beside it is left alone, as is its
+// target, and nothing else stays in the directory.
+TEST_F(CliE2e, EveryJsonRunEndsWithTheResultOfItsExitStatus) {
+    test::WriteFile(dir_.path() / "before.bin", software_);
+    fs::create_directory(dir_.path() / "empty");
+    const std::string dumpPath = (dir_.path() / "flash.dump").string();
+    const std::vector<std::string> dumpArgs = {"--json", "--dump", "flash.dump", "--range",
+                                               "0x10000:4096"};
+    const std::vector<std::string> flash = {"--flash", "0x07:0x8F", "--flash-in", "before.bin"};
+    auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        const char* name;
+        std::optional<std::vector<std::string>> simOptions;  // nothing: no phone
+        std::vector<std::string> args;
+        int exitStatus;
+        nlohmann::json result;
+        bool dumped;  // flash.dump holds the range read
+    };
+    const Case cases[] = {
+        {"dump",
+         flash,
+         dumpArgs,
+         0,
+         {{"ok", true}, {"category", 0}, {"code", 0}, {"message", "Flash read into " + dumpPath}},
+         true},
+        {"switch-off unanswered",
+         with({"--no-switch-off-answer"}, flash),
+         dumpArgs,
+         8,
+         {{"ok", false}, {"category", 8}, {"code", 20}, {"message", "COMMAND : Switch off error "}},
+         true},
+        {"no flash.txt",
+         std::nullopt,
+         {"-C", "empty", "--json", "soft.cla"},
+         65,
+         {{"ok", false},
+          {"category", 2},
+          {"code", 2},
+          {"message", "FLASH DESCRIPTION : The file flash.txt not found"}},
+         false},
+        {"save alone",
+         std::nullopt,
+         {"--json", "--port", "3", "--save"},
+         0,
+         {{"ok", true},
+          {"category", 0},
+          {"code", 0},
+          {"message", "Settings saved in " + (dir_.path() / "config.txt").string()}},
+         false},
+        {"config.txt names no file",
+         std::nullopt,
+         {"--json", "--restore"},
+         64,
+         {{"ok", false},
+          {"category", 64},
+          {"code", 0},
+          {"message", "config.txt names no software file"}},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFile(dir_.path() / "flash.dump", "old");
+        test::WriteFile(dir_.path() / "victim.txt", "victim");
+        fs::create_symlink("victim.txt", dir_.path() / "flash.dump.tmp");
+        test::WriteFile(dir_.path() / "config.txt",
+                        test::Crlf({"CLA File : ", "COM : 1", "PMU : 0", "Product Type : 2",
+                                    "Download Type : 0"}));
+        if (c.simOptions) {
+            ASSERT_TRUE(StartSim(*c.simOptions));
+        }
+
+        const CliRun run = Cli(c.args);
+
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        const nlohmann::json last = TheResult(run.out);
+        for (const auto& [key, value] : c.result.items()) EXPECT_EQ(last[key], value) << key;
+        EXPECT_EQ(last["resends"], 0);
+        if (c.simOptions) SimSummary();
+        EXPECT_TRUE(test::ReadFile(dir_.path() / "flash.dump") ==
+                    (c.dumped ? FlashImage().substr(0x10000, 4096) : "old"));
+        fs::remove(dir_.path() / "flash.bin");
+        EXPECT_EQ(test::ReadFile(dir_.path() / "victim.txt"), "victim");
+        EXPECT_EQ(fs::read_symlink(dir_.path() / "flash.dump.tmp"), "victim.txt");
+        EXPECT_EQ(Listing(dir_.path()),
+                  (Lines{"before.bin", "config.txt", "empty", "flash.dump", "flash.dump.tmp",
+                         "flash.txt", "mfl104_4.spm", "mfl104_5.spm", "soft.cla", "victim.txt"}));
+        fs::remove(dir_.path() / "flash.dump.tmp");
+        sim_.reset();
+    }
+}
+
+// Ctrl-C while a dump boots the phone: the status says stopped, and so does the result, last.
+TEST_F(CliE2e, ASignalDuringTheBootOfADumpEndsWithTheStoppedResult) {
+    // The boot loader answers, and the bootstrap it was sent never does.
+    ASSERT_TRUE(StartSim({"--silent-after-jump"}));
+    test::Child cli({VBC_CLI_PATH, "-C", dir_.path().string(), "--json", "--dump", "flash.dump"},
+                    "", dir_.path() / "cli.err");
+    for (auto line = cli.Line();
+         line && nlohmann::json::parse(*line).value("text", "") != " Extended mode...  ";
+         line = cli.Line()) {
+    }
+    cli.Signal(SIGINT);
+    const Lines rest = SplitLines(cli.Rest(std::chrono::seconds(5)));
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 130) << test::ReadFile(dir_.path() / "cli.err");
+    const nlohmann::json last = TheResult(rest);
+    EXPECT_EQ(last["ok"], false);
+    EXPECT_EQ(last["category"], 14);
+    EXPECT_EQ(last["code"], 2);
+    EXPECT_EQ(last["message"], "Flash read stopped: no file was written.");
+    EXPECT_FALSE(fs::exists(dir_.path() / "flash.dump"));
+    SimSummary();
+}
+
 // --restore takes the settings of config.txt; options after it win, options before it lose.
 TEST_F(CliE2e, OptionsAfterRestoreWin) {
     const std::string software = (dir_.path() / "soft.cla").string();
@@ -677,6 +857,109 @@ TEST_F(CliE2e, RunsThatStopBeforeTheJob) {
     // Nothing was saved by any of them.
     EXPECT_FALSE(fs::exists("config.txt"));
 }
+
+#if defined(VBC_STATION_PATH)
+// The numbers of both programs' options: decimal whatever the zeros (010 is 10, 08 is 8), never
+// a sign, a blank, 0x or a number too long, and the same words for the same mistake. An
+// accepted option lets the run go on, to the flash.txt this directory lacks (status 65).
+TEST(OptionNumbers, BothProgramsReadThemInDecimalAndRefuseTheRestAlike) {
+    test::ScratchDir dir;
+    const std::string kPort = "expected a COM number from 1 to 255";
+    const std::string kPorts = "expected COM numbers from 1 to 255 and ranges, e.g. 1-4,7";
+    const std::string kProduct = "expected product type 1 or 2";
+    const std::string kRow = "expected a row of the speed table from 0 to 8";
+    const std::string kStates =
+        "expected four numbers from 0 to 4 separated by commas, e.g. 0,1,0,2";
+    struct Case {
+        std::string option;  // --port is vbcflash-cli's, --ports and --device vbcflash-station's
+        std::string value;
+        std::string error;  // "" when it is accepted; else after ": ", what comes before ", not"
+        std::vector<std::string> more = {};  // further options
+    };
+    const std::string kLong = "99999999999999999999";
+    const Case cases[] = {
+        {"--port", "010", ""},
+        {"--port", "08", ""},
+        {"--port", "0x8", kPort},
+        {"--port", "-1", kPort},
+        {"--port", " 1", kPort},
+        {"--port", "1 ", kPort},
+        {"--port", "", kPort},
+        {"--port", "256", kPort},
+        {"--port", kLong, kPort},
+        {"--ports", "010", "", {"--device", "10=/dev/null"}},
+        {"--ports", "10", "", {"--device", "010=/dev/null"}},
+        {"--ports", "08", ""},
+        {"--ports", "0x8", kPorts},
+        {"--ports", "-1", kPorts},
+        {"--ports", " 1", kPorts},
+        {"--ports", kLong, kPorts},
+        {"--product", "01", ""},
+        {"--product", "010", kProduct},
+        {"--product", "0x1", kProduct},
+        {"--product", "-2", kProduct},
+        {"--product", " 2", kProduct},
+        {"--product", kLong, kProduct},
+        {"--speed", "08", ""},
+        {"--speed", "00", ""},
+        {"--speed", "010", "row 10 of the speed table has no PC rate: use 0 to 8"},
+        {"--speed", "0x8", kRow},
+        {"--speed", "-0", kRow},
+        {"--speed", "8 ", kRow},
+        {"--speed", "", kRow},
+        {"--speed", kLong, kRow},
+        {"--wait-states", "0,01,00,4", ""},
+        {"--wait-states", "0,010,0,0", kStates},
+        {"--wait-states", "0,0x1,0,0", kStates},
+        {"--wait-states", "0,-1,0,0", kStates},
+        {"--wait-states", "0, 1,0,0", kStates},
+        {"--wait-states", "0,0,0," + kLong, kStates},
+    };
+    for (const Case& c : cases) {
+        for (const char* program : {VBC_CLI_PATH, VBC_STATION_PATH}) {
+            const bool cli = program == std::string(VBC_CLI_PATH);
+            if (c.option == (cli ? "--ports" : "--port")) continue;
+            const std::string name = cli ? "vbcflash-cli" : "vbcflash-station";
+            SCOPED_TRACE(name + " " + c.option + " '" + c.value + "'");
+            std::vector<std::string> args = {program, c.option, c.value};
+            if (!cli && c.option != "--ports") args.insert(args.begin() + 1, {"--ports", "1"});
+            args.insert(args.end(), c.more.begin(), c.more.end());
+            args.push_back("soft.cla");
+            test::Child run(args, dir.path() / "out.txt", dir.path() / "err.txt");
+            const auto status = run.Wait();
+            const std::string err = test::ReadFile(dir.path() / "err.txt");
+            if (c.error.empty()) {
+                EXPECT_EQ(status, 65) << err;
+                EXPECT_EQ(err.find("--help"), std::string::npos) << err;
+            } else {
+                EXPECT_EQ(status, 64);
+                const std::string quoted =
+                    c.error.starts_with("row ") ? "" : ", not \"" + c.value + "\"";
+                EXPECT_EQ(err, name + ": " + c.option + ": " + c.error + quoted +
+                                   "\nRun with --help for more information.\n");
+                EXPECT_EQ(test::ReadFile(dir.path() / "out.txt"), "");
+            }
+        }
+    }
+
+    // The values themselves, where vbcflash-cli shows them: port 10, product type 1, the wait
+    // states and row 8.
+    const fs::path examples = fs::path(VBC_SOURCE_DIR) / "examples";
+    fs::copy_file(examples / "flash.txt", dir.path() / "flash.txt");
+    test::Child save({VBC_CLI_PATH, "--port", "010", "--product", "01", "--wait-states",
+                      "0,01,00,4", "--speed", "08", "--save"});
+    EXPECT_EQ(SplitLines(save.Rest()),
+              (Lines{" 0 wait state on the chip select 0 ", " 1 wait state on the chip select 1 ",
+                     " 0 wait state on the chip select 2 ", " 4 wait state on the chip select 3 ",
+                     " Line speed: 302325 bit/s (row 8) ",
+                     " Settings saved in " + (dir.path() / "config.txt").string() + " "}));
+    EXPECT_EQ(save.Wait(), 0);
+    EXPECT_EQ(test::ReadFile(dir.path() / "config.txt"),
+              test::Crlf({"* ***********************", "* Configuration save file",
+                          "* ***********************", "CLA File : ", "COM : 10", "PMU : 0",
+                          "Product Type : 1", "Download Type : 0"}));
+}
+#endif  // VBC_STATION_PATH
 
 TEST_F(CliE2e, BrokenFlashDescriptionStopsWithItsMessage) {
     fs::remove("flash.txt");

@@ -1,7 +1,12 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -73,17 +78,66 @@ TEST(Files, ReadsTheWholeFileUnchanged) {
     EXPECT_TRUE(platform::FileToArray("big.bin", nullptr, 0));
 }
 
-TEST(Files, AtomicReplaceLeavesNoTemporary) {
+// The bytes go into a new file of a name nobody has, then are renamed over the old one: what
+// sits at NAME.tmp (a planted link; on Windows, where links need privileges, a file) is never
+// opened, and nothing is left behind. Only a regular file is replaced: a link, a directory or
+// a FIFO keeps its place and what it points to.
+TEST(Files, AtomicReplaceMakesItsOwnTemporaryAndReplacesOnlyARegularFile) {
+    namespace fs = std::filesystem;
     test::ScratchDir dir;
     test::WriteFile("config.txt", "old");
+    test::WriteFile("victim.txt", "victim");
+    fs::create_directory("folder");
+    std::vector<std::string> names = {"config.txt", "config.txt.tmp", "folder", "fresh.txt",
+                                      "victim.txt"};
+    struct Refused {
+        const char* name;
+        int error;
+        std::string problem;
+    };
+    std::vector<Refused> refused = {
+        {"folder", EISDIR, "it is a directory"},
+        {"nowhere/x.txt", ENOENT, "No such file or directory"},
+    };
+#if defined(_WIN32)
+    test::WriteFile("config.txt.tmp", "victim");
+#else
+    fs::create_symlink("victim.txt", "config.txt.tmp");
+    fs::create_symlink("victim.txt", "link.txt");
+    ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+    names.insert(names.end(), {"link.txt", "pipe"});
+    refused.push_back({"link.txt", ELOOP,
+                       "it is a symbolic link, which is neither replaced nor written through: "
+                       "name the file itself"});
+    refused.push_back({"pipe", EINVAL, "it is not a regular file (a device, a FIFO or a socket)"});
+#endif
+
     ASSERT_TRUE(platform::WriteFileAtomically("config.txt", "new\r\ncontent"));
+    ASSERT_TRUE(platform::WriteFileAtomically("fresh.txt", ""));
+    EXPECT_EQ(platform::AtomicWriteProblem("config.txt"), "");
+    EXPECT_EQ(platform::AtomicWriteProblem("new.txt"), "");
+    for (const Refused& c : refused) {
+        SCOPED_TRACE(c.name);
+        int error = 0;
+        EXPECT_FALSE(platform::WriteFileAtomically(c.name, "x", &error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(platform::AtomicWriteProblem(c.name), c.problem);
+    }
+
     EXPECT_EQ(test::ReadFile("config.txt"), "new\r\ncontent");
-    EXPECT_FALSE(std::filesystem::exists("config.txt.tmp"));
-    // A target that cannot be replaced keeps its place and leaves nothing behind.
-    std::filesystem::create_directory("folder");
-    EXPECT_FALSE(platform::WriteFileAtomically("folder", "x"));
-    EXPECT_TRUE(std::filesystem::is_directory("folder"));
-    EXPECT_FALSE(std::filesystem::exists("folder.tmp"));
+    EXPECT_EQ(test::ReadFile("fresh.txt"), "");
+    EXPECT_EQ(test::ReadFile("victim.txt"), "victim");
+    EXPECT_EQ(test::ReadFile("config.txt.tmp"), "victim");
+#if !defined(_WIN32)
+    EXPECT_EQ(fs::read_symlink("link.txt"), "victim.txt");
+    EXPECT_EQ(fs::read_symlink("config.txt.tmp"), "victim.txt");
+#endif
+    std::vector<std::string> listed;
+    for (const auto& entry : fs::directory_iterator("."))
+        listed.push_back(entry.path().filename().string());
+    std::sort(listed.begin(), listed.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(listed, names);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "platform/serial.h"
 #include "testing/recordingtoolkit.h"
 #include "testing/scriptedserial.h"
+#include "ui/jobevents.h"
 #include "ui/mfl52display.h"
 #include "ui/uirids.h"
 
@@ -662,6 +663,38 @@ TEST(ReadFlash, AStoppedJobReadsNothingMore) {
     ClearJobStop();
     EXPECT_TRUE(line.Sent().empty());
     EXPECT_TRUE(CommentLines().empty());
+}
+
+// An empty pass (the verify of an empty software file) reads nothing and shows the whole bar at
+// once: never 0 / 0 on the way (a NaN made an integer), nor a byte that was never there.
+TEST(ReadFlash, AnEmptyPassReadsNothingAndShowsTheWholeBar) {
+    platform::RecordingToolkit rec;
+    platform::ScopedToolkit use(rec);
+    _v_Panel = LoadPanel(0, kMmiUir, PANEL_MAIN);
+    struct Passes : JobObserver {
+        std::vector<std::string> seen;
+        void Progress(const char* pass, std::uint32_t bytes, std::uint32_t total) override {
+            seen.push_back(std::string(pass) + " " + std::to_string(bytes) + "/" +
+                           std::to_string(total));
+        }
+    } passes;
+    SetJobObserver(&passes);
+    ScriptedLine line;
+    OpenAtSpeed(line);
+    rec.ClearLog();
+
+    std::uint32_t difference = 7;
+    EXPECT_EQ(_mfl11_56VerifyFlash(0x800000, 0, nullptr, 1, &difference), 1);
+    EXPECT_EQ(_mfl11_55ReadFlash(0x800000, 0, nullptr, 1), 1);
+    SetJobObserver(nullptr);
+
+    EXPECT_TRUE(line.Sent().empty());
+    EXPECT_EQ(difference, 7u);
+    EXPECT_EQ(passes.seen, (std::vector<std::string>{"verify 0/0", "read 0/0"}));
+    std::vector<int> bar;
+    for (const auto& c : rec.Calls("SetCtrlVal"))
+        if (c.control == MAIN_PROGRESS_A || c.control == MAIN_PROGRESS_B) bar.push_back(c.value);
+    EXPECT_EQ(bar, (std::vector<int>{100, 100, 100, 100}));
 }
 
 }  // namespace

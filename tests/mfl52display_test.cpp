@@ -567,6 +567,8 @@ TEST_F(SaveLog, WritesTheLinesAsTheListShowsThemAndSaysWhere) {
 // happens at all on cancel.
 TEST_F(SaveLog, FailuresAreReportedWithThePathAndTheReason) {
     std::filesystem::create_directory("taken");
+    test::WriteFile("target.log", "kept");
+    std::filesystem::create_symlink("target.log", "link.log");
     const std::string tooLong(300, 'p');
     const struct {
         const char* path;
@@ -575,6 +577,9 @@ TEST_F(SaveLog, FailuresAreReportedWithThePathAndTheReason) {
         {"no/such/dir/job.log",
          "SAVE LOG|The log could not be written to no/such/dir/job.log: No such file or directory"},
         {"taken", "SAVE LOG|The log could not be written to taken: Is a directory"},
+        {"link.log",
+         "SAVE LOG|The log could not be written to link.log: it is a symbolic link, which is "
+         "neither replaced nor written through: name the file itself"},
         {tooLong.c_str(),
          "SAVE LOG|The path of the chosen file is too long (259 characters at most): the log "
          "was not written."},
@@ -595,8 +600,10 @@ TEST_F(SaveLog, FailuresAreReportedWithThePathAndTheReason) {
     std::vector<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator("."))
         left.push_back(e.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"taken"});
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"link.log", "taken", "target.log"}));
     EXPECT_TRUE(std::filesystem::is_empty("taken"));
+    EXPECT_EQ(test::ReadFile("target.log"), "kept");
 }
 
 TEST(MainPanelControls, IndicatorResetOrder) {

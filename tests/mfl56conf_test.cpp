@@ -2,8 +2,10 @@
 // leaves behind.
 #include "data/mfl56conf.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -136,12 +138,26 @@ TEST_F(Config, SaveWritesTheEightLines) {
 
 // The old file survives a save that cannot complete: the new one is written beside it and
 // only then put in its place.
+// A save cut short (here by a file-size limit, as a full disk would) keeps the previous file
+// whole and leaves nothing beside it.
 TEST_F(Config, FailedSaveKeepsThePreviousFile) {
     test::WriteFile("config.txt", "previous");
-    std::filesystem::create_directory("config.txt.tmp");
-    EXPECT_EQ(_mfl56_1SaveConfig(), 2);
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit tight = before;
+    tight.rlim_cur = 16;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead (EFBIG)
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const std::int32_t status = _mfl56_1SaveConfig();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(status, 2);
     EXPECT_EQ(test::ReadFile("config.txt"), "previous");
-    std::filesystem::remove("config.txt.tmp");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        names.push_back(entry.path().filename().string());
+    EXPECT_THAT(names, ::testing::Each(::testing::Not(::testing::EndsWith(".tmp"))));
+
     EXPECT_EQ(_mfl56_1SaveConfig(), 1);
     EXPECT_EQ(test::ReadFile("config.txt").substr(0, 27), std::string(kHeader).substr(0, 27));
 }

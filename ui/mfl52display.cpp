@@ -244,7 +244,7 @@ bool SaveCommentLog(const char* path, std::string* reason) {
     }
     int error = 0;
     if (platform::WriteFileAtomically(path, text, &error)) return true;
-    if (reason) *reason = std::error_code(error, std::generic_category()).message();
+    if (reason) *reason = platform::AtomicWriteErrorText(error);
     return false;
 }
 

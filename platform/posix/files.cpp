@@ -21,6 +21,19 @@ int RenameOver(const char* from, const char* to) {
     return std::rename(from, to) == 0 ? 0 : errno;
 }
 
+std::FILE* CreateExclusive(const char* path, int* error) {
+    const int fd =
+        ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    std::FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (f) return f;
+    *error = errno;
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(path);
+    }
+    return nullptr;
+}
+
 }  // namespace vbc::platform::detail
 
 namespace vbc::platform {
