@@ -38,7 +38,7 @@ std::vector<Share> Lines(const LayoutNode& grid, bool horizontal) {
         lines[i].grow = Grow::Fixed;  // an empty line takes no room
         lines[i].stretch = StretchAt(horizontal ? grid.columnStretch : grid.rowStretch, i);
     }
-    // Single cells first, then what a spanning item needs beyond them goes to its last line.
+    // Single cells first, then the items that span several lines.
     for (int pass = 0; pass < 2; ++pass) {
         for (const LayoutNode& c : grid.children) {
             const int first = horizontal ? c.column : c.row;
@@ -57,11 +57,22 @@ std::vector<Share> Lines(const LayoutNode& grid, bool horizontal) {
                 haveNat += lines[i].natural;
                 anyGrows = anyGrows || lines[i].grow != Grow::Fixed;
             }
-            Share& last = lines[first + span - 1];
-            last.minimum += std::max(0, cMin - haveMin);
-            last.natural += std::max(0, cNat - haveNat);
-            last.natural = std::max(last.natural, last.minimum);
-            if (span == 1 || !anyGrows) last.grow = Raise(last.grow, grow);
+            // What a spanning item needs beyond its lines goes to the line among them that
+            // takes extra room first: the most stretched, else the most eager, else the last.
+            int to = first + span - 1;
+            for (int i = first; i < first + span; ++i) {
+                const Share& l = lines[i];
+                const Share& best = lines[to];
+                if (l.stretch > best.stretch ||
+                    (l.stretch == best.stretch &&
+                     static_cast<int>(l.grow) > static_cast<int>(best.grow)))
+                    to = i;
+            }
+            Share& line = lines[to];
+            line.minimum += std::max(0, cMin - haveMin);
+            line.natural += std::max(0, cNat - haveNat);
+            line.natural = std::max(line.natural, line.minimum);
+            if (span == 1 || !anyGrows) line.grow = Raise(line.grow, grow);
         }
     }
     if (grid.kind == LayoutNode::Kind::Form) {

@@ -9,6 +9,8 @@
 //   - above it, the extra goes to the items with a stretch factor, in proportion to it; when
 //     none has one, to the expanding items, else to the items that may grow, in equal shares;
 //     fixed items never grow. Pixels left over by the division go to the first items.
+// In a grid, what an item spanning several lines needs beyond them goes to the most stretched of
+// them, else the most eager, else the last.
 // Across a box (and within a grid cell) an item that may grow fills the room; one that may not
 // keeps its natural size, placed by its alignment (centred when it has none).
 #pragma once

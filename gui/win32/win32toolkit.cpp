@@ -234,6 +234,7 @@ void RegisterClasses() {
     led.lpfnWndProc = LedProc;
     led.hInstance = instance;
     led.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    led.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     led.lpszClassName = kLedWindowClass;
     ::RegisterClassExW(&led);
 }
@@ -448,7 +449,8 @@ struct Win32Toolkit::Impl {
             case Kind::Label: {
                 cls = WC_STATICW;
                 const bool wrap = n.BoolProperty("wordWrap", false);
-                style |= wrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+                // A one-line label's text sits in the middle of its height, beside its field.
+                style |= wrap ? SS_LEFT : (SS_LEFTNOWORDWRAP | SS_CENTERIMAGE);
                 // Only a label that names a control shows its '&' as a mnemonic.
                 if (!n.Property("buddy")) style |= SS_NOPREFIX;
                 const int align =
@@ -1166,9 +1168,10 @@ int Win32Toolkit::LoadPanel(int parentPanel, const std::string& resourceFile, in
     }
     // Message panels stay in front of the panel that was there first (the main panel), yet
     // leave it usable: they are never modal.
-    const DWORD style = owner
-                            ? (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN)
-                            : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
+    // Not clipping its children: the panel paints behind the group boxes, which draw only
+    // their frame.
+    const DWORD style =
+        owner ? (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME) : WS_OVERLAPPEDWINDOW;
     p.hwnd =
         ::CreateWindowExW(WS_EX_CONTROLPARENT | (owner ? WS_EX_DLGMODALFRAME : 0),
                           kPanelWindowClass, Utf16(info.title).c_str(), style, CW_USEDEFAULT,

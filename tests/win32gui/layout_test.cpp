@@ -121,6 +121,12 @@ TEST(LayoutEngine, PlacesAGridWithSpansAndColumnStretchExactly) {
     for (std::size_t i = 0; i < grid.children.size(); ++i) {
         EXPECT_EQ(grid.children[i].geometry, expected[i]) << "item " << i;
     }
+    // A spanning item wider than its columns widens the stretched one, not the last.
+    grid.children[4].hint.width = 150;
+    EXPECT_EQ(NaturalSize(grid).width, 60 + 4 + 106 + 4 + 40);
+    Arrange(grid, {0, 0, 214, 44});
+    EXPECT_EQ(grid.children[2].geometry, (Rect{174, 0, 40, 20}));
+    EXPECT_EQ(grid.children[4].geometry, (Rect{64, 24, 150, 20}));
 }
 
 TEST(LayoutEngine, AFormKeepsItsLabelsAtTheirWidthAndItsRowsAtTheirHeight) {
