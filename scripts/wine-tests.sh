@@ -34,6 +34,9 @@ EXCLUDED+=:ChangeSpeed.ARefusedReopenAddsOneCommentLineAndChangesNothingElse
 (cd "$(dirname "$EXE")" && /usr/lib/wine/wine64 "./$(basename "$EXE")" --gtest_brief=1 \
     --gtest_filter="-$EXCLUDED")
 # The backend's windows on a display of their own; the display stays until Wine has ended.
+# Wine's desktop belongs to its first program's session: that one (above) had no display, so it
+# must have ended before windows can be made.
+/usr/lib/wine/wineserver -w
 command -v xvfb-run >/dev/null || { echo "wine-tests: xvfb-run is missing (scripts/deps.sh)" >&2; exit 1; }
 (cd "$(dirname "$GUI_EXE")" && xvfb-run -a -s "-screen 0 1280x1024x24" sh -c \
     '/usr/lib/wine/wine64 "./$1" --gtest_brief=1; rc=$?; /usr/lib/wine/wineserver -w; exit $rc' \
