@@ -24,7 +24,8 @@ PACKAGES=(
     libqt6opengl6-dev           # Qt UiTools (below) depends on Qt OpenGL and OpenGLWidgets
     qt6-tools-dev qt6-tools-dev-tools  # Qt UiTools: the GUI loads the .ui panels at run time
     clang libclang-rt-dev       # the libFuzzer targets (libFuzzer, ASan and UBSan run-times)
-    xvfb xauth                  # scripts/screenshots.sh: a virtual X display
+    xvfb xauth                  # a virtual X display: scripts/screenshots.sh, and the Win32
+                                # backend's tests under Wine (scripts/wine-tests.sh)
     openbox                     # frames the windows in scripts/screenshots.sh
     help2man dpkg-dev           # scripts/package.sh: man pages from --help; dpkg-shlibdeps
 )

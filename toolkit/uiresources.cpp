@@ -236,19 +236,29 @@ bool ReadControl(pugi::xml_node widget, UiControlInfo* control) {
     return true;
 }
 
-// The items of one menu (or of the menu bar), in the order of its <addaction> entries.
+// The items of one menu (or of the menu bar), in the order of its <addaction> entries;
+// entries receives the menu's shape.
 bool ReadMenu(pugi::xml_node menu, const std::string& title,
               const std::map<std::string, pugi::xml_node>& actions,
               const std::map<std::string, pugi::xml_node>& menus, int depth,
-              std::vector<UiMenuItemInfo>* out) {
+              std::vector<UiMenuItemInfo>* out, std::vector<UiMenuNode>* entries) {
     if (depth > 16) return false;
     for (const pugi::xml_node& c : menu.children("addaction")) {
         const char* name = AttributeOf(c, "name");
-        if (!name || std::string_view(name) == "separator") continue;
+        if (!name) continue;
+        if (std::string_view(name) == "separator") {
+            UiMenuNode separator;
+            separator.separator = true;
+            entries->push_back(std::move(separator));
+            continue;
+        }
         if (auto m = menus.find(name); m != menus.end()) {
-            std::string subTitle;
-            StringOf(Property(m->second, "title"), &subTitle);
-            if (!ReadMenu(m->second, subTitle, actions, menus, depth + 1, out)) return false;
+            UiMenuNode sub;
+            sub.isMenu = true;
+            StringOf(Property(m->second, "title"), &sub.title);
+            if (!ReadMenu(m->second, sub.title, actions, menus, depth + 1, out, &sub.entries))
+                return false;
+            entries->push_back(std::move(sub));
             continue;
         }
         auto a = actions.find(name);
@@ -258,9 +268,124 @@ bool ReadMenu(pugi::xml_node menu, const std::string& title,
         item.menu = title;
         StringOf(Property(a->second, "text"), &item.text);
         StringOf(Property(a->second, "callback"), &item.callback);
+        StringOf(Property(a->second, "shortcut"), &item.shortcut);
         if (NumberOf(Property(a->second, "itemId"), &item.id) < 0) return false;
         if (!BoolOf(Property(a->second, "checkable"), &item.checkable)) return false;
+        UiMenuNode node;
+        node.itemId = item.id;
+        entries->push_back(std::move(node));
         out->push_back(std::move(item));
+    }
+    return true;
+}
+
+// A comma-separated list of integers ("0,1,0"); false when an entry is not a number.
+bool ReadIntList(const char* text, std::vector<int>* out) {
+    if (!text) return true;
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        int v = 0;
+        if (!ParseInt(rest.substr(0, comma), &v) || v < 0) return false;
+        out->push_back(v);
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    return true;
+}
+
+// The properties of a widget, layout or spacer that a layout engine needs.
+bool ReadNodeProperties(pugi::xml_node owner, UiNode* node) {
+    for (const pugi::xml_node& p : owner.children("property")) {
+        const char* name = AttributeOf(p, "name");
+        if (!name) continue;
+        const pugi::xml_node value =
+            p.find_child([](pugi::xml_node c) { return c.type() == pugi::node_element; });
+        const std::string_view type = value.name();
+        if (type == "size" || type == "rect") {
+            // A rectangle's position is the designer's: only its size matters here.
+            UiSize size;
+            if (!ParseInt(TextOf(value.child("width")), &size.width) ||
+                !ParseInt(TextOf(value.child("height")), &size.height) || size.width < 0 ||
+                size.height < 0)
+                return false;
+            node->sizes[name] = size;
+        } else if (type == "sizepolicy") {
+            const char* h = AttributeOf(value, "hsizetype");
+            const char* v = AttributeOf(value, "vsizetype");
+            node->horizontalPolicy = h ? h : "";
+            node->verticalPolicy = v ? v : "";
+            if (value.child("horstretch") &&
+                !ParseInt(TextOf(value.child("horstretch")), &node->horizontalStretch))
+                return false;
+            if (value.child("verstretch") &&
+                !ParseInt(TextOf(value.child("verstretch")), &node->verticalStretch))
+                return false;
+        } else if (type == "number") {
+            int n = 0;
+            if (!ParseInt(TextOf(value), &n)) return false;
+            node->properties[name] = TextOf(value);
+        } else if (type == "string" || type == "cstring" || type == "bool" || type == "enum" ||
+                   type == "set") {
+            node->properties[name] = TextOf(value);
+        }
+    }
+    return true;
+}
+
+bool ReadNode(pugi::xml_node element, int depth, UiNode* node);
+
+// An <item> of a layout: its cell and alignment, and the widget, layout or spacer in it.
+bool ReadItem(pugi::xml_node item, int depth, UiNode* node) {
+    const pugi::xml_node content = item.find_child([](pugi::xml_node c) {
+        return Named(c, "widget") || Named(c, "layout") || Named(c, "spacer");
+    });
+    if (!content || !ReadNode(content, depth + 1, node)) return false;
+    const std::pair<const char*, int*> cells[] = {{"row", &node->row},
+                                                  {"column", &node->column},
+                                                  {"rowspan", &node->rowSpan},
+                                                  {"colspan", &node->columnSpan}};
+    for (const auto& [key, field] : cells) {
+        const char* text = AttributeOf(item, key);
+        if (text && !ParseInt(text, field)) return false;
+    }
+    if (node->row < 0 || node->column < 0 || node->rowSpan < 1 || node->columnSpan < 1)
+        return false;
+    if (const char* a = AttributeOf(item, "alignment")) node->alignment = a;
+    return true;
+}
+
+bool ReadNode(pugi::xml_node element, int depth, UiNode* node) {
+    if (depth > kMaxDepth) return false;
+    const char* cls = AttributeOf(element, "class");
+    const char* name = AttributeOf(element, "name");
+    node->className = cls ? cls : "";
+    node->objectName = name ? name : "";
+    if (!ReadNodeProperties(element, node)) return false;
+    if (Named(element, "spacer")) {
+        node->kind = UiNodeKind::Spacer;
+        return true;
+    }
+    if (Named(element, "layout")) {
+        node->kind = UiNodeKind::Layout;
+        if (!ReadIntList(AttributeOf(element, "stretch"), &node->stretch) ||
+            !ReadIntList(AttributeOf(element, "rowstretch"), &node->rowStretch) ||
+            !ReadIntList(AttributeOf(element, "columnstretch"), &node->columnStretch))
+            return false;
+        for (const pugi::xml_node& item : element.children("item")) {
+            UiNode child;
+            if (!ReadItem(item, depth, &child)) return false;
+            node->children.push_back(std::move(child));
+        }
+        return true;
+    }
+    node->kind = UiNodeKind::Widget;
+    if (NumberOf(Property(element, "ctrlId"), &node->ctrlId) < 0) return false;
+    for (const pugi::xml_node& c : element.children()) {
+        if (!Named(c, "layout") && !Named(c, "widget")) continue;
+        UiNode child;
+        if (!ReadNode(c, depth + 1, &child)) return false;
+        node->children.push_back(std::move(child));
     }
     return true;
 }
@@ -359,12 +484,41 @@ bool ReadUiPanel(std::string_view xml, UiPanelInfo* info) {
     for (const pugi::xml_node& w : widgets) {
         const char* cls = AttributeOf(w, "class");
         if (!cls || std::string_view(cls) != "QMenuBar") continue;
-        if (!ReadMenu(w, std::string(), actions, menus, 0, &info->menuItems)) return false;
+        if (!ReadMenu(w, std::string(), actions, menus, 0, &info->menuItems, &info->menuTree))
+            return false;
     }
     for (std::size_t i = 0; i < info->menuItems.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
             if (info->menuItems[i].id == info->menuItems[j].id) return false;
         }
+    }
+    return true;
+}
+
+const std::string* UiNode::Property(std::string_view name) const {
+    auto it = properties.find(name);
+    return it == properties.end() ? nullptr : &it->second;
+}
+
+bool UiNode::BoolProperty(std::string_view name, bool fallback) const {
+    const std::string* v = Property(name);
+    return v ? *v == "true" : fallback;
+}
+
+const UiNode* UiNode::Layout() const {
+    for (const UiNode& c : children) {
+        if (c.kind == UiNodeKind::Layout) return &c;
+    }
+    return nullptr;
+}
+
+bool ReadUiLayout(std::string_view xml, UiNode* top) {
+    *top = UiNode();
+    pugi::xml_document doc;
+    if (!ReadTree(xml, &doc)) return false;
+    if (!ReadNode(doc.document_element().child("widget"), 0, top)) {
+        *top = UiNode();
+        return false;
     }
     return true;
 }
