@@ -6,6 +6,7 @@
 
 #include "gui/win32/unicode.h"
 #include "platform/jobstop.h"
+#include "ui/mfl51mmi.h"
 #include "ui/uirids.h"
 
 namespace vbc::platform::win32 {
@@ -87,6 +88,15 @@ int FrontEndToolkit::LoadPanel(int parentPanel, const std::string& resourceFile,
         }
     }
     return handle;
+}
+
+int FrontEndToolkit::LoadMenuBar(int panel, const std::string& resourceFile,
+                                 int menuBarResourceId) {
+    const int bar = Win32Toolkit::LoadMenuBar(panel, resourceFile, menuBarResourceId);
+    if (bar > 0 && resourceFile == kMmiUir && menuBarResourceId == MENUBAR_MAIN) {
+        SetMenuBarAttribute(bar, MENU_ITEM_STATION, ATTR_DIMMED, 1);
+    }
+    return bar;
 }
 
 }  // namespace vbc::platform::win32

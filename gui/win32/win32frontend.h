@@ -21,6 +21,9 @@ class FrontEndToolkit : public Win32Toolkit {
     FrontEndToolkit& operator=(const FrontEndToolkit&) = delete;
 
     int LoadPanel(int parentPanel, const std::string& resourceFile, int panelResourceId) override;
+    // The main menu bar with Tools > Station... dimmed: the station's workers are POSIX
+    // processes, so the Windows program has no station window.
+    int LoadMenuBar(int panel, const std::string& resourceFile, int menuBarResourceId) override;
 };
 
 // "COM3 — \Device\Serial0": the port's name and the driver's device behind it in the system's
