@@ -5,10 +5,10 @@
 # naming the image, COM1 and product type 1, Alt+S starts. The simulated flash must then hold
 # the image written for product type 1, and the program show "Download complete".
 #
-# Known fault it can meet: an Alt+S typed while the restore still loads the image is run inside
-# the restore (the panel's unlock runs the queued input) before the restore has set the port and
-# product type, so the job runs with the panel's earlier product type; the product-type check
-# below then fails.
+# Known fault it meets in about one run of five, so scripts/test.sh does not run it yet: an Alt+S
+# typed while the restore still loads the image is run inside the restore (the panel's unlock
+# runs the queued input) before the restore has set the port and product type, so the job runs
+# with the panel's earlier product type; the product-type check below then fails.
 #
 #   scripts/wine-gui-e2e.sh [GUI_EXE [VBCSIM]]
 #   SIZE=bytes (default 131072)
