@@ -32,6 +32,8 @@ PACKAGES=(
 WINDOWS_PACKAGES=(
     g++-mingw-w64-x86-64-posix  # the cross-compiler (POSIX threads: std::thread, std::mutex)
     wine64                      # runs the .exe tests and the end-to-end job under Wine
+    librsvg2-bin icoutils       # vbcflash.exe's icon: rsvg-convert and icotool, from the SVG
+    xdotool                     # vbcflash.exe under Wine: waits for its window, types keys
     zip unzip                   # scripts/package.sh: the Windows zip, and its listing
 )
 windows=0

@@ -3,9 +3,10 @@
 # three programs in /usr/bin, the desktop entry and icon, the man pages and the example
 # flash.txt. Installs what the build needs first (scripts/deps.sh).
 #
-# Then the Windows zip, build/windows/vbcflash-windows-x86_64.zip: vbcflash-cli.exe, the README,
-# the example flash.txt and the licence texts of what the .exe holds. The .exe is the one
-# scripts/test.sh ran under Wine when that build is current; SKIP_WINDOWS=1 leaves the zip out.
+# Then the Windows zip, build/windows/vbcflash-windows-x86_64.zip: vbcflash.exe (the desktop
+# program), vbcflash-cli.exe, the README, the example flash.txt and the licence texts of what
+# the .exe files hold. They are those scripts/test.sh ran under Wine when that build is current;
+# SKIP_WINDOWS=1 leaves the zip out.
 #
 #   scripts/package.sh
 #   sudo apt-get install ./build/package/vbcflash_*.deb
@@ -22,13 +23,13 @@ dpkg-deb --field "$deb" Package Version Architecture Depends
 
 if [ "${SKIP_WINDOWS:-0}" = 1 ]; then exit 0; fi
 cmake --preset windows >/dev/null
-# Ninja rebuilds nothing when the tested .exe is current: the zip then holds that very file.
-cmake --build --preset windows -j "${JOBS:-2}" --target vbcflash-cli
-exe=build/windows/cli/vbcflash-cli.exe
+# Ninja rebuilds nothing when the tested .exe files are current: the zip then holds those very
+# files.
+cmake --build --preset windows -j "${JOBS:-2}" --target vbcflash-cli vbcflash
 stage=build/windows/zip/vbcflash-windows-x86_64
 rm -rf build/windows/zip
 mkdir -p "$stage/examples" "$stage/licences"
-cp "$exe" "$stage/"
+cp build/windows/cli/vbcflash-cli.exe build/windows/gui/win32/vbcflash.exe "$stage/"
 cp README.md "$stage/README.md"
 cp examples/flash.txt "$stage/examples/"
 # What is linked into the .exe, each with its Debian copyright file (the licence texts):

@@ -17,7 +17,8 @@
 #   SKIP_WINDOWS=1    skip the Windows cross-build (preset windows) and its runs under Wine:
 #                     the unit tests as .exe (scripts/wine-tests.sh) and the end-to-end job of
 #                     vbcflash-cli.exe against vbcsim over a pseudo-terminal mapped to COM1
-#                     (scripts/wine-e2e.sh). Its packages (MinGW-w64, Wine) are installed by
+#                     (scripts/wine-e2e.sh), and the desktop program vbcflash.exe started and
+#                     closed by keyboard on a virtual display (scripts/wine-gui-smoke.sh). Its packages (MinGW-w64, Wine) are installed by
 #                     scripts/deps.sh windows only when it runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,6 +71,8 @@ if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
     stage "windows: end-to-end job under Wine (vbcsim paced to the line)"
     scripts/wine-e2e.sh build/windows/cli/vbcflash-cli.exe build/default/vbcsim ||
         fail "windows end-to-end job under Wine"
+    stage "windows: vbcflash.exe under Wine (window up, close box asks, Yes ends it)"
+    scripts/wine-gui-smoke.sh || fail "vbcflash.exe under Wine"
 fi
 
 stage "default: fault matrix, in the background"
