@@ -213,17 +213,22 @@ bool ParseNumber32(const std::string& text, std::uint64_t* value) {
     return true;
 }
 
-// "OFFSET:LENGTH", a range of at least one byte within 32-bit addresses.
-bool ParseRange(const std::string& text, std::uint32_t* offset, std::uint32_t* length) {
+// "OFFSET:LENGTH", a range of at least one byte within 32-bit addresses: "" when it is one,
+// else what is wrong with it.
+std::string ParseRange(const std::string& text, std::uint32_t* offset, std::uint32_t* length) {
     const auto colon = text.find(':');
     std::uint64_t o = 0;
     std::uint64_t n = 0;
     if (colon == std::string::npos || !ParseNumber32(text.substr(0, colon), &o) ||
-        !ParseNumber32(text.substr(colon + 1), &n) || n == 0 || o + n > 0x100000000u)
-        return false;
+        !ParseNumber32(text.substr(colon + 1), &n) || n == 0)
+        return "expected OFFSET:LENGTH, decimal or 0x hexadecimal, LENGTH at least 1, e.g. "
+               "0x10000:4096, not \"" +
+               text + "\"";
+    if (o + n > 0x100000000u)
+        return "\"" + text + "\" ends past 4 GiB, beyond the last address a phone has";
     if (offset) *offset = static_cast<std::uint32_t>(o);
     if (length) *length = static_cast<std::uint32_t>(n);
-    return true;
+    return "";
 }
 
 // Selects the menu item bound to callback on the main panel's current menu bar.
@@ -469,14 +474,7 @@ int main(int argc, char** argv) {
                        "With --dump: read LENGTH bytes from OFFSET (from the flash's first byte), "
                        "each decimal or 0x hexadecimal; default the whole flash")
             ->type_name("OFFSET:LENGTH")
-            ->check(
-                [](const std::string& text) {
-                    return ParseRange(text, nullptr, nullptr)
-                               ? std::string()
-                               : "expected OFFSET:LENGTH, decimal or 0x hexadecimal, LENGTH at "
-                                 "least 1, e.g. 0x10000:4096";
-                },
-                "");
+            ->check([](const std::string& text) { return ParseRange(text, nullptr, nullptr); }, "");
     app.add_flag("--list-ports", listPorts,
                  "List the serial ports: COM number, device, description");
     app.add_option("-C", directory, "Change to DIR before anything else")->type_name("DIR");

@@ -10,8 +10,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -28,12 +31,14 @@ class Child {
 
     // argv[0] is the program's path. out: file for standard output, empty for a pipe read with
     // Line and Rest; err: file for standard error, empty for where standard output goes; cwd:
-    // the directory the child starts in, empty for this process's.
+    // the directory the child starts in, empty for this process's; pipeBytes: the pipe's
+    // capacity when not the system's (a page at least).
     explicit Child(const std::vector<std::string>& argv, const std::string& out = "",
-                   const std::string& err = "", const std::string& cwd = "") {
+                   const std::string& err = "", const std::string& cwd = "", int pipeBytes = 0) {
         if (argv.empty()) return;
         int fds[2] = {-1, -1};
         if (out.empty() && ::pipe2(fds, O_CLOEXEC) != 0) return;
+        if (out.empty() && pipeBytes > 0) ::fcntl(fds[0], F_SETPIPE_SZ, pipeBytes);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -104,8 +109,8 @@ class Child {
         out_ = -1;
     }
 
-    // The exit status; nothing when the child never started, ended on a signal, or is still
-    // running after the limit (it is killed then).
+    // The exit status; nothing when the child never started, ended on a signal (EndSignal
+    // tells which), or is still running after the limit (it is killed then).
     std::optional<int> Wait(Ms limit = kLimit) {
         if (pid_ <= 0) return std::nullopt;
         pollfd p{pidfd_, POLLIN, 0};
@@ -114,11 +119,51 @@ class Child {
         int status = 0;
         const bool reaped = ::waitpid(pid_, &status, 0) == pid_;
         Forget();
+        if (ended && reaped && WIFSIGNALED(status)) endSignal_ = WTERMSIG(status);
         if (!ended || !reaped || !WIFEXITED(status)) return std::nullopt;
         return WEXITSTATUS(status);
     }
+    // Waits until the running child has a handler of its own for signal (caught) or has none
+    // (it ran one that reset itself); false when the child ended or the limit passed first.
+    // Nothing tells of a handler but the kernel's process status, which is read again and again.
+    bool WaitForHandler(int signal, bool caught, Ms limit = kLimit) {
+        return Poll(limit, [&] {
+            std::ifstream f("/proc/" + std::to_string(pid_) + "/status");
+            bool alive = false;
+            for (std::string line; std::getline(f, line);) {
+                if (line.rfind("State:", 0) == 0) alive = line.find('Z') == std::string::npos;
+                if (alive && line.rfind("SigCgt:", 0) == 0)
+                    return ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) ==
+                           (caught ? 1u : 0u);
+            }
+            return false;
+        });
+    }
+    // Waits until the child sleeps in a write to its descriptor fd (a full pipe nobody reads
+    // holds it there); false when that does not happen within the limit.
+    bool WaitUntilBlockedWriting(int fd, Ms limit = kLimit) {
+        char call[32];
+        std::snprintf(call, sizeof call, "%ld 0x%x ", static_cast<long>(SYS_write), fd);
+        return Poll(limit, [&] {
+            std::ifstream f("/proc/" + std::to_string(pid_) + "/syscall");
+            std::string line;
+            return std::getline(f, line) && line.rfind(call, 0) == 0;
+        });
+    }
+
+    // The signal that ended the child, once Wait saw it end on one; 0 otherwise.
+    int EndSignal() const { return endSignal_; }
 
   private:
+    template <typename Done>
+    static bool Poll(Ms limit, Done done) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= end) return false;
+            std::this_thread::sleep_for(Ms(1));
+        }
+        return true;
+    }
     bool Fill(std::chrono::steady_clock::time_point end) {
         if (out_ < 0) return false;
         const auto left =
@@ -146,6 +191,7 @@ class Child {
     pid_t pid_ = -1;
     int pidfd_ = -1;
     int out_ = -1;
+    int endSignal_ = 0;
     std::string piped_;
 };
 

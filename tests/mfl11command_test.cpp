@@ -204,23 +204,30 @@ TEST(ChangeSpeed, AnOutputQueueThatNeverDrainsIsGivenUpAfterTenSeconds) {
 }
 
 TEST(ChangeSpeed, ARefusedReopenAddsOneCommentLineAndChangesNothingElse) {
+    // Row 1's frame is 00 FF F9 and their sum 0x01F8; row 8's B0 FF FE and 0x02AD.
+    const std::string kRow1 = "00 FF F9 01 F8";
+    const std::string kRow8 = "B0 FF FE 02 AD";
     struct Case {
         const char* what;
         int row;
+        std::string frame;
         std::string device;
         int code, systemError;
+        const char* configure;
         const char* comment;
     };
     const Case cases[] = {
-        {"rate refused", 8, "/dev/ttyUSB0", kComErrCannotOpen, EINVAL,
+        {"rate refused", 8, kRow8, "/dev/ttyUSB0", kComErrCannotOpen, EINVAL,
+         "configure failed COM1 302325 none 8 1",
          " Cannot set COM1 (/dev/ttyUSB0) to 302325 bit/s: Invalid argument "},
-        {"drain timed out, device not told", 1, "", kComTimeout, ETIMEDOUT,
+        {"drain timed out, device not told", 1, kRow1, "", kComTimeout, ETIMEDOUT,
+         "configure failed COM1 115200 none 8 1",
          " Cannot set COM1 to 115200 bit/s: Connection timed out "},
-        {"no system reason", 1, "COM1", kComErrUnknown, 0,
-         " Cannot set COM1 to 115200 bit/s: error -1 "},
-        {"long path shortened from the front", 1,
+        {"no system reason", 1, kRow1, "COM1", kComErrUnknown, 0,
+         "configure failed COM1 115200 none 8 1", " Cannot set COM1 to 115200 bit/s: error -1 "},
+        {"long path shortened from the front", 1, kRow1,
          "/dev/serial/by-id/usb-Acme_USB_Serial_Bridge_A1B2C3D4E5F6G7H8I9J0-if00-port0",
-         kComErrUnknown, EIO,
+         kComErrUnknown, EIO, "configure failed COM1 115200 none 8 1",
          " Cannot set COM1 (...l_Bridge_A1B2C3D4E5F6G7H8I9J0-if00-port0) to 115200 bit/s: "
          "Input/output error "},
     };
@@ -234,25 +241,19 @@ TEST(ChangeSpeed, ARefusedReopenAddsOneCommentLineAndChangesNothingElse) {
         line.SetDevicePath(c.device);
         OpenAsBooted(line);
         const std::size_t before = line.Events().size();
-        const std::uint8_t* p = _a_SpeedParameters[c.row];
-        const unsigned sum = p[0] + p[1] + p[2];
-        char expected[64];
-        std::snprintf(expected, sizeof expected, "%02X %02X %02X %02X %02X", p[0], p[1], p[2],
-                      sum >> 8, sum & 0xFF);
         line.SetReopenError(c.code, c.systemError);
         line.Expect("E0", "C0");
-        line.Expect(expected, "C3 00");
+        line.Expect(c.frame, "C3 00");
 
         // The speed control still runs, at the old rate, and fails as it always has.
         EXPECT_EQ(_mfl11_50ChangeSpeed(10, 1, c.row), 9);
-        EXPECT_EQ(Hex(line.Sent()), std::string("E0 ") + expected + " E9 E9 E9 E9");
+        EXPECT_EQ(Hex(line.Sent()), "E0 " + c.frame + " E9 E9 E9 E9");
         EXPECT_EQ(rec.ListLines(_v_Panel, MAIN_COMMENT_LIST), std::vector<std::string>{c.comment});
         EXPECT_EQ(line.Settings().baudRate, 38400);
         EXPECT_EQ(line.Closes(), 0);
         const std::vector<std::string> events(line.Events().begin() + static_cast<long>(before),
                                               line.Events().end());
-        EXPECT_EQ(events.at(2),
-                  "configure failed COM1 " + std::to_string(_a_PCSpeedValue[c.row]) + " none 8 1");
+        EXPECT_EQ(events.at(2), c.configure);
         EXPECT_EQ(events.at(3), "write 1");  // none of the set-up that follows a good reopen
     }
 }
@@ -659,7 +660,8 @@ TEST(ReadFlash, AStoppedJobReadsNothingMore) {
     OpenAtSpeed(line);
     RequestJobStop();
     std::uint8_t buffer[3] = {};
-    EXPECT_NE(_mfl11_55ReadFlash(0x200040, 3, buffer, 1), 1);
+    // The read command never went out, so its acknowledgement never came.
+    EXPECT_EQ(_mfl11_55ReadFlash(0x200040, 3, buffer, 1), CommandCode::kBadReadAck);
     ClearJobStop();
     EXPECT_TRUE(line.Sent().empty());
     EXPECT_TRUE(CommentLines().empty());

@@ -19,6 +19,7 @@
 #include "testing/scriptedserial.h"
 #include "tests/mainpanel_fixture.h"
 #include "tests/testutil.h"
+#include "tests/waitstateitems.h"
 #include "toolkit/uiresources.h"
 #include "ui/mfl50dev.h"
 #include "ui/mfl52display.h"
@@ -595,33 +596,30 @@ TEST_F(Commands, EveryWaitStateItemSetsItsChipSelectAndSaysSo) {
     ShowWaitStates();
     EXPECT_EQ(checks(), "x.... x.... x.... x....");
     int lines = 0;
-    for (int cs = 0; cs < 4; ++cs) {
-        for (int n = 0; n < 5; ++n) {
-            const char* name = WaitStateCallbackName(cs, n);
-            ASSERT_NE(name, nullptr);
-            const std::string expectedName = "_mfl51_" + std::to_string(110 + 10 * cs + n) +
-                                             "MMIMenuCS" + std::to_string(cs) + "_" +
-                                             std::to_string(n) + "WaitState";
-            EXPECT_EQ(name, expectedName);
-            std::uint8_t before[4];
-            std::memcpy(before, Ctx().csWaitStates, 4);
+    for (const auto& item : test::kWaitStateItems) {
+        const int cs = item.chipSelect;
+        const int n = item.waitStates;
+        const char* name = WaitStateCallbackName(cs, n);
+        ASSERT_NE(name, nullptr);
+        EXPECT_STREQ(name, item.callback);
+        std::uint8_t before[4];
+        std::memcpy(before, Ctx().csWaitStates, 4);
 
-            Menu(name, 110 + 10 * cs + n);
+        Menu(name, item.id);
 
-            for (int other = 0; other < 4; ++other) {
-                EXPECT_EQ(Ctx().csWaitStates[other], other == cs ? n : before[other])
-                    << name << " chip select " << other;
-            }
-            ++lines;
-            const Lines comments = ui_.Comments();
-            ASSERT_EQ(comments.size(), static_cast<std::size_t>(lines));
-            EXPECT_EQ(comments.back(), " " + std::to_string(n) + " wait state on the chip select " +
-                                           std::to_string(cs) + " ");
-            EXPECT_EQ(Rec().ListIndex(_v_Panel, MAIN_COMMENT_LIST), lines - 1);
-            std::string row = ".....";
-            row[static_cast<std::size_t>(n)] = 'x';
-            EXPECT_EQ(checks().substr(static_cast<std::size_t>(cs) * 6, 5), row) << name;
+        for (int other = 0; other < 4; ++other) {
+            EXPECT_EQ(Ctx().csWaitStates[other], other == cs ? n : before[other])
+                << name << " chip select " << other;
         }
+        ++lines;
+        const Lines comments = ui_.Comments();
+        ASSERT_EQ(comments.size(), static_cast<std::size_t>(lines));
+        EXPECT_EQ(comments.back(), " " + std::to_string(n) + " wait state on the chip select " +
+                                       std::to_string(cs) + " ");
+        EXPECT_EQ(Rec().ListIndex(_v_Panel, MAIN_COMMENT_LIST), lines - 1);
+        std::string row = ".....";
+        row[static_cast<std::size_t>(n)] = 'x';
+        EXPECT_EQ(checks().substr(static_cast<std::size_t>(cs) * 6, 5), row) << name;
     }
     // Each chip select's last choice, 4, stays checked.
     EXPECT_EQ(checks(), "....x ....x ....x ....x");

@@ -283,12 +283,16 @@ TEST(ResultDisplay, BootTimeOutShowsTheTimeOutPanelAndNoBootErrorPanel) {
     EXPECT_THAT(ui.rec.Calls("SetCtrlVal"), IsEmpty());
 }
 
+// Callers hand a 100-byte buffer: every message is written whole within it, and not a byte
+// past it (the guard after the 100 bytes keeps its filling).
 TEST(ResultDisplay, EveryMessageFitsTheBuffer) {
-    char buffer[100];
     for (const Row& row : AllRows()) {
-        ResultMessage(row.category, row.code, buffer);
-        EXPECT_LT(std::strlen(buffer), sizeof buffer);
+        SCOPED_TRACE(row.text);
+        char buffer[100 + 16];
+        std::memset(buffer, 0x7E, sizeof buffer);
+        EXPECT_EQ(ResultMessage(row.category, row.code, buffer), buffer);
         EXPECT_EQ(std::string(buffer), row.text);
+        EXPECT_EQ(std::string(buffer + 100, 16), std::string(16, '\x7E'));
     }
 }
 

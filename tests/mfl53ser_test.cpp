@@ -442,9 +442,11 @@ TEST_F(ServicePanel, SwitchOnOnAPortAJobHoldsSaysSoAndLeavesTheJobAlone) {
     test::Child job({VBC_CLI_PATH, "small.cla"}, "", "job.err");
     for (auto line = job.Line(); line && *line != " Check the compatibility "; line = job.Line()) {
     }
-
+    // The job holds the port from its boot on: it is held there (stopped) meanwhile.
+    job.Signal(SIGSTOP);
     OpenServicePanel();
     FireSwitchOn();
+    job.Signal(SIGCONT);
     EXPECT_THAT(
         ui.Comments(),
         ::testing::Contains(::testing::MatchesRegex(

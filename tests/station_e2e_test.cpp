@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -121,6 +123,21 @@ TEST(StationE2eCases, PortListsAndBadOptions) {
         EXPECT_FALSE(station::ParsePortList(bad, &ports)) << bad;
 }
 
+// The image's hash in the log, on the standard's own examples.
+TEST(StationE2eCases, Sha256HexKnownAnswers) {
+    const auto bytes = [](const std::string& s) {
+        return std::vector<std::uint8_t>(s.begin(), s.end());
+    };
+    EXPECT_EQ(station::Sha256Hex({}),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(station::Sha256Hex(bytes("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(station::Sha256Hex(bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(station::Sha256Hex(bytes(std::string(1'000'000, 'a'))),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
 TEST_F(StationE2e, BadOptionsAndABrokenFlashTxtStopBeforeAnyPort) {
     const struct {
         std::vector<std::string> args;
@@ -145,6 +162,17 @@ TEST_F(StationE2e, BadOptionsAndABrokenFlashTxtStopBeforeAnyPort) {
               "vbcflash-station: mfl104_5.spm, the bootstrap of product type 2: LIB_PC : File "
               "not found\n");
     EXPECT_EQ(noSpm.Wait(), 66);
+    fs::rename(dir_.path() / "spm.away", dir_.path() / "mfl104_5.spm");
+    // A station with no vbcflash-cli beside it has no worker to run: an internal fault.
+    const fs::path alone = dir_.path() / "alone" / "vbcflash-station";
+    fs::create_directory(alone.parent_path());
+    fs::copy_file(VBC_STATION_PATH, alone);
+    test::Child noWorker({alone.string(), "-C", dir_.path().string(), "--ports", "1", "soft.cla"});
+    EXPECT_EQ(noWorker.Rest(),
+              "vbcflash-station: cannot find the worker program vbcflash-cli "
+              "beside " +
+                  alone.string() + "\n");
+    EXPECT_EQ(noWorker.Wait(), 70);
     test::WriteFile(dir_.path() / "flash.txt", "not a flash description\n");
     test::Child station({VBC_STATION_PATH, "-C", dir_.path().string(), "--ports", "1", "soft.cla"});
     EXPECT_EQ(station.Wait(), 65);
@@ -224,26 +252,29 @@ TEST_F(StationE2e, APhoneThatComesLaterIsServedThenWithoutRecordsForTheQuietBoot
 }
 
 // The library's station on COM5 with a stand-in worker: a shell script that writes what a
-// worker would. Each start appends its time (ns) to "launches"; Step runs until done or 20 s.
+// worker would. Each start appends its time (ns) to "launches"; Step runs until done or 60 s.
+// The silence limit is far beyond any wait here unless a case is about silence.
 struct StandIn {
-    StandIn(const fs::path& dir, const std::string& script, bool once = true) : dir(dir) {
+    static constexpr int kNoSilenceLimit = 600'000;
+    StandIn(const fs::path& dir, const std::string& script, int silenceLimitMs = kNoSilenceLimit)
+        : dir(dir) {
         const fs::path worker = dir / "worker.sh";
         test::WriteFile(worker, "#!/bin/sh\ndate +%s%N >> launches\n" + script + "\n");
         fs::permissions(worker, fs::perms::owner_all);
         for (const char* f : {"station.jsonl", "launches"}) fs::remove(dir / f);
         station::Settings settings;
         settings.ports = {5};
-        settings.once = once;
+        settings.once = true;
         settings.workerProgram = worker.string();
         settings.imagePath = "soft.cla";
         settings.logPath = (dir / "station.jsonl").string();
-        settings.silenceLimitMs = 300;
+        settings.silenceLimitMs = silenceLimitMs;
         settings.noPhoneRetryMs = kRetryMs;
         st = std::make_unique<station::Station>(settings);
         EXPECT_TRUE(st->OpenLog(nullptr));
     }
     bool RunUntil(const std::function<bool()>& done) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!done() && std::chrono::steady_clock::now() < limit) {
             st->Step(20);
             for (auto& e : st->TakeEvents()) events.push_back(e.text);
@@ -323,31 +354,44 @@ TEST_F(StationE2e, NoPhoneNoRecord) {
     EXPECT_EQ(test::ReadFile(dir_.path() / "fds"), "0\n1\n2\n3\n");  // 3: ls's own listing
 }
 
-// Once the boot loader answered, a worker that hangs or exits without a result is an internal
-// fault of that phone, and --once then ends the port.
+// Once the boot loader answered, a worker that hangs (silent past the limit, or deaf to the
+// stop for 10 s) or exits without a result is an internal fault of that phone, and --once then
+// ends the port.
 TEST_F(StationE2e, AHungWorkerAndOneWithoutAResultAreInternalFaults) {
+    const std::string kHangs = std::string(kLoadLine) + kPhone + "exec sleep 30";
     const struct {
+        const char* name;
         std::string script;
+        int silenceLimitMs;
+        bool stop;  // the station is stopped once the phone answered
         int code;
         const char* message;
+        double atLeastSeconds;  // of the job, as logged
     } cases[] = {
-        {std::string(kLoadLine) + kPhone + "exec sleep 30",
+        {"silent", kHangs, 1000, false, station::InternalFaultCode::kStoppedAnswering,
+         "The worker gave no sign of life for 1 s and was ended.", 1.0},
+        {"deaf to the stop", "trap '' TERM\n" + kHangs, StandIn::kNoSilenceLimit, true,
          station::InternalFaultCode::kStoppedAnswering,
-         "The worker gave no sign of life for 0 s and was ended."},
-        {std::string(kPhone) + "echo 'something broke'; exit 3",
-         station::InternalFaultCode::kNoResult,
-         "The worker exited with status 3 without a result: something broke"},
+         "The worker did not stop within 10 s and was ended.", 10.0},
+        {"no result", std::string(kPhone) + "echo 'something broke'; exit 3",
+         StandIn::kNoSilenceLimit, false, station::InternalFaultCode::kNoResult,
+         "The worker exited with status 3 without a result: something broke", 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.script);
-        StandIn s(dir_.path(), c.script);
+        SCOPED_TRACE(c.name);
+        StandIn s(dir_.path(), c.script, c.silenceLimitMs);
+        ASSERT_TRUE(s.RunUntil([&] { return !s.events.empty(); }));
+        EXPECT_EQ(s.events[0], "booting");
+        if (c.stop) s.st->Stop();
         ASSERT_TRUE(s.RunUntil([&] { return s.st->Finished(); }));
         const auto records = Log();
         ASSERT_EQ(records.at(5).size(), 1u);
         const Json& r = records.at(5)[0];
+        EXPECT_EQ(r["ok"], false);
         EXPECT_EQ(r["category"], station::kInternalFaultCategory);
         EXPECT_EQ(r["code"], c.code);
         EXPECT_EQ(r["message"], c.message);
+        EXPECT_GE(r["seconds"].get<double>(), c.atLeastSeconds);
         EXPECT_EQ(s.st->GetTotals().failed, 1);
     }
 }
@@ -394,19 +438,24 @@ TEST_F(StationE2e, AWorkerKilledMidTransferIsLoggedAsAnInternalFault) {
     for (int n : {1, 3}) EXPECT_EQ(records.at(n).at(0)["ok"], true) << n;
 }
 
-// Killed outright, the station leaves every finished record whole and no job running; stopped
-// by a signal, it logs the phone under way as stopped and exits 130.
+// Killed outright as it begins its second record (strace stops it at that write), the station
+// leaves the first record whole (a record written in pieces would show its first piece) and no
+// job running; stopped by SIGINT or SIGTERM, it logs the phone under way as stopped and exits
+// with the shell's status for the signal.
 TEST_F(StationE2e, TheLogSurvivesAKilledStationAndAStopLogsThePhoneAsStopped) {
+    ASSERT_TRUE(fs::exists("/usr/bin/strace")) << "scripts/deps.sh installs strace";
+    const fs::path log = dir_.path() / "station.jsonl";
     StartPhone(1);
     StartPhone(2);
     StartPhone(3, {"--pace"});
-    auto station = Station({"--ports", "1-3"});
-    ASSERT_TRUE(WaitFor(*station, "passed"));
-    ASSERT_TRUE(WaitFor(*station, "passed"));
-    station->Signal(SIGKILL);
-    station->Wait();
+    auto station = Station({"--ports", "1-3"}, "soft.cla",
+                           {"/usr/bin/strace", "-o", "/dev/null", "-P", log.string(), "-e",
+                            "trace=write", "-e", "inject=write:signal=SIGKILL:when=2"});
+    EXPECT_EQ(station->Wait(), std::nullopt);
+    EXPECT_EQ(station->EndSignal(), SIGKILL);
     auto records = Log();
-    EXPECT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.begin()->second.size(), 1u);
     EXPECT_EQ(records.count(3), 0u);
     // Its worker went with it: the paced phone's job ends as the PC closes the line.
     const std::string rest = sims_[3]->Rest();
@@ -414,18 +463,73 @@ TEST_F(StationE2e, TheLogSurvivesAKilledStationAndAStopLogsThePhoneAsStopped) {
 
     // COM4 waits for a phone meanwhile: its worker's setting lines are no phone, so the stop
     // logs none there.
-    StartPhone(3, {"--pace"});
-    StartPhone(4, {"--never-answer"});
-    station = Station({"--ports", "3-4"});
-    ASSERT_TRUE(WaitFor(*station, "writing"));
-    station->Signal(SIGINT);
-    EXPECT_EQ(station->Wait(), 130);
-    records = Log();
-    EXPECT_EQ(records.count(4), 0u);
-    ASSERT_EQ(records.size(), 3u);
-    const Json& r = records.at(3).at(0);
-    EXPECT_EQ(r["category"], ResultStopped);
-    EXPECT_EQ(r["code"], StopCode::kByOperator);
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signal);
+        fs::remove(log);
+        StartPhone(3, {"--pace"});
+        StartPhone(4, {"--never-answer"});
+        station = Station({"--ports", "3-4"});
+        ASSERT_TRUE(WaitFor(*station, "writing"));
+        station->Signal(signal);
+        EXPECT_EQ(station->Wait(), status);
+        records = Log();
+        ASSERT_EQ(records.size(), 1u);
+        ASSERT_EQ(records.at(3).size(), 1u);
+        const Json& r = records.at(3)[0];
+        EXPECT_EQ(r["category"], ResultStopped);
+        EXPECT_EQ(r["code"], StopCode::kByOperator);
+        EXPECT_EQ(r["message"],
+                  "Download stopped: the phone's flash may hold part of the software. Run it again "
+                  "before use.");
+    }
+}
+
+// A stand-in worker that ignores the stop keeps the stopped station waiting for it; a second
+// Ctrl-C ends the station at once, before the worker is given up and logged.
+TEST_F(StationE2e, ASecondCtrlCEndsTheStationAtOnce) {
+    const fs::path bin = dir_.path() / "bin";
+    fs::create_directory(bin);
+    fs::copy_file(VBC_STATION_PATH, bin / "vbcflash-station");
+    test::WriteFile(bin / "vbcflash-cli",
+                    std::string("#!/bin/sh\ntrap '' TERM INT\necho $$ > worker.pid\n") + kLoadLine +
+                        kPhone + "exec sleep 60\n");
+    fs::permissions(bin / "vbcflash-cli", fs::perms::owner_all);
+    test::Child station({(bin / "vbcflash-station").string(), "-C", dir_.path().string(), "--ports",
+                         "1", "soft.cla"});
+    ASSERT_TRUE(WaitFor(station, " COM1 ", " booting"));
+    station.Signal(SIGINT);
+    ASSERT_TRUE(station.WaitForHandler(SIGINT, false));
+    station.Signal(SIGINT);
+    EXPECT_EQ(station.Wait(), std::nullopt);
+    EXPECT_EQ(station.EndSignal(), SIGINT);
+    EXPECT_EQ(test::ReadFile(dir_.path() / "station.jsonl"), "");
+    const int worker = std::atoi(test::ReadFile(dir_.path() / "worker.pid").c_str());
+    ASSERT_GT(worker, 0);
+    ::kill(worker, SIGKILL);
+}
+
+// --verify: each phone is read back after writing ("verifying" on its port), its record says
+// so, and a cell that did not take the write fails its phone with the address.
+TEST_F(StationE2e, VerifyReadsEachPhoneBackAndTheLogSaysSo) {
+    StartPhone(1);
+    StartPhone(2, {"--stuck-bit", "0x1170"});
+    auto station = Station({"--ports", "1-2", "--verify"});
+    ASSERT_TRUE(WaitFor(*station, " COM1 ", " verifying"));
+    EXPECT_EQ(station->Wait(), 1);
+    const auto records = Log();
+    ASSERT_EQ(records.size(), 2u);
+    for (int n : {1, 2}) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(records.at(n).size(), 1u);
+        EXPECT_EQ(records.at(n)[0]["verify"], true);
+    }
+    EXPECT_EQ(records.at(1)[0]["ok"], true);
+    EXPECT_TRUE(FlashHoldsTheImage(1));
+    const Json& failed = records.at(2)[0];
+    EXPECT_EQ(failed["ok"], false);
+    EXPECT_EQ(failed["category"], ResultCommand);
+    EXPECT_EQ(failed["code"], CommandCode::kVerify);
+    EXPECT_EQ(failed["message"], "COMMAND : Verify error at 0x00801170");
 }
 
 // The log keeps whole records only: a software name that is not UTF-8 is logged (its bad bytes
@@ -482,10 +586,12 @@ TEST_F(StationE2e, ClosedStandardStreamsCostNoRecord) {
     test::WriteFile(dir_.path() / "big.cla", std::string(1 << 20, '\x5a'));
     for (int n = 1; n <= 3; ++n) StartPhone(n, {"--pace"});
     auto station = Station({"--ports", "1-3"}, "big.cla");
+    // (Not a line more once the third port writes: the next comes only when a phone ends.)
     std::set<std::string> writing;
-    for (auto line = station->Line(); line && writing.size() < 3; line = station->Line()) {
+    for (auto line = station->Line(); line; line = station->Line()) {
         const auto at = line->find(" writing");
         if (at != std::string::npos) writing.insert(line->substr(0, at).substr(25, 5));
+        if (writing.size() == 3) break;
     }
     ASSERT_EQ(writing.size(), 3u);
     station->CloseOutput();

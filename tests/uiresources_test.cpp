@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 
 #include "core/context.h"
+#include "tests/waitstateitems.h"
+#include "ui/mfl53ser.h"
 #include "ui/uirids.h"
 
 namespace vbc::platform {
@@ -123,14 +125,7 @@ TEST(UiResources, MenuBarCarriesEveryMenuCallbackWithItsNumber) {
                                                          {101, "_mfl51_101MMIMenuSave"},
                                                          {103, "_mfl52_20MMIMenuSaveLog"},
                                                          {102, "_mfl51_102MMIMenuQuit"}};
-    for (int m = 0; m < 4; ++m) {
-        for (int n = 0; n < 5; ++n) {
-            char name[64];
-            const int id = 110 + 10 * m + n;
-            std::snprintf(name, sizeof name, "_mfl51_%dMMIMenuCS%d_%dWaitState", id, m, n);
-            expected.emplace_back(id, name);
-        }
-    }
+    for (const auto& item : test::kWaitStateItems) expected.emplace_back(item.id, item.callback);
     for (int row = 0; row <= 8; ++row)
         expected.emplace_back(160 + row, "_mfl51_160MMIMenuLineSpeed");
     expected.emplace_back(170, "_mfl51_170MMIMenuVerify");
@@ -246,12 +241,17 @@ TEST(UiResources, ServicePanelBindsItsCommandsAndLinesUpItsHeader) {
     EXPECT_EQ(info.Control(5)->className, "QLabel");
 
     // The column header has its bars where the known-flash lines have theirs.
-    char line[128];
-    std::snprintf(line, sizeof line,
-                  "%15s | %13s |            0x%2x |      0x%2x |      %2d |     %3d ", "AMD",
-                  "AM29LV160DB", 1, 0x49, 1, 35);
+    FlashDescription flash{};
+    std::strcpy(flash.manufacturerName, "AMD");
+    std::strcpy(flash.deviceName, "AM29LV160DB");
+    flash.manufacturerId = 0x01;
+    flash.deviceId = 0x49;
+    flash.bankCount = 1;
+    flash.sectorCount = 35;
+    char buffer[100];
+    const std::string line = FormatKnownFlashLine(flash, buffer);
     const std::string header = UiLabelText(xml, "knownFlashHeader");
-    ASSERT_EQ(header.size(), std::string(line).size());
+    ASSERT_EQ(header.size(), line.size());
     for (std::size_t i = 0; i < header.size(); ++i) {
         EXPECT_EQ(header[i] == '|', line[i] == '|') << i;
     }

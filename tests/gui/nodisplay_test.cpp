@@ -26,7 +26,7 @@ TEST(NoDisplay, TheProgramSaysSoInOneLineAndExitsWith255) {
 
 // --version and --help need no display, in every program (the man pages are made from them).
 TEST(NoDisplay, EveryProgramAnswersVersionAndHelp) {
-    for (const char* program : {VBC_GUI_PATH, VBC_CLI_PATH, VBC_SIM_PATH}) {
+    for (const char* program : {VBC_GUI_PATH, VBC_CLI_PATH, VBC_STATION_PATH, VBC_SIM_PATH}) {
         SCOPED_TRACE(program);
         const std::string name = std::filesystem::path(program).filename().string();
         Child version(

@@ -32,6 +32,7 @@
 #include "gui/qt/qtled.h"
 #include "tests/gui/modal.h"
 #include "tests/testutil.h"
+#include "tests/waitstateitems.h"
 #include "toolkit/uiresources.h"
 #include "ui/uirids.h"
 
@@ -124,12 +125,6 @@ const CallbackEntry kCallbacks[] = {
 };
 
 constexpr int kServicePanel = 4;
-
-// Wait states of chip select M: callbacks _mfl51_(110+10M+N)MMIMenuCSM_NWaitState.
-std::string WaitStateName(int m, int n) {
-    return "_mfl51_" + std::to_string(110 + 10 * m + n) + "MMIMenuCS" + std::to_string(m) + "_" +
-           std::to_string(n) + "WaitState";
-}
 
 class QtToolkitTest : public ::testing::Test {
   protected:
@@ -322,9 +317,7 @@ TEST_F(QtToolkitTest, EveryMenuItemCallsItsCallbackWithBarItemAndPanel) {
                                                       {102, "_mfl51_102MMIMenuQuit"},
                                                       {103, "_mfl52_20MMIMenuSaveLog"},
                                                       {150, "_mfl51_150MMIMenuService"}};
-    for (int m = 0; m < 4; ++m) {
-        for (int n = 0; n < 5; ++n) items.emplace_back(110 + 10 * m + n, WaitStateName(m, n));
-    }
+    for (const auto& item : test::kWaitStateItems) items.emplace_back(item.id, item.callback);
     for (int row = 0; row <= 8; ++row) items.emplace_back(160 + row, "_mfl51_160MMIMenuLineSpeed");
     for (const auto& [id, name] : items) {
         gFired.clear();
