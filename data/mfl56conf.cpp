@@ -98,8 +98,8 @@ void ShowInSelector(int control, std::int32_t value, const char* label) {
     SetCtrlVal(_v_Panel, control, value);
 }
 
-// Reads the record that starts at pos: the name line and the four number lines.
-std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t pos) {
+// Applies the record that starts at pos: the name line and the four number lines.
+std::int32_t ApplyRecord(const std::uint8_t* data, std::size_t size, std::size_t pos) {
     DownloadContext& context = _sg_DownloadContext;
 
     if (!KeyAt(data, size, pos, kNameKey)) return ConfigCode::kNoSoftwareFile;
@@ -132,7 +132,15 @@ std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t 
             ShowInSelector(MAIN_PRODUCT_TYPE, value, label);
         }
     }
+    return kStatusOk;
+}
 
+// Reads the record that starts at pos, with the panel locked until all of it is applied.
+std::int32_t ReadRecord(const std::uint8_t* data, std::size_t size, std::size_t pos) {
+    HoldPanelLock();
+    const std::int32_t status = ApplyRecord(data, size, pos);
+    ReleasePanelLock();
+    if (status != kStatusOk) return status;
     SetCtrlAttribute(_v_Panel, MAIN_DOWNLOAD_CONFIG, ATTR_DIMMED, 0);
     SetCtrlAttribute(_v_Panel, MAIN_START, ATTR_DIMMED, 0);
     return kStatusOk;

@@ -213,6 +213,31 @@ TEST_F(Config, ReadsTheRecordAfterCommentsAndIgnoresTheRest) {
     }
 }
 
+// Input the restore runs while it loads the software file (an operator's Alt+S typed after
+// Ctrl+R) finds the panel locked, or the whole record applied: never the new file with the old
+// port and product type. A failing line unlocks the panel all the same.
+TEST_F(Config, InputDuringTheRestoreSeesAllOrNothing) {
+    test::WriteFile("a.cla", "A");
+    const std::string good =
+        Crlf({"CLA File : a.cla", "COM : 2", "PMU : 1", "Product Type : 2", "Download Type : 3"});
+    for (const auto& [file, status] : {std::pair{good, 1},
+                                        std::pair{Crlf({"CLA File : a.cla", "COM : 2"}), 10}}) {
+        SCOPED_TRACE(file);
+        Set(kBefore);
+        int runs = 0;
+        ui.rec.SetEventHook([&] {
+            ++runs;
+            if (!MainPanelLocked() && status == 1) {
+                EXPECT_EQ(Current(), (Options{2, 1, 2, 3}));
+            }
+        });
+        EXPECT_EQ(Restore(file), status);
+        ui.rec.SetEventHook(nullptr);
+        EXPECT_GT(runs, 0);
+        EXPECT_TRUE(ui.Unlocked());
+    }
+}
+
 TEST_F(Config, NoRecordRestoresNothing) {
     for (const std::string& file :
          {std::string(), std::string(kHeader), Crlf({"", "", "*"}),

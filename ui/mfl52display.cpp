@@ -344,7 +344,26 @@ void _mfl52_5LockDuringDownload() {
     ProcessSystemEvents();
 }
 
+namespace {
+int gLockHolds = 0;
+bool gUnlockHeld = false;
+}  // namespace
+
+void HoldPanelLock() {
+    ++gLockHolds;
+}
+
+void ReleasePanelLock() {
+    if (gLockHolds == 0 || --gLockHolds > 0 || !gUnlockHeld) return;
+    gUnlockHeld = false;
+    _mfl52_6UnlockAfterDownload();
+}
+
 void _mfl52_6UnlockAfterDownload() {
+    if (gLockHolds > 0) {
+        gUnlockHeld = true;
+        return;
+    }
     gMainPanelLocked = false;
     SetMenuBarAttribute(_v_MenuBarHandle, 0, ATTR_DIMMED, kUndim);
     SetCtrlAttribute(_v_Panel, MAIN_PORT, ATTR_DIMMED, kUndim);

@@ -51,6 +51,11 @@ void RegisterDisplayCallbacks();
 void _mfl52_4InitControls();
 void _mfl52_5LockDuringDownload();
 void _mfl52_6UnlockAfterDownload();
+// Between these two an unlock waits, with the panel still locked and no input run, for the
+// release: a restore loads the software file (which ends in an unlock) before it applies the
+// port and product type, and a Start queued meanwhile must not run on half of them.
+void HoldPanelLock();
+void ReleasePanelLock();
 // True from a lock of the main panel to the following unlock: a job or a file load holds
 // the serial line and the context, and other panels' commands must leave them alone.
 bool MainPanelLocked();
