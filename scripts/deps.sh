@@ -27,7 +27,8 @@ PACKAGES=(
     clang libclang-rt-dev       # the libFuzzer targets (libFuzzer, ASan and UBSan run-times)
     xvfb xauth                  # a virtual X display: scripts/screenshots.sh, and the Win32
                                 # backend's tests under Wine (scripts/wine-tests.sh)
-    openbox                     # frames the windows in scripts/screenshots.sh
+    openbox x11-utils           # a window manager for the windows of scripts/screenshots.sh and
+                                # of vbcflash.exe under Wine (scripts/with-wm.sh; xprop)
     help2man dpkg-dev           # scripts/package.sh: man pages from --help; dpkg-shlibdeps
 )
 WINDOWS_PACKAGES=(

@@ -33,20 +33,7 @@ mkdir -p "$OUT"
 # A fixed screen and density, so that the pictures do not depend on the machine.
 unset QT_QPA_PLATFORM QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR
 export QT_QPA_PLATFORM=xcb QT_ENABLE_HIGHDPI_SCALING=0
-# A window manager, when there is one, gives the windows their frames and title bars.
+# A window manager gives the windows their frames and title bars.
 xvfb-run --auto-servernum --server-args="-screen 0 1400x900x24 -dpi 96 -nolisten tcp" \
-    bash -c '
-        wm=""
-        if command -v openbox >/dev/null; then
-            openbox --sm-disable >/dev/null 2>&1 &
-            wm=$!
-            sleep 1
-        else
-            echo "screenshots: no openbox, the windows have no frames" >&2
-        fi
-        "$0" "$1"
-        rc=$?
-        if [ -n "$wm" ]; then kill "$wm" 2>/dev/null || true; fi
-        exit $rc
-    ' "$DRIVER" "$OUT"
+    scripts/with-wm.sh "$DRIVER" "$OUT"
 echo "screenshots: saved in $OUT"

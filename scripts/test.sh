@@ -18,7 +18,8 @@
 #                     the unit tests as .exe (scripts/wine-tests.sh) and the end-to-end job of
 #                     vbcflash-cli.exe against vbcsim over a pseudo-terminal mapped to COM1
 #                     (scripts/wine-e2e.sh), and the desktop program vbcflash.exe started and
-#                     closed by keyboard on a virtual display (scripts/wine-gui-smoke.sh). Its packages (MinGW-w64, Wine) are installed by
+#                     closed by keyboard on a virtual display (scripts/wine-gui-smoke.sh), a whole job
+#                     and a stopped one by keyboard (scripts/wine-gui-e2e.sh). Its packages (MinGW-w64, Wine) are installed by
 #                     scripts/deps.sh windows only when it runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -73,6 +74,10 @@ if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
         fail "windows end-to-end job under Wine"
     stage "windows: vbcflash.exe under Wine (window up, close box asks, Yes ends it)"
     scripts/wine-gui-smoke.sh || fail "vbcflash.exe under Wine"
+    stage "windows: vbcflash.exe's whole job by keyboard under Wine (Ctrl+R, Alt+S)"
+    scripts/wine-gui-e2e.sh || fail "vbcflash.exe's keyboard job under Wine"
+    stage "windows: vbcflash.exe's job stopped by keyboard under Wine (Alt+O)"
+    scripts/wine-gui-e2e.sh --stop || fail "vbcflash.exe's keyboard stop under Wine"
 fi
 
 stage "default: fault matrix, in the background"

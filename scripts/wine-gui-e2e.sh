@@ -5,15 +5,19 @@
 # naming the image, COM1 and product type 1, Alt+S starts. The simulated flash must then hold
 # the image written for product type 1, and the program show "Download complete".
 #
-# Known fault it meets in about one run of five, so scripts/test.sh does not run it yet: an Alt+S
-# typed while the restore still loads the image is run inside the restore (the panel's unlock
-# runs the queued input) before the restore has set the port and product type, so the job runs
-# with the panel's earlier product type; the product-type check below then fails.
+# With --stop, Alt+O (Stop) is pressed once the phone has taken its third sector: the program
+# must then show the stopped message, close COM1, and the phone see the PC close the line with
+# part of the image written.
 #
-#   scripts/wine-gui-e2e.sh [GUI_EXE [VBCSIM]]
+#   scripts/wine-gui-e2e.sh [--stop] [GUI_EXE [VBCSIM]]
 #   SIZE=bytes (default 131072)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+STOP="${STOP:-0}"
+if [ "${1:-}" = --stop ]; then
+    STOP=1
+    shift
+fi
 EXE="$(realpath "${1:-build/windows/gui/win32/vbcflash.exe}")"
 SIM="$(realpath "${2:-build/default/vbcsim}")"
 SIZE="${SIZE:-131072}"
@@ -22,7 +26,7 @@ TITLE='vbcflash - VBC4410 software download'
 WAIT=60
 
 if [ "${VBC_E2E_INNER:-0}" != 1 ]; then
-    for tool in xvfb-run xdotool; do
+    for tool in xvfb-run xdotool xprop openbox; do
         command -v "$tool" >/dev/null || { echo "wine-gui-e2e: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
     done
     WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbcwineguie2e.XXXXXX")"
@@ -36,7 +40,8 @@ if [ "${VBC_E2E_INNER:-0}" != 1 ]; then
     printf '%s\r\n' '* ***********************' '* Configuration save file' \
         '* ***********************' 'CLA File : image.cla' 'COM : 1' 'PMU : 0' \
         'Product Type : 1' 'Download Type : 0' >"$WORK/config.txt"
-    VBC_E2E_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$EXE" "$SIM"
+    export STOP
+    VBC_E2E_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wm.sh "$0" "$EXE" "$SIM"
     exit $?
 fi
 
@@ -65,7 +70,7 @@ press() {
 }
 
 "$SIM" --once --pace --dir "$WORK" --flash-txt "$WORK/flash.txt" --flash-out "$WORK/flash.bin" \
-    >"$WORK/sim.out" 2>"$WORK/sim.err" &
+    --trace --trace-file "$WORK/sim.trace" >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
 for _ in $(seq 100); do
     [ -s "$WORK/sim.out" ] && break
@@ -107,7 +112,17 @@ for _ in 1 2 3; do
 done
 [ "$started" = 1 ] || fail "Alt+S did not start the job (COM1 never opened)"
 
-# vbcsim serves one job and ends: the whole job, boot to switch-off.
+if [ "$STOP" = 1 ]; then
+    sectors() { grep -c 'download sector:' "$WORK/sim.trace" 2>/dev/null || true; }
+    for _ in $(seq $((WAIT * 10))); do
+        [ "$(sectors)" -ge 3 ] && break
+        sleep 0.1
+    done
+    [ "$(sectors)" -ge 3 ] || fail "the transfer never reached its third sector"
+    press "$main" alt+o
+fi
+
+# vbcsim serves one job and ends: the whole job, boot to switch-off, or to the PC's close.
 for _ in $(seq $((WAIT * 20))); do
     kill -0 "$SIM_PID" 2>/dev/null || break
     sleep 0.1
@@ -116,9 +131,19 @@ kill -0 "$SIM_PID" 2>/dev/null && fail "the job did not end within $((WAIT * 2))
 wait "$SIM_PID" || fail "vbcsim ended with status $?"
 SIM_PID=""
 grep '^job 1 ' "$WORK/sim.out"
-grep -q '^job 1 end=switched-off product-type=1 ' "$WORK/sim.out" ||
-    fail "the job did not end with the switch-off for product type 1 (config.txt's)"
-cmp -n "$SIZE" "$WORK/image.cla" "$WORK/flash.bin" || fail "the flash does not hold the image"
-[ -n "$(window_of 'Download complete')" ] || fail "no 'Download complete' panel after the job"
-echo "vbcflash.exe under Wine, by keyboard: the flash holds the image ($SIZE bytes)"
+if [ "$STOP" = 1 ]; then
+    grep -q '^job 1 end=pc-closed ' "$WORK/sim.out" || fail "the phone did not see the PC close the line"
+    written=$(sed -n 's/^job 1 .* bytes=\([0-9]*\) .*/\1/p' "$WORK/sim.out")
+    [ "${written:-0}" -gt 0 ] && [ "$written" -lt "$SIZE" ] ||
+        fail "Stop did not end the job mid-transfer (bytes=$written of $SIZE)"
+    [ -n "$(window_of 'Download error')" ] || fail "no stopped message after Alt+O"
+    port_opened && fail "COM1 is still open after the stop"
+    echo "vbcflash.exe under Wine, by keyboard: Alt+O (Stop) stopped the job after $written of $SIZE bytes"
+else
+    grep -q '^job 1 end=switched-off product-type=1 ' "$WORK/sim.out" ||
+        fail "the job did not end with the switch-off for product type 1 (config.txt's)"
+    cmp -n "$SIZE" "$WORK/image.cla" "$WORK/flash.bin" || fail "the flash does not hold the image"
+    [ -n "$(window_of 'Download complete')" ] || fail "no 'Download complete' panel after the job"
+    echo "vbcflash.exe under Wine, by keyboard: the flash holds the image ($SIZE bytes)"
+fi
 if [ -n "${SHOT:-}" ]; then xwd -root -silent -out "$SHOT"; fi

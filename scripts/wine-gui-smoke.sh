@@ -14,7 +14,7 @@ TITLE='vbcflash - VBC4410 software download'
 WAIT=60  # seconds for anything Wine must show: its first start is slow
 
 if [ "${VBC_SMOKE_INNER:-0}" != 1 ]; then
-    for tool in xvfb-run xdotool; do
+    for tool in xvfb-run xdotool xprop openbox; do
         command -v "$tool" >/dev/null || { echo "wine-gui-smoke: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
     done
     WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbcwinegui.XXXXXX")"
@@ -32,7 +32,7 @@ if [ "${VBC_SMOKE_INNER:-0}" != 1 ]; then
     # none, so it must have ended first.
     /usr/lib/wine/wineserver -w
     cp examples/flash.txt "$WORK/"
-    VBC_SMOKE_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$EXE"
+    VBC_SMOKE_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wm.sh "$0" "$EXE"
     exit $?
 fi
 

@@ -1004,6 +1004,14 @@ struct Win32Toolkit::Impl {
                 Layout(p);
                 return 0;
             }
+            case WM_NEXTDLGCTL: {
+                // What the dialog manager sends on a label's Alt+mnemonic: the focus goes to
+                // the window given, or on to the next (previous) control the keyboard reaches.
+                HWND to = LOWORD(lp) ? reinterpret_cast<HWND>(wp)
+                                     : ::GetNextDlgTabItem(p.hwnd, ::GetFocus(), wp != 0);
+                if (to) ::SetFocus(to);
+                return 0;
+            }
             case DM_GETDEFID:
                 for (const Widget& w : p.widgets) {
                     if (w.isDefault && w.hwnd && ::IsWindowEnabled(w.hwnd)) {
@@ -1553,8 +1561,10 @@ int Win32Toolkit::SetCtrlAttribute(int panel, int control, int attribute, int va
     if (attribute != ATTR_DIMMED) return kUiErrNotSupported;
     const bool enabled = value == 0;
     if (!enabled && ::GetFocus() == w->hwnd) {
-        // Focus leaves a control that is dimmed, to the next one the keyboard reaches.
-        ::SendMessageW(p->hwnd, WM_NEXTDLGCTL, 0, FALSE);
+        // Focus leaves a control that is dimmed, to the next one the keyboard reaches (else the
+        // panel): with no focus at all, Alt+mnemonics (Stop's during a job) would reach nothing.
+        HWND next = ::GetNextDlgTabItem(p->hwnd, w->hwnd, FALSE);
+        ::SetFocus(next && next != w->hwnd ? next : p->hwnd);
     }
     ::EnableWindow(w->hwnd, enabled);
     for (HWND l : w->buddies) ::EnableWindow(l, enabled);

@@ -108,6 +108,7 @@ class Win32ToolkitTest : public ::testing::Test {
     void SetUp() override {
         static const CallbackEntry table[] = {
             {"_mfl51_50MMIStart", RecordControl},
+            {"_mfl51_53MMIStop", RecordControl},
             {"_mfl51_56MMISelectPort", RecordControl},
             {"_mfl51_61MMIInterfacePanelFunction", nullptr, RecordPanel},
             {"_mfl51_100MMIMenuRestore", nullptr, nullptr, RecordMenu},
@@ -176,7 +177,7 @@ TEST_F(Win32ToolkitTest, EveryPanelIsBuiltFromItsResourceAndLaidOutWhole) {
 TEST_F(Win32ToolkitTest, MainPanelShowsTheTextsAndEntriesOfItsResource) {
     EXPECT_EQ(Text(hwnd), L"vbcflash - VBC4410 software download");
     EXPECT_EQ(Text(Control(MAIN_START)), L"&Start");
-    EXPECT_EQ(Text(Control(MAIN_STOP)), L"S&top");
+    EXPECT_EQ(Text(Control(MAIN_STOP)), L"St&op");
     EXPECT_EQ(Text(Control(MAIN_CPU_LED)), L"CPU");
     EXPECT_EQ(Text(tk.NamedWindow(main, "fileGroup")), L"Software file");
     EXPECT_EQ(Text(tk.NamedWindow(main, "portLabel")), L"&Port:");
@@ -323,6 +324,28 @@ TEST_F(Win32ToolkitTest, DimmingReachesTheControlAndTheLabelThatNamesIt) {
     EXPECT_EQ(tk.SetCtrlAttribute(main, MAIN_START, ATTR_DIMMED, 1), 0);
     EXPECT_EQ(::SendMessageW(hwnd, DM_GETDEFID, 0, 0), 0);
     EXPECT_EQ(tk.SetCtrlAttribute(main, MAIN_START, 12345, 1), kUiErrNotSupported);
+}
+
+// Alt+mnemonics as the system delivers them to the window that has the focus: a label's moves
+// the focus to the control it names, a button's presses it; a dimmed control hands the focus on.
+TEST_F(Win32ToolkitTest, MnemonicsAndDimmingMoveTheFocusAsTheKeyboardExpects) {
+    tk.DisplayPanel(main);
+    ::SetForegroundWindow(hwnd);
+    const auto alt = [&](wchar_t key) {
+        HWND to = ::GetFocus();
+        ::PostMessageW(to ? to : hwnd, WM_SYSCHAR, key, 1 << 29);
+        tk.ProcessSystemEvents();
+    };
+    alt(L'p');
+    EXPECT_EQ(::GetFocus(), Control(MAIN_PORT));
+    alt(L't');
+    EXPECT_EQ(::GetFocus(), Control(MAIN_PRODUCT_TYPE));
+    tk.SetCtrlAttribute(main, MAIN_PRODUCT_TYPE, ATTR_DIMMED, 1);
+    EXPECT_NE(::GetFocus(), nullptr);
+    EXPECT_NE(::GetFocus(), Control(MAIN_PRODUCT_TYPE));
+    tk.SetCtrlAttribute(main, MAIN_STOP, ATTR_DIMMED, 0);
+    alt(L'o');
+    EXPECT_EQ(g_events, (std::vector<Event>{{main, MAIN_STOP, EVENT_COMMIT}}));
 }
 
 TEST_F(Win32ToolkitTest, TheOperatorsActionsReachTheCallbacksAndTheProgramsDoNot) {
