@@ -21,37 +21,29 @@ fi
 EXE="$(realpath "${1:-build/windows/gui/win32/vbcflash.exe}")"
 SIM="$(realpath "${2:-build/default/vbcsim}")"
 SIZE="${SIZE:-131072}"
-WINE=/usr/lib/wine/wine64
-TITLE='vbcflash - VBC4410 software download'
-WAIT=60
 
 if [ "${VBC_E2E_INNER:-0}" != 1 ]; then
     for tool in xvfb-run xdotool xprop openbox; do
         command -v "$tool" >/dev/null || { echo "wine-gui-e2e: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
     done
     WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbcwineguie2e.XXXXXX")"
-    export WORK WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WORK WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" STOP
     trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; if [ "${KEEP:-0}" = 1 ]; then echo "kept: $WORK"; else rm -rf "$WORK"; fi' EXIT
-    "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1
-    /usr/lib/wine/wineserver -w
     cp examples/flash.txt examples/mfl104_4.spm examples/mfl104_5.spm "$WORK/"
     head -c "$SIZE" /dev/urandom >"$WORK/image.cla"
     # The settings the operator restores: the image, COM1, PMU off, product type 1, whole software.
     printf '%s\r\n' '* ***********************' '* Configuration save file' \
         '* ***********************' 'CLA File : image.cla' 'COM : 1' 'PMU : 0' \
         'Product Type : 1' 'Download Type : 0' >"$WORK/config.txt"
-    export STOP
     VBC_E2E_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wm.sh "$0" "$EXE" "$SIM"
     exit $?
 fi
 
-SIM_PID=""
+. scripts/lib/winegui.sh
 GUI_PID=""
 cleanup_inner() {
-    for p in $GUI_PID $SIM_PID; do
-        kill "$p" 2>/dev/null || true
-        wait "$p" 2>/dev/null || true
-    done
+    [ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null
+    winegui_sim_stop
 }
 trap cleanup_inner EXIT
 fail() {
@@ -60,44 +52,13 @@ fail() {
     [ -f "$WORK/sim.err" ] && cat "$WORK/sim.err" >&2
     exit 1
 }
-window_of() {
-    timeout "$WAIT" xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true
-}
-press() {
-    xdotool windowfocus --sync "$1"
-    shift
-    xdotool key --clearmodifiers "$@"
-}
 
-"$SIM" --once --pace --dir "$WORK" --flash-txt "$WORK/flash.txt" --flash-out "$WORK/flash.bin" \
-    --trace --trace-file "$WORK/sim.trace" >"$WORK/sim.out" 2>"$WORK/sim.err" &
-SIM_PID=$!
-for _ in $(seq 100); do
-    [ -s "$WORK/sim.out" ] && break
-    kill -0 "$SIM_PID" 2>/dev/null || break
-    sleep 0.1
-done
-pty=$(head -n 1 "$WORK/sim.out" 2>/dev/null || true)
-[ -n "$pty" ] || fail "vbcsim did not start"
-# Wine's COM1: the registry key HKLM\Software\Wine\Ports (which Wine's mount manager would
-# otherwise reset the link from) and the prefix's dosdevices link.
-"$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$pty" /f >/dev/null 2>&1 ||
-    echo "wine-gui-e2e: reg add of COM1 ended with status $?; the dosdevices link maps it" >&2
-ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
-
+winegui_prefix
+winegui_sim --once --pace --flash-out "$WORK/flash.bin" || fail "vbcsim did not start"
 (cd "$WORK" && exec "$WINE" "$EXE") >"$WORK/gui.out" 2>&1 &
 GUI_PID=$!
 main=$(window_of "$TITLE")
 [ -n "$main" ] || fail "no window titled '$TITLE'"
-# True once a process other than vbcsim holds the terminal's slave: the program opened COM1.
-port_opened() {
-    local fd
-    for fd in /proc/[0-9]*/fd/*; do
-        case "$fd" in "/proc/$SIM_PID/"*) continue ;; esac
-        [ "$(readlink "$fd" 2>/dev/null)" = "$pty" ] && return 0
-    done
-    return 1
-}
 press "$main" ctrl+r
 # The restore loads the image with the panel locked, Start dimmed: an Alt+S typed meanwhile is
 # dropped, as it would be for a quick operator. Alt+S again until the job opens the port.
@@ -113,23 +74,12 @@ done
 [ "$started" = 1 ] || fail "Alt+S did not start the job (COM1 never opened)"
 
 if [ "$STOP" = 1 ]; then
-    sectors() { grep -c 'download sector:' "$WORK/sim.trace" 2>/dev/null || true; }
-    for _ in $(seq $((WAIT * 10))); do
-        [ "$(sectors)" -ge 3 ] && break
-        sleep 0.1
-    done
-    [ "$(sectors)" -ge 3 ] || fail "the transfer never reached its third sector"
+    wait_sectors 3 || fail "the transfer never reached its third sector"
     press "$main" alt+o
 fi
 
 # vbcsim serves one job and ends: the whole job, boot to switch-off, or to the PC's close.
-for _ in $(seq $((WAIT * 20))); do
-    kill -0 "$SIM_PID" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$SIM_PID" 2>/dev/null && fail "the job did not end within $((WAIT * 2)) s"
-wait "$SIM_PID" || fail "vbcsim ended with status $?"
-SIM_PID=""
+winegui_sim_done || fail "the job did not end within $((WAIT * 2)) s, or vbcsim failed"
 grep '^job 1 ' "$WORK/sim.out"
 if [ "$STOP" = 1 ]; then
     grep -q '^job 1 end=pc-closed ' "$WORK/sim.out" || fail "the phone did not see the PC close the line"

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 
@@ -168,6 +170,59 @@ struct MessagePanelCase {
     const char* okCallback;
     bool programText;  // the program puts its message into control 3
 };
+
+// The letter after a single '&', lower case; 0 when the text has none.
+char Mnemonic(const std::string& text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] != '&') return static_cast<char>(std::tolower(text[i + 1]));
+        ++i;
+    }
+    return 0;
+}
+
+void Mnemonics(const UiNode& node, std::vector<std::string>* texts) {
+    for (const char* property : {"text", "title"}) {
+        if (const std::string* t = node.Property(property); t && Mnemonic(*t)) texts->push_back(*t);
+    }
+    for (const UiNode& child : node.children) Mnemonics(child, texts);
+}
+
+void ExpectUnique(const std::vector<std::string>& texts) {
+    std::map<char, std::string> seen;
+    for (const std::string& t : texts) {
+        const auto [at, fresh] = seen.emplace(Mnemonic(t), t);
+        EXPECT_TRUE(fresh) << "\"" << t << "\" and \"" << at->second << "\" share a mnemonic";
+    }
+}
+
+// An Alt+letter reaches one thing only: in each panel (the main one with its menu bar's
+// titles) and in each menu no two texts share a mnemonic, or the keyboard cannot reach one.
+TEST(UiResources, MnemonicsAreUniqueInEachWindowAndMenu) {
+    const UiPanelInfo bar = Read(UiMenuBarResource(kMmiUir, MENUBAR_MAIN));
+    for (const auto& r : UiResources()) {
+        if (r.kind != UiResourceKind::Panel) continue;
+        SCOPED_TRACE(r.name);
+        UiNode top;
+        ASSERT_TRUE(ReadUiLayout(r.xml, &top));
+        std::vector<std::string> texts;
+        Mnemonics(top, &texts);
+        if (r.xml == UiResource(kMmiUir, PANEL_MAIN)) {
+            for (const UiMenuNode& menu : bar.menuTree) texts.push_back(menu.title);
+        }
+        ExpectUnique(texts);
+    }
+    for (const UiMenuNode& menu : bar.menuTree) {
+        SCOPED_TRACE(menu.title);
+        std::vector<std::string> texts;
+        for (const UiMenuNode& e : menu.entries) {
+            if (e.isMenu) texts.push_back(e.title);
+            if (const UiMenuItemInfo* item = e.itemId ? bar.MenuItem(e.itemId) : nullptr)
+                texts.push_back(item->text);
+        }
+        ExpectUnique(texts);
+    }
+}
 
 TEST(UiResources, MessagePanelsHaveTheirOkButtonAndText) {
     const MessagePanelCase cases[] = {

@@ -338,7 +338,7 @@ TEST_F(Win32ToolkitTest, MnemonicsAndDimmingMoveTheFocusAsTheKeyboardExpects) {
     };
     alt(L'p');
     EXPECT_EQ(::GetFocus(), Control(MAIN_PORT));
-    alt(L't');
+    alt(L'y');
     EXPECT_EQ(::GetFocus(), Control(MAIN_PRODUCT_TYPE));
     tk.SetCtrlAttribute(main, MAIN_PRODUCT_TYPE, ATTR_DIMMED, 1);
     EXPECT_NE(::GetFocus(), nullptr);

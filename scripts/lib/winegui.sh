@@ -1,0 +1,93 @@
+# Shared by the scripts that drive vbcflash.exe under Wine on a virtual X display
+# (wine-gui-e2e.sh, wine-screenshots.sh, wine-bench.sh). Sourced; the caller has set -eu, WORK
+# (its scratch directory) and WINEPREFIX (inside it), and runs on the display with a window
+# manager (xvfb-run ... scripts/with-wm.sh).
+WINE=/usr/lib/wine/wine64
+TITLE='vbcflash - VBC4410 software download'
+WAIT=60  # seconds for anything Wine must show: its first start is slow
+SIM_PID=""
+PTY=""
+
+# A fresh prefix, its first start over before any window.
+winegui_prefix() {
+    "$WINE" wineboot -i >"$WORK/wineboot.log" 2>&1
+    /usr/lib/wine/wineserver -w
+}
+
+# The window of an exact title, waited for; empty when it did not come.
+window_of() {
+    timeout "$WAIT" xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true
+}
+
+# Focuses the window, then types the keys.
+press() {
+    xdotool windowfocus --sync "$1"
+    shift
+    xdotool key --clearmodifiers "$@"
+}
+
+# Starts vbcsim with these options on a pseudo-terminal that becomes Wine's COM1, tracing to
+# $WORK/sim.trace; its job lines go to $WORK/sim.out. SIM names the program.
+winegui_sim() {
+    : >"$WORK/sim.out"
+    rm -f "$WORK/sim.trace"
+    "$SIM" --dir "$WORK" --flash-txt "$WORK/flash.txt" --trace --trace-file "$WORK/sim.trace" \
+        "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+    SIM_PID=$!
+    local i
+    for i in $(seq 100); do
+        [ -s "$WORK/sim.out" ] && break
+        kill -0 "$SIM_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    PTY=$(head -n 1 "$WORK/sim.out" 2>/dev/null || true)
+    [ -n "$PTY" ] || { echo "vbcsim did not start: $(cat "$WORK/sim.err")" >&2; return 1; }
+    # The registry key (which Wine's mount manager would otherwise reset the link from) and the
+    # prefix's dosdevices link; Wine reads them at each open of COM1.
+    "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$PTY" /f >/dev/null 2>&1 || true
+    ln -sfn "$PTY" "$WINEPREFIX/dosdevices/com1"
+}
+
+winegui_sim_stop() {
+    [ -n "$SIM_PID" ] || return 0
+    kill "$SIM_PID" 2>/dev/null || true
+    wait "$SIM_PID" 2>/dev/null || true
+    SIM_PID=""
+}
+
+# Until vbcsim (started with --once) has ended its job; false after WAIT * 2 s.
+winegui_sim_done() {
+    local i
+    for i in $(seq $((WAIT * 20))); do
+        kill -0 "$SIM_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$SIM_PID" 2>/dev/null && return 1
+    wait "$SIM_PID" || return 1
+    SIM_PID=""
+}
+
+# True once a process other than vbcsim holds the terminal's slave: a program opened COM1.
+port_opened() {
+    local fd
+    for fd in /proc/[0-9]*/fd/*; do
+        case "$fd" in "/proc/$SIM_PID/"*) continue ;; esac
+        [ "$(readlink "$fd" 2>/dev/null)" = "$PTY" ] && return 0
+    done
+    return 1
+}
+
+# The number of download-sector commands the phone has taken so far.
+sectors_taken() {
+    grep -c 'download sector:' "$WORK/sim.trace" 2>/dev/null || true
+}
+
+# Until the phone has taken N download-sector commands; false after WAIT s.
+wait_sectors() {
+    local i
+    for i in $(seq $((WAIT * 20))); do
+        [ "$(sectors_taken)" -ge "$1" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
