@@ -36,6 +36,7 @@ WINDOWS_PACKAGES=(
     wine64                      # runs the .exe tests and the end-to-end job under Wine
     librsvg2-bin icoutils       # vbcflash.exe's icon: rsvg-convert and icotool, from the SVG
     xdotool                     # vbcflash.exe under Wine: waits for its window, types keys
+    x11-apps netpbm             # scripts/wine-screenshots.sh: xwd, and its pictures made PNG
     zip unzip                   # scripts/package.sh: the Windows zip, and its listing
 )
 windows=0

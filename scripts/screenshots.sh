@@ -8,6 +8,8 @@
 #   service.png   the service panel after a switch on
 #   station-writing.png  the station window, four phones being written
 #   station-done.png     the station window after that run, one phone failed
+#   windows-*.png        the Windows program under Wine (scripts/wine-screenshots.sh), when the
+#                        Windows build is there
 # into docs/screenshots/ or the directory given.
 #
 #   scripts/screenshots.sh [OUTPUT_DIRECTORY]
@@ -36,4 +38,10 @@ export QT_QPA_PLATFORM=xcb QT_ENABLE_HIGHDPI_SCALING=0
 # A window manager gives the windows their frames and title bars.
 xvfb-run --auto-servernum --server-args="-screen 0 1400x900x24 -dpi 96 -nolisten tcp" \
     scripts/with-wm.sh "$DRIVER" "$OUT"
+# The Windows desktop program's, under Wine, when the Windows build is there.
+if [ -x build/windows/gui/win32/vbcflash.exe ] && [ -x build/default/vbcsim ]; then
+    scripts/wine-screenshots.sh "$OUT"
+else
+    echo "screenshots: no build/windows/gui/win32/vbcflash.exe (or build/default/vbcsim): no Windows pictures" >&2
+fi
 echo "screenshots: saved in $OUT"
