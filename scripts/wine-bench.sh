@@ -12,6 +12,7 @@
 # used more than one clock tick a second.
 #
 #   scripts/wine-bench.sh [GUI_EXE [CLI_EXE [VBCSIM]]]
+#   KEEP=1 keeps the scratch directory, with each job's trace (cli-N.trace, gui-N.trace)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 GUI="$(realpath "${1:-build/windows/gui/win32/vbcflash.exe}")"
@@ -27,7 +28,7 @@ if [ "${VBC_BENCH_INNER:-0}" != 1 ]; then
     done
     WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbcwinebench.XXXXXX")"
     export WORK WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" SIZE RUNS IDLE
-    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WORK"' EXIT
+    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; if [ "${KEEP:-0}" = 1 ]; then echo "kept: $WORK"; else rm -rf "$WORK"; fi' EXIT
     cp examples/flash.txt examples/mfl104_4.spm examples/mfl104_5.spm "$WORK/"
     head -c "$SIZE" /dev/urandom >"$WORK/image.cla"
     printf '%s\r\n' '* ***********************' '* Configuration save file' \
@@ -64,6 +65,7 @@ for run in $(seq "$RUNS"); do
     winegui_sim_done || fail "vbcsim did not end after the CLI's job"
     check_job vbcflash-cli.exe
     cli_times+=("$(job_ms)")
+    cp "$WORK/sim.trace" "$WORK/cli-$run.trace"
 
     winegui_sim --once --pace --flash-out "$WORK/flash.bin" || fail "vbcsim did not start"
     (cd "$WORK" && exec "$WINE" "$GUI") >"$WORK/gui.out" 2>&1 &
@@ -78,6 +80,7 @@ for run in $(seq "$RUNS"); do
     winegui_sim_done || fail "vbcsim did not end after the desktop program's job"
     check_job vbcflash.exe
     gui_times+=("$(job_ms)")
+    cp "$WORK/sim.trace" "$WORK/gui-$run.trace"
     echo "run $run: vbcflash-cli.exe ${cli_times[-1]} ms, vbcflash.exe ${gui_times[-1]} ms"
     if ((run < RUNS)); then
         kill "$GUI_PID" 2>/dev/null; wait "$GUI_PID" 2>/dev/null || true

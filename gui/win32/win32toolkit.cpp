@@ -253,6 +253,11 @@ struct Win32Toolkit::Impl {
         int ctrlId = 0;
         CtrlCallbackPtr callback = nullptr;
         std::vector<HWND> buddies;  // labels that name this control
+        // What the last layout measured and gave it: a label's new text that needs the same
+        // room moves nothing, and a control that keeps its place is not moved again.
+        Size measuredHint;
+        Size measuredMinimum;
+        Rect placed{-1, -1, -1, -1};
         int number = 0;             // a number display's value and range
         int numberMin = 0;
         int numberMax = 99;
@@ -613,7 +618,10 @@ struct Win32Toolkit::Impl {
             const bool isTop = &node == &p.tree;
             if (!isTop) {
                 out.tag = static_cast<int>(*next);
-                Measure(p, p.widgets[(*next)++], &out);
+                Widget& w = p.widgets[(*next)++];
+                Measure(p, w, &out);
+                w.measuredHint = out.hint;
+                w.measuredMinimum = out.minimum;
             }
             for (const UiNode& child : node.children) {
                 if (child.kind == UiNodeKind::Layout) {
@@ -779,10 +787,24 @@ struct Win32Toolkit::Impl {
         // Labels that wrap are as tall as their text at the width they got.
         if (FitWrappedHeights(p, root)) Arrange(root, Rect{0, 0, client.right, client.bottom});
         HDWP batch = ::BeginDeferWindowPos(static_cast<int>(p.widgets.size()));
-        Move(p, root, &batch);
+        bool moved = false;
+        Move(p, root, &batch, &moved);
         if (batch) ::EndDeferWindowPos(batch);
-        ::InvalidateRect(p.hwnd, nullptr, TRUE);
+        // The panel paints behind its controls (group boxes draw only their frame): what
+        // moved leaves its old place to repaint.
+        if (moved) ::InvalidateRect(p.hwnd, nullptr, TRUE);
         p.laying = false;
+    }
+
+    // After a label's text changed: the panel is laid out again only when the label now
+    // needs another room (a wrapping label's height hangs on the width it got: always).
+    void LabelTextChanged(Panel& p, Widget& w) {
+        if (!w.node->BoolProperty("wordWrap", false)) {
+            LayoutNode probe;
+            Measure(p, w, &probe);
+            if (probe.hint == w.measuredHint && probe.minimum == w.measuredMinimum) return;
+        }
+        Layout(p);
     }
 
     bool FitWrappedHeights(Panel& p, LayoutNode& node) {
@@ -803,10 +825,12 @@ struct Win32Toolkit::Impl {
         return changed;
     }
 
-    void Move(Panel& p, const LayoutNode& node, HDWP* batch) {
+    void Move(Panel& p, const LayoutNode& node, HDWP* batch, bool* moved) {
         if (node.tag >= 0) {
-            const Widget& w = p.widgets[static_cast<std::size_t>(node.tag)];
-            if (w.hwnd) {
+            Widget& w = p.widgets[static_cast<std::size_t>(node.tag)];
+            if (w.hwnd && !(w.placed == node.geometry)) {
+                w.placed = node.geometry;
+                *moved = true;
                 const Rect& g = node.geometry;
                 int height = g.height;
                 if (w.kind == Kind::Selector) {
@@ -824,7 +848,7 @@ struct Win32Toolkit::Impl {
                 }
             }
         }
-        for (const LayoutNode& c : node.children) Move(p, c, batch);
+        for (const LayoutNode& c : node.children) Move(p, c, batch, moved);
     }
 
     DWORD StyleOf(const Panel& p) const {
@@ -1481,7 +1505,7 @@ int Win32Toolkit::SetCtrlVal(int panel, int control, int value) {
         }
         case Kind::Label:
             ::SetWindowTextW(w->hwnd, std::to_wstring(value).c_str());
-            d_->Layout(*p);
+            d_->LabelTextChanged(*p, *w);
             return 0;
         case Kind::Edit:
             ::SetWindowTextW(w->hwnd, std::to_wstring(value).c_str());
@@ -1500,7 +1524,7 @@ int Win32Toolkit::SetCtrlVal(int panel, int control, const std::string& text) {
     switch (w->kind) {
         case Kind::Label:
             ::SetWindowTextW(w->hwnd, t.c_str());
-            d_->Layout(*p);
+            d_->LabelTextChanged(*p, *w);
             return 0;
         case Kind::Edit:
             ::SetWindowTextW(w->hwnd, t.c_str());
@@ -1596,7 +1620,7 @@ int Win32Toolkit::SetCtrlAttribute(int panel, int control, int attribute, const 
     if (attribute == ATTR_STATUS_TEXT) {
         if (w->kind != Kind::Label && w->kind != Kind::Edit) return kUiErrNotSupported;
         ::SetWindowTextW(w->hwnd, t.c_str());
-        if (w->kind == Kind::Label) d_->Layout(*p);
+        if (w->kind == Kind::Label) d_->LabelTextChanged(*p, *w);
         return 0;
     }
     return kUiErrNotSupported;
@@ -1649,7 +1673,7 @@ int Win32Toolkit::ResetTextBox(int panel, int control, const std::string& text) 
     if (w->kind != Kind::Edit && w->kind != Kind::Label) return kUiErrNotSupported;
     Quietly quiet(d_->settingProgrammatically);
     ::SetWindowTextW(w->hwnd, Utf16(text).c_str());
-    if (w->kind == Kind::Label) d_->Layout(*p);
+    if (w->kind == Kind::Label) d_->LabelTextChanged(*p, *w);
     return 0;
 }
 

@@ -266,6 +266,21 @@ TEST_F(Win32ToolkitTest, TextsGoToWindowsAsUtf16AndComeBackAsUtf8) {
     EXPECT_EQ(Text(Control(MAIN_FILE_NAME)), L"a\ufffdb");
 }
 
+// The job's figures change many times a second: a text that needs the room the label has
+// repaints the label alone; one that needs more lays the panel out again.
+TEST_F(Win32ToolkitTest, ALabelsNewTextMovesControlsOnlyWhenItNeedsAnotherRoom) {
+    tk.DisplayPanel(main);
+    const auto changesPanel = [&](const std::string& text) {
+        ::UpdateWindow(hwnd);
+        EXPECT_EQ(tk.SetCtrlVal(main, MAIN_TRANSFER_TEXT, text), 0);
+        return ::GetUpdateRect(hwnd, nullptr, FALSE) != FALSE;
+    };
+    changesPanel("10000/20000 bytes");
+    EXPECT_FALSE(changesPanel("20000/10000 bytes"));
+    EXPECT_EQ(Text(Control(MAIN_TRANSFER_TEXT)), L"20000/10000 bytes");
+    EXPECT_TRUE(changesPanel(std::string(300, 'W')));
+}
+
 TEST_F(Win32ToolkitTest, CommentLinesAreInsertedWhereAsked) {
     struct Step {
         int index;
