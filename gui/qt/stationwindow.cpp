@@ -447,8 +447,7 @@ void StationWindow::OnTick() {
     if (!station_->LogError().empty() && !logErrorShown_) {
         logErrorShown_ = true;
         QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kTitle),
-                        QStringLiteral("The log cannot be written, so the station stopped: ") +
-                            Qs(station_->LogError()),
+                        QStringLiteral("The station stopped: ") + Qs(station_->LogError()),
                         QMessageBox::Ok, this);
         box.setTextFormat(Qt::PlainText);
         box.exec();
