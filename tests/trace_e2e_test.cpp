@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <regex>
@@ -121,6 +122,30 @@ TEST_F(TraceE2e, FourPhonesGoIntoTheDatabaseAsIntoTheLog) {
     // journal mode the file keeps).
     EXPECT_EQ(Query(Db(), "PRAGMA journal_mode"), "wal");
     EXPECT_EQ(Query(Db(), "SELECT version FROM vbcflash_schema"), "1");
+
+    // vbcflash-report says the same of the database and of the log.
+    const auto report = [&](const std::vector<std::string>& options) {
+        std::vector<std::string> args = {VBC_REPORT_PATH};
+        args.insert(args.end(), options.begin(), options.end());
+        test::Child child(args);
+        const std::string out = child.Rest();
+        EXPECT_EQ(child.Wait(), 0) << out;
+        return out;
+    };
+    const std::string summary = report({Db().string()});
+    EXPECT_EQ(report({(dir_.path() / "station.jsonl").string()}), summary);
+    const std::string host = records.at(1).at(0)["station"];
+    for (const std::string& row : std::vector<std::string>{
+             "soft.cla\t" + host + "\tCOM3\t1\t0\t1\t0\t0.0 %\t",
+             "soft.cla\t" + host + "\tCOM4\t1\t1\t0\t0\t100.0 %\t",
+             "total\t\t\t4\t3\t1\t0\t75.0 %\t",
+             "\n" + std::to_string(ResultChecksum) + "\t204\t1\tProblem : Bad checksum\n"})
+        EXPECT_NE(summary.find(row), std::string::npos) << row << "\n" << summary;
+    const std::string history = report({Db().string(), "--unit", "IMEI-0001"});
+    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 4) << history;
+    EXPECT_NE(history.find("\tCOM1\tsoft.cla\t"), std::string::npos) << history;
+    const std::string csv = report({Db().string(), "--csv"});
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5) << csv;
 }
 
 // Killed outright in the middle of a phone's commit (strace stops it at a write of the
