@@ -40,6 +40,8 @@ constexpr int kExitUnavailable = 69;  // EX_UNAVAILABLE
 constexpr int kExitInternal = 70;     // EX_SOFTWARE
 constexpr int kExitLog = 74;          // EX_IOERR
 constexpr const char* kProgram = "vbcflash-station";
+// At the end, records waiting for the database server are given this long to reach it.
+constexpr int kFlushMs = 5'000;
 
 constexpr const char* kFooter =
     R"(Each port waits for a phone: a boot that finds none is tried again without a trace, so
@@ -397,6 +399,7 @@ int main(int argc, char** argv) {
     }
     Table table;
     UnitInput units;
+    std::size_t lastWaiting = 0;
     auto lastDraw = std::chrono::steady_clock::time_point{};
     while (!station.Finished()) {
         bool input = false;
@@ -413,14 +416,28 @@ int main(int argc, char** argv) {
             }
         } else {
             PrintEvents(station);
+            // The server's record count, each time it changes.
+            if (const std::size_t waiting = station.DatabaseWaiting(); waiting != lastWaiting) {
+                std::printf("%s database: %s\n",
+                            st::IsoUtc(std::chrono::system_clock::now()).c_str(),
+                            waiting ? (std::to_string(waiting) + " records waiting").c_str()
+                                    : "every record sent");
+                std::fflush(stdout);
+                lastWaiting = waiting;
+            }
         }
     }
+    // Records still waiting for the server get a last chance to reach it.
+    station.FlushDatabase(kFlushMs);
     if (live) {
         table.Draw(station);
     } else {
         std::printf("%s\n", TotalsText(station).c_str());
     }
     std::fflush(stdout);
+    if (const std::size_t waiting = station.DatabaseWaiting(); waiting > 0)
+        std::cerr << kProgram << ": database: " << waiting << " records waiting in "
+                  << station.SpoolPath() << ": they are sent when the station next runs\n";
     if (!station.LogError().empty()) {
         std::cerr << kProgram << ": " << station.LogError() << "\n";
         return kExitLog;

@@ -164,15 +164,25 @@ class ServerStore : public RecordStore {
     }
 
     bool Add(const Json& record, std::string* error) override {
-        if (!spool_.Insert(record, error)) {
-            *error = "the spool " + spoolPath_ + ": " + *error;
-            return false;
+        {
+            // The count and the spool change together (the sender recounts under the lock).
+            std::lock_guard lock(mutex_);
+            if (!spool_.Insert(record, error)) {
+                *error = "the spool " + spoolPath_ + ": " + *error;
+                return false;
+            }
+            ++waiting_;
         }
-        ++waiting_;
         wake_.notify_all();
         return true;
     }
     std::size_t Waiting() const override { return waiting_; }
+    bool Flush(int limitMs) override {
+        wake_.notify_all();
+        std::unique_lock lock(mutex_);
+        return sent_.wait_for(lock, std::chrono::milliseconds(limitMs),
+                              [&] { return waiting_ == 0; });
+    }
     std::string Where() const override { return target_; }
 
   private:
@@ -201,8 +211,10 @@ class ServerStore : public RecordStore {
                     std::vector<std::string> ids;
                     for (const Json& r : records) ids.push_back(r.value("id", ""));
                     // Removed only now: a row sent twice (a kill in between) is skipped there.
+                    std::lock_guard lock(mutex_);
                     sent = spool.Remove(ids, &error);
                     waiting_ = spool.Count();
+                    sent_.notify_all();
                 } else {
                     PQfinish(conn);
                     conn = nullptr;
@@ -224,6 +236,7 @@ class ServerStore : public RecordStore {
     std::thread sender_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable sent_;  // the spool shrank
     bool stopping_ = false;
 };
 

@@ -39,6 +39,8 @@ class RecordStore {
     virtual bool Add(const nlohmann::ordered_json& record, std::string* error) = 0;
     // Rows not yet in the server (0 for a SQLite file).
     virtual std::size_t Waiting() const { return 0; }
+    // Waits up to limitMs for the waiting rows to reach the server; true when none waits.
+    virtual bool Flush(int /*limitMs*/) { return true; }
     // Where the rows go, for messages ("station.db", "postgresql://...").
     virtual std::string Where() const = 0;
 };

@@ -126,6 +126,14 @@ std::size_t Station::DatabaseWaiting() const {
     return store_ ? store_->Waiting() : 0;
 }
 
+void Station::FlushDatabase(int limitMs) {
+    if (store_) store_->Flush(limitMs);
+}
+
+std::string Station::SpoolPath() const {
+    return IsServerTarget(settings_.database) ? SpoolPathFor(settings_.logPath) : "";
+}
+
 void Station::Say(Port& port, const std::string& text) {
     events_.push_back(Event{port.number, text});
 }

@@ -119,6 +119,10 @@ class Station {
     bool SetUnit(int port, const std::string& unit);
     // Records not yet in the database's server ("database: N records waiting").
     std::size_t DatabaseWaiting() const;
+    // At the end: waits up to limitMs for the waiting records to reach the server.
+    void FlushDatabase(int limitMs);
+    // Where the waiting records are kept ("" without a server).
+    std::string SpoolPath() const;
     // Waits up to timeoutMs for the workers, handles what they said and how they ended, and
     // starts the ports' next jobs. True when wakeFd (skipped when negative) became readable;
     // *inputReady (when given) whether inputFd did.

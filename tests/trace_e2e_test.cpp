@@ -4,18 +4,23 @@
 #if defined(VBC_STATION_PATH) && defined(VBC_SIM_PATH)
 
 #include <fcntl.h>
+#include <libpq-fe.h>
+#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <optional>
 #include <regex>
+#include <set>
 
 #include "core/context.h"
 #include "core/resultcodes.h"
 #include "platform/uniquefd.h"
+#include "report/report.h"
 #include "station/recordstore.h"
 #include "station/sqlitedb.h"
 #include "station/station.h"
@@ -265,6 +270,175 @@ TEST_F(TraceE2e, TheWorkerReportsTheIdentityAndTheUnit) {
     test::Child dump(
         {VBC_CLI_PATH, "-C", dir_.path().string(), "--dump", "x.bin", "--read-id", "0:4"});
     EXPECT_EQ(dump.Wait(), 64);
+}
+
+// A PostgreSQL server of its own in a scratch directory, on a Unix socket only, with a user
+// "vbc" whose password is "secret" and a database "vbcflash". Run as nobody when the test runs
+// as root (the server refuses root).
+class PgServer {
+  public:
+    PgServer() {
+        for (const auto& version : fs::directory_iterator("/usr/lib/postgresql"))
+            if (fs::exists(version.path() / "bin" / "initdb")) bin_ = version.path() / "bin";
+        char pattern[] = "/tmp/vbc-pg-XXXXXX";
+        if (bin_.empty() || !::mkdtemp(pattern)) return;
+        dir_ = pattern;
+        test::WriteFile(dir_ / "pw", "secret\n");
+        if (::geteuid() == 0) {
+            const passwd* nobody = ::getpwnam("nobody");
+            if (!nobody) return;
+            for (const fs::path& p : {dir_, dir_ / "pw"})
+                if (::chown(p.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return;
+            as_ = {"/usr/bin/setpriv", "--reuid=nobody",
+                   "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
+        }
+        ready_ = Run({"initdb", "-D", (dir_ / "data").string(), "-U", "vbc",
+                      "--pwfile=" + (dir_ / "pw").string(), "--auth=scram-sha-256", "-E", "UTF8",
+                      "--no-instructions"}) &&
+                 Start() && Exec(Url("postgres"), "CREATE DATABASE vbcflash").empty();
+    }
+    ~PgServer() {
+        if (ready_) Stop();
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    bool Ready() const { return ready_; }
+    bool Start() {
+        return Run({"pg_ctl", "-D", (dir_ / "data").string(), "-o",
+                    "-k " + dir_.string() + " -c listen_addresses=''", "-l",
+                    (dir_ / "server.log").string(), "-w", "start"});
+    }
+    bool Stop() {
+        return Run({"pg_ctl", "-D", (dir_ / "data").string(), "-m", "fast", "-w", "stop"});
+    }
+    std::string Url(const std::string& db = "vbcflash", const std::string& password = "secret") {
+        return "postgresql://vbc:" + password + "@/" + db + "?host=" + dir_.string();
+    }
+    // "" when sql ran, else the server's error; rows (when given) receives the first column.
+    static std::string Exec(const std::string& url, const std::string& sql,
+                            std::vector<std::string>* rows = nullptr) {
+        PGconn* conn = PQconnectdb(url.c_str());
+        PGresult* r = PQexec(conn, sql.c_str());
+        const auto status = PQresultStatus(r);
+        std::string error;
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) error = PQerrorMessage(conn);
+        for (int i = 0; rows && error.empty() && i < PQntuples(r); ++i)
+            rows->push_back(PQgetvalue(r, i, 0));
+        PQclear(r);
+        PQfinish(conn);
+        return error;
+    }
+
+  private:
+    bool Run(std::vector<std::string> args) {
+        args[0] = (bin_ / args[0]).string();
+        args.insert(args.begin(), as_.begin(), as_.end());
+        test::Child child(args, (dir_ / "run.out").string(), "", dir_.string());
+        const bool ok = child.Wait() == 0;
+        EXPECT_TRUE(ok) << args[as_.size()] << ": " << test::ReadFile(dir_ / "run.out");
+        return ok;
+    }
+    fs::path bin_;
+    fs::path dir_;
+    std::vector<std::string> as_;
+    bool ready_ = false;
+};
+
+// Reads a station's lines until each text has been in one (in any order); says what it read
+// when one never came.
+bool WaitForAll(test::Child& station, std::multiset<std::string> texts) {
+    std::string seen;
+    while (!texts.empty()) {
+        const auto line = station.Line();
+        if (!line) break;
+        seen += *line + "\n";
+        for (auto it = texts.begin(); it != texts.end(); ++it) {
+            if (line->find(*it) == std::string::npos) continue;
+            texts.erase(it);
+            break;
+        }
+    }
+    if (!texts.empty())
+        ADD_FAILURE() << "still waiting for \"" << *texts.begin() << "\" after:\n" << seen;
+    return texts.empty();
+}
+
+// Two stations write into one server's database; the server stops while their phones are
+// being written and starts again: every phone reaches it exactly once through the spools,
+// which end empty. A server the station cannot use stops it before any phone.
+TEST_F(TraceE2e, TwoStationsShareAServerThatGoesAwayAndComesBack) {
+    PgServer pg;
+    ASSERT_TRUE(pg.Ready()) << "scripts/deps.sh installs postgresql";
+    for (int n = 1; n <= 4; ++n) StartPhone(n, {"--pace"});
+    std::map<std::string, std::unique_ptr<test::Child>> stations;
+    for (const auto& [log, ports] : {std::pair{"a", "1-2"}, std::pair{"b", "3-4"}})
+        stations[log] = std::make_unique<test::Child>(std::vector<std::string>{
+            VBC_STATION_PATH, "-C", dir_.path().string(), "--ports", ports, "--log",
+            std::string(log) + ".jsonl", "--db", pg.Url(), "soft.cla"});
+    for (auto& [log, station] : stations)
+        ASSERT_TRUE(WaitForAll(*station, {" writing", " writing"}));
+    ASSERT_TRUE(pg.Stop());
+    for (auto& [log, station] : stations)
+        ASSERT_TRUE(
+            WaitForAll(*station, {" passed: ", " passed: ", "database: 2 records waiting"}));
+    ASSERT_TRUE(pg.Start());
+    for (auto& [log, station] : stations) {
+        ASSERT_TRUE(WaitForAll(*station, {"database: every record sent"}));
+        station->Signal(SIGINT);
+        EXPECT_EQ(station->Wait(), 130);
+    }
+
+    std::vector<std::string> ids;
+    ASSERT_EQ(PgServer::Exec(pg.Url(), "SELECT id FROM phones", &ids), "");
+    EXPECT_EQ(ids.size(), 4u);
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 4u);
+    // The server's rows as vbcflash-report reads them: each its log record.
+    std::string error;
+    auto source = report::OpenSource(pg.Url(), &error);
+    ASSERT_TRUE(source) << error;
+    std::map<int, Json> rows;
+    ASSERT_TRUE(source->Records(
+        {}, [&](const Json& r) { rows[r["port"].get<int>()] = r; }, &error));
+    for (const char* log : {"a", "b"}) {
+        std::istringstream in(test::ReadFile(dir_.path() / (std::string(log) + ".jsonl")));
+        for (std::string line; std::getline(in, line);) {
+            const Json record = Json::parse(line);
+            ExpectRowIsRecord(rows.at(record["port"].get<int>()), record);
+        }
+        EXPECT_EQ(
+            Query(dir_.path() / (std::string(log) + ".spool.db"), "SELECT count(*) FROM phones"),
+            "0");
+    }
+
+    // A database of a later schema, a wrong password, no server: refused before any phone,
+    // no spool made.
+    ASSERT_EQ(PgServer::Exec(pg.Url("postgres"), "CREATE DATABASE later"), "");
+    ASSERT_EQ(PgServer::Exec(pg.Url("later"),
+                             "CREATE TABLE vbcflash_schema (version INTEGER); INSERT INTO "
+                             "vbcflash_schema VALUES (2)"),
+              "");
+    const struct {
+        std::string url;
+        int status;
+        std::string why;
+    } refused[] = {
+        {pg.Url("later"), 74,
+         "written by a later version of vbcflash (database schema 2; this one knows schema 1 "
+         "and earlier): left untouched\n"},
+        {pg.Url("vbcflash", "wrong"), 69, "password authentication failed for user \"vbc\"\n"},
+        {"postgresql://vbc@/vbcflash?host=" + (dir_.path() / "nowhere").string(), 69,
+         "No such file or directory\n\tIs the server running locally and accepting connections "
+         "on that socket?\n"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.url);
+        auto station = Station({"--ports", "1", "--log", "c.jsonl", "--db", c.url});
+        const std::string out = station->Rest();
+        EXPECT_EQ(out.rfind("vbcflash-station: cannot use the database server: ", 0), 0u) << out;
+        EXPECT_TRUE(out.size() > c.why.size() && out.ends_with(c.why)) << out;
+        EXPECT_EQ(station->Wait(), c.status);
+        EXPECT_FALSE(fs::exists(dir_.path() / "c.spool.db"));
+    }
 }
 
 TEST(TraceCases, ScannerLines) {
