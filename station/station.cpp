@@ -196,6 +196,7 @@ void Station::HandleLine(Port& port, const std::string& line) {
         // The identity given for the next phone is this one's.
         port.unit = std::move(port.status.unit);
         port.status.unit.clear();
+        port.status.phoneUnit = port.unit;
         // The worker holds the port now: what it opened is what the name stands for.
         port.status.device = DeviceOf(port.number);
         port.status.state = State::kBooting;

@@ -79,8 +79,9 @@ struct PortStatus {
     std::string lastMessage;
     int lastPercent = 0;  // of the pass it ended in
     double lastSeconds = 0;
-    std::string unit;  // given for the port's next phone (a scanner's line), "" for none
-    int phones = 0;    // logged on this port
+    std::string unit;       // given for the port's next phone (a scanner's line), "" for none
+    std::string phoneUnit;  // the phone's under way, or the last logged one's
+    int phones = 0;         // logged on this port
     int passed = 0;
     int failed = 0;  // internal faults included
     int stopped = 0;
