@@ -440,17 +440,16 @@ int main(int argc, char** argv) {
                                  "Write no software: read the phone's flash into FILE (it "
                                  "appears only once the whole read succeeded)")
                       ->type_name("FILE");
+    const auto checkRange = [](const std::string& text) {
+        return vbc::cli::CheckRange(text, nullptr, nullptr);
+    };
     std::string range;
     auto* rangeOpt =
         app.add_option("--range", range,
                        "With --dump: read LENGTH bytes from OFFSET (from the flash's first byte), "
                        "each decimal or 0x hexadecimal; default the whole flash")
             ->type_name("OFFSET:LENGTH")
-            ->check(
-                [](const std::string& text) {
-                    return vbc::cli::CheckRange(text, nullptr, nullptr);
-                },
-                "");
+            ->check(checkRange, "");
     std::string readId;
     auto* readIdOpt =
         app.add_option("--read-id", readId,
@@ -458,11 +457,7 @@ int main(int argc, char** argv) {
                        "factory identity) and report them in hexadecimal; each decimal or 0x "
                        "hexadecimal")
             ->type_name("OFFSET:LENGTH")
-            ->check(
-                [](const std::string& text) {
-                    return vbc::cli::CheckRange(text, nullptr, nullptr);
-                },
-                "");
+            ->check(checkRange, "");
     auto* unitOpt = app.add_option("--unit", job.unit,
                                    "The phone's identity (a serial number, a scanned label), "
                                    "reported with the result")
