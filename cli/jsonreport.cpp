@@ -69,6 +69,16 @@ void JsonReport::Progress(const char* pass, std::uint32_t bytes, std::uint32_t t
           {"total", total}});
 }
 
+void JsonReport::IdentityRead(const std::uint8_t* bytes, std::uint32_t length) {
+    static const char kDigits[] = "0123456789abcdef";
+    flashId_.clear();
+    for (std::uint32_t i = 0; i < length; ++i) {
+        flashId_ += kDigits[bytes[i] >> 4];
+        flashId_ += kDigits[bytes[i] & 15];
+    }
+    Emit({{"event", "flash_id"}, {"hex", flashId_}});
+}
+
 void JsonReport::Result(const DownloadResult& result) {
     Result(result, ResultText(result));
 }
@@ -79,13 +89,13 @@ void JsonReport::Result(const DownloadResult& result, const std::string& message
         const std::chrono::duration<double> d = std::chrono::steady_clock::now() - *jobStart_;
         seconds = std::round(d.count() * 1000.0) / 1000.0;
     }
-    Emit({{"event", "result"},
-          {"ok", IsSuccess(result)},
-          {"category", result.category},
-          {"code", result.code},
-          {"message", message},
-          {"seconds", seconds},
-          {"resends", resends_}});
+    nlohmann::ordered_json object = {{"event", "result"},           {"ok", IsSuccess(result)},
+                                     {"category", result.category}, {"code", result.code},
+                                     {"message", message},          {"seconds", seconds},
+                                     {"resends", resends_}};
+    if (!unit_.empty()) object["unit"] = unit_;
+    if (!flashId_.empty()) object["flash_id"] = flashId_;
+    Emit(object);
 }
 
 }  // namespace vbc::cli

@@ -18,7 +18,7 @@ namespace vbc::cli {
 
 class JsonReport : public JobObserver {
   public:
-    static constexpr int kSchema = 2;
+    static constexpr int kSchema = 3;
 
     explicit JsonReport(std::FILE* out) : out_(out) {}
 
@@ -40,6 +40,10 @@ class JsonReport : public JobObserver {
                          const std::string& name) override;
     void Progress(const char* pass, std::uint32_t bytes, std::uint32_t total) override;
     void SectorResent() override { ++resends_; }
+    // {"event":"flash_id","hex":"..."}; the result then carries it as "flash_id".
+    void IdentityRead(const std::uint8_t* bytes, std::uint32_t length) override;
+    // --unit: the result carries it as "unit".
+    void SetUnit(const std::string& unit) { unit_ = unit; }
 
   private:
     void Emit(const nlohmann::ordered_json& object);
@@ -47,6 +51,8 @@ class JsonReport : public JobObserver {
     std::FILE* out_;
     std::optional<std::chrono::steady_clock::time_point> jobStart_;
     int resends_ = 0;
+    std::string unit_;
+    std::string flashId_;
 };
 
 }  // namespace vbc::cli

@@ -20,6 +20,7 @@
 #include "cli/jsonreport.h"
 #include "cli/options.h"
 #include "core/context.h"
+#include "core/mfl3spm10.h"
 #include "core/version.h"
 #include "data/mfl51loadfile.h"
 #include "link/mfl11command.h"
@@ -199,37 +200,8 @@ struct Job {
     CLI::Option* dumpOpt = nullptr;
     std::uint32_t rangeOffset = 0;
     std::uint32_t rangeLength = 0;  // 0: the whole flash
+    std::string unit;               // --unit
 };
-
-// A number written in decimal or with 0x in hexadecimal, below 2^32.
-bool ParseNumber32(const std::string& text, std::uint64_t* value) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* first = text.data() + (hex ? 2 : 0);
-    const char* last = text.data() + text.size();
-    std::uint64_t v = 0;
-    const auto [ptr, ec] = std::from_chars(first, last, v, hex ? 16 : 10);
-    if (first == last || ec != std::errc() || ptr != last || v > 0xFFFFFFFFu) return false;
-    *value = v;
-    return true;
-}
-
-// "OFFSET:LENGTH", a range of at least one byte within 32-bit addresses: "" when it is one,
-// else what is wrong with it.
-std::string ParseRange(const std::string& text, std::uint32_t* offset, std::uint32_t* length) {
-    const auto colon = text.find(':');
-    std::uint64_t o = 0;
-    std::uint64_t n = 0;
-    if (colon == std::string::npos || !ParseNumber32(text.substr(0, colon), &o) ||
-        !ParseNumber32(text.substr(colon + 1), &n) || n == 0)
-        return "expected OFFSET:LENGTH, decimal or 0x hexadecimal, LENGTH at least 1, e.g. "
-               "0x10000:4096, not \"" +
-               text + "\"";
-    if (o + n > 0x100000000u)
-        return "\"" + text + "\" ends past 4 GiB, beyond the last address a phone has";
-    if (offset) *offset = static_cast<std::uint32_t>(o);
-    if (length) *length = static_cast<std::uint32_t>(n);
-    return "";
-}
 
 // Selects the menu item bound to callback on the main panel's current menu bar.
 int SelectMenu(ConsoleToolkit& console, const char* callback) {
@@ -468,13 +440,28 @@ int main(int argc, char** argv) {
                                  "Write no software: read the phone's flash into FILE (it "
                                  "appears only once the whole read succeeded)")
                       ->type_name("FILE");
+    const auto checkRange = [](const std::string& text) {
+        return vbc::cli::CheckRange(text, nullptr, nullptr);
+    };
     std::string range;
     auto* rangeOpt =
         app.add_option("--range", range,
                        "With --dump: read LENGTH bytes from OFFSET (from the flash's first byte), "
                        "each decimal or 0x hexadecimal; default the whole flash")
             ->type_name("OFFSET:LENGTH")
-            ->check([](const std::string& text) { return ParseRange(text, nullptr, nullptr); }, "");
+            ->check(checkRange, "");
+    std::string readId;
+    auto* readIdOpt =
+        app.add_option("--read-id", readId,
+                       "Before writing, read LENGTH bytes from OFFSET of the phone's flash (its "
+                       "factory identity) and report them in hexadecimal; each decimal or 0x "
+                       "hexadecimal")
+            ->type_name("OFFSET:LENGTH")
+            ->check(checkRange, "");
+    auto* unitOpt = app.add_option("--unit", job.unit,
+                                   "The phone's identity (a serial number, a scanned label), "
+                                   "reported with the result")
+                        ->type_name("ID");
     app.add_flag("--list-ports", listPorts,
                  "List the serial ports: COM number, device, description");
     app.add_option("-C", directory, "Change to DIR before anything else")->type_name("DIR");
@@ -489,7 +476,7 @@ int main(int argc, char** argv) {
     if (job.productOpt->count() > 0) vbc::cli::CheckProduct(product, &job.product);
     if (job.speedOpt->count() > 0) vbc::cli::CheckSpeedRow(speed, &job.speed);
     if (job.waitStatesOpt->count() > 0) vbc::cli::CheckWaitStates(waitStates, &job.waitStates);
-    if (!range.empty()) ParseRange(range, &job.rangeOffset, &job.rangeLength);
+    if (!range.empty()) vbc::cli::CheckRange(range, &job.rangeOffset, &job.rangeLength);
     const bool dump = job.dumpOpt->count() > 0;
     if (dump && job.dumpFile.empty()) return Usage("--dump: the FILE is an empty name");
     if (dump && job.fileOpt->count() > 0)
@@ -497,11 +484,15 @@ int main(int argc, char** argv) {
     if (dump && job.verifyOpt->count() > 0)
         return Usage("--verify checks a software download: it does not go with --dump");
     if (rangeOpt->count() > 0 && !dump) return Usage("--range goes with --dump only");
+    if (dump && readIdOpt->count() > 0)
+        return Usage("--read-id reads before a software download: it does not go with --dump");
+    if (unitOpt->count() > 0 && job.unit.empty()) return Usage("--unit: the ID is empty");
 
     if (listPorts) {
-        for (const CLI::Option* opt : {job.fileOpt, job.portOpt, job.deviceOpt, job.productOpt,
-                                       job.waitStatesOpt, job.speedOpt, job.restoreOpt, job.saveOpt,
-                                       job.jsonOpt, job.verifyOpt, job.dumpOpt, rangeOpt}) {
+        for (const CLI::Option* opt :
+             {job.fileOpt, job.portOpt, job.deviceOpt, job.productOpt, job.waitStatesOpt,
+              job.speedOpt, job.restoreOpt, job.saveOpt, job.jsonOpt, job.verifyOpt, job.dumpOpt,
+              rangeOpt, readIdOpt, unitOpt}) {
             if (opt->count() > 0)
                 return Usage("--list-ports runs no job: it takes no " + opt->get_name(true) +
                              " (only -C)");
@@ -526,8 +517,15 @@ int main(int argc, char** argv) {
     ConsoleToolkit console(stdout, stderr, vbc::platform::IsTerminal(stderr));
     console.SetTerminalEscapes(vbc::platform::EnableTerminalEscapes(stderr));
     vbc::cli::JsonReport json(stdout);
+    if (!readId.empty()) {
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0;
+        vbc::cli::CheckRange(readId, &offset, &length);
+        vbc::SetIdentityRange(offset, length);
+    }
     if (job.jsonOpt->count() > 0) {
         job.json = &json;
+        json.SetUnit(job.unit);
         json.Begin(kProgram);
         console.SetOutputSink([&json](ConsoleToolkit::Output kind, const std::string& text) {
             json.Console(kind, text);

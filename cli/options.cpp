@@ -65,6 +65,38 @@ std::string CheckWaitStates(const std::string& text, std::array<int, 4>* states)
     return {};
 }
 
+namespace {
+
+// A number written in decimal or with 0x in hexadecimal, below 2^32.
+bool ParseNumber32(const std::string& text, std::uint64_t* value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::uint64_t v = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, v, hex ? 16 : 10);
+    if (first == last || ec != std::errc() || ptr != last || v > 0xFFFFFFFFu) return false;
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
+std::string CheckRange(const std::string& text, std::uint32_t* offset, std::uint32_t* length) {
+    const auto colon = text.find(':');
+    std::uint64_t o = 0;
+    std::uint64_t n = 0;
+    if (colon == std::string::npos || !ParseNumber32(text.substr(0, colon), &o) ||
+        !ParseNumber32(text.substr(colon + 1), &n) || n == 0)
+        return "expected OFFSET:LENGTH, decimal or 0x hexadecimal, LENGTH at least 1, e.g. "
+               "0x10000:4096, not \"" +
+               text + "\"";
+    if (o + n > 0x100000000u)
+        return "\"" + text + "\" ends past 4 GiB, beyond the last address a phone has";
+    if (offset) *offset = static_cast<std::uint32_t>(o);
+    if (length) *length = static_cast<std::uint32_t>(n);
+    return "";
+}
+
 bool ParseWaitStates(const std::string& text, std::array<int, 4>* states) {
     return CheckWaitStates(text, states).empty();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace vbc::cli {
@@ -23,6 +24,10 @@ std::string CheckProduct(const std::string& text, int* product);
 std::string CheckSpeedRow(const std::string& text, int* row);
 // --wait-states: "W0,W1,W2,W3", each 0 to 4, the wait states of chip selects 0 to 3.
 std::string CheckWaitStates(const std::string& text, std::array<int, 4>* states);
+
+// --range, --read-id: "OFFSET:LENGTH", each decimal or 0x hexadecimal, at least one byte within
+// 32-bit addresses.
+std::string CheckRange(const std::string& text, std::uint32_t* offset, std::uint32_t* length);
 
 // "W0,W1,W2,W3" as CheckWaitStates reads it; false for any text it refuses.
 bool ParseWaitStates(const std::string& text, std::array<int, 4>* states);

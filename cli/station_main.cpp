@@ -33,12 +33,15 @@ namespace {
 namespace st = vbc::station;
 
 constexpr int kExitFailed = 1;
-constexpr int kExitBadOptions = 64;  // EX_USAGE
-constexpr int kExitFlashTxt = 65;    // EX_DATAERR
-constexpr int kExitBootstrap = 66;   // EX_NOINPUT
-constexpr int kExitInternal = 70;    // EX_SOFTWARE
-constexpr int kExitLog = 74;         // EX_IOERR
+constexpr int kExitBadOptions = 64;   // EX_USAGE
+constexpr int kExitFlashTxt = 65;     // EX_DATAERR
+constexpr int kExitBootstrap = 66;    // EX_NOINPUT
+constexpr int kExitUnavailable = 69;  // EX_UNAVAILABLE
+constexpr int kExitInternal = 70;     // EX_SOFTWARE
+constexpr int kExitLog = 74;          // EX_IOERR
 constexpr const char* kProgram = "vbcflash-station";
+// At the end, records waiting for the database server are given this long to reach it.
+constexpr int kFlushMs = 5'000;
 
 constexpr const char* kFooter =
     R"(Each port waits for a phone: a boot that finds none is tried again without a trace, so
@@ -46,7 +49,11 @@ phones can be plugged in at any time; after a phone's job ends the port waits fo
 next. Each job runs in its own vbcflash-cli worker (found beside this program): a worker
 that dies or hangs is logged for its phone as an internal fault (category 70) and the
 other ports carry on. Every finished phone is appended to the log (one JSON object a
-line, on disk before the port takes the next phone; docs/STATION.md).
+line, on disk before the port takes the next phone; docs/STATION.md), and into the
+database (--db: station.db, or a PostgreSQL server through a spool beside the log).
+
+A line "N ID" on standard input (what a barcode scanner types) gives ID to port N's next
+phone: its record's unit.
 
 It works in the current directory (or the DIR of -C): flash.txt and the bootstrap are
 read there, and checked before any port starts. FILE is read once; every worker writes that same copy.
@@ -60,9 +67,10 @@ Exit status:
   64     bad options, or FILE cannot be read
   65     flash.txt cannot be read or is malformed
   66     the bootstrap of the product type (mfl104_4.spm, mfl104_5.spm) cannot be read
+  69     the database server cannot be reached, or refuses the connection
   70     an internal fault (the worker program is missing)
-  74     the log cannot be opened (or is not a regular file) or written (the station
-         stops)
+  74     the log, the database or its spool cannot be opened (or is not a regular file,
+         not SQLite, of a later schema) or written (the station stops)
   130    stopped by SIGINT, 143 by SIGTERM
 )";
 
@@ -97,12 +105,54 @@ std::string StateText(const st::PortStatus& p) {
     }
 }
 
-std::string TotalsText(const st::Totals& t) {
-    char text[128];
+std::string TotalsText(const st::Station& station) {
+    const st::Totals t = station.GetTotals();
+    char text[160];
     std::snprintf(text, sizeof text, "passed %d, failed %d, stopped %d, %.1f phones/h", t.passed,
                   t.failed, t.stopped, t.phonesPerHour);
-    return text;
+    std::string line = text;
+    if (const std::size_t waiting = station.DatabaseWaiting(); waiting > 0)
+        line += ", database: " + std::to_string(waiting) + " records waiting";
+    return line;
 }
+
+// Standard input's lines, "N ID" each (a barcode scanner at the terminal): the unit of port N's
+// next phone. Anything else is said to be ignored.
+class UnitInput {
+  public:
+    int Fd() const { return open_ ? STDIN_FILENO : -1; }
+    void Read(st::Station& station, bool live) {
+        char buffer[512];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n == 0 || (errno != EINTR && errno != EAGAIN)) open_ = false;
+            return;
+        }
+        pending_.append(buffer, static_cast<std::size_t>(n));
+        for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
+            const std::string line = pending_.substr(0, nl);
+            pending_.erase(0, nl + 1);
+            int port = 0;
+            std::string unit;
+            if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+            std::string refusal;
+            if (!st::ParseUnitLine(line, &port, &unit))
+                refusal = "expected \"N ID\" (a port and the unit of its next phone), not \"" +
+                          line + "\"";
+            else if (!station.SetUnit(port, unit))
+                refusal = "COM" + std::to_string(port) + " is not one of the station's ports";
+            if (!refusal.empty()) {
+                if (live) std::printf("\033[K");
+                std::fprintf(stderr, "%s: %s\n", kProgram, refusal.c_str());
+            }
+        }
+        if (pending_.size() > 4096) pending_.clear();  // no scanner types that
+    }
+
+  private:
+    bool open_ = true;
+    std::string pending_;
+};
 
 // The live table: redrawn in place (the cursor goes back over the rows drawn last time).
 class Table {
@@ -136,7 +186,15 @@ class Table {
                 ++rows;
             }
         }
-        out += TotalsText(station.GetTotals()) + "\033[K\n\033[J";
+        // The units given for the ports' next phones.
+        std::string units;
+        for (const auto& p : station.Ports())
+            if (!p.unit.empty()) units += "  COM" + std::to_string(p.port) + ": " + p.unit;
+        if (!units.empty()) {
+            out += "next units:" + units.substr(0, 160) + "\033[K\n";
+            ++rows;
+        }
+        out += TotalsText(station) + "\033[K\n\033[J";
         ++rows;
         rows_ = rows;
         std::fwrite(out.data(), 1, out.size(), stdout);
@@ -181,6 +239,8 @@ int main(int argc, char** argv) {
     std::string waitStates;
     std::string directory;
     std::string logPath = "station.jsonl";
+    std::string database = "station.db";
+    std::string readId;
     app.add_option("FILE", file, "Software file (*.cla) to write into every phone")
         ->required()
         ->type_name("");
@@ -223,6 +283,17 @@ int main(int argc, char** argv) {
     app.add_flag("--once", settings.once, "Each port stops after one logged phone; then exit");
     app.add_option("--log", logPath, "Append a record of every phone here (default station.jsonl)")
         ->type_name("FILE");
+    app.add_option("--db", database,
+                   "Record every phone in this SQLite file (default station.db), or in the "
+                   "PostgreSQL database of a connection string (postgresql://USER@HOST/DB)")
+        ->type_name("FILE|URL");
+    app.add_option("--read-id", readId,
+                   "Read LENGTH bytes from OFFSET of each phone's flash before writing and record "
+                   "them as its flash_id (each decimal or 0x hexadecimal)")
+        ->type_name("OFFSET:LENGTH")
+        ->check(
+            [](const std::string& text) { return vbc::cli::CheckRange(text, nullptr, nullptr); },
+            "");
     app.add_option("-C", directory, "Change to DIR before anything else")->type_name("DIR");
 
     try {
@@ -248,6 +319,7 @@ int main(int argc, char** argv) {
             return Usage("--device: port " + std::to_string(n) + " is bound twice");
     }
     if (file.empty()) return Usage("the software FILE is an empty name");
+    if (database.empty()) return Usage("--db: the database is an empty name");
     if (!directory.empty() && ::chdir(directory.c_str()) != 0)
         return Usage("cannot change to directory '" + directory + "': " + std::strerror(errno));
 
@@ -282,6 +354,8 @@ int main(int argc, char** argv) {
     settings.silenceLimitMs = st::SilenceLimitMs(settings.speedRate);
     settings.stationName = vbc::platform::HostName();
     settings.logPath = logPath;
+    settings.database = database;
+    settings.readId = readId;
     settings.workerProgram = st::WorkerBesideProgram();
     if (settings.workerProgram.empty()) {
         std::cerr << kProgram << ": cannot find the worker program vbcflash-cli beside "
@@ -299,6 +373,13 @@ int main(int argc, char** argv) {
         std::cerr << kProgram << ": the log " << logPath << " ended in a torn line: its " << torn
                   << " bytes were cut off, every whole record is kept\n";
 
+    st::OpenFailure failure = st::OpenFailure::kNone;
+    if (!station.OpenDatabase(&error, &failure)) {
+        std::cerr << kProgram << ": cannot use the database "
+                  << (st::IsServerTarget(database) ? "server" : database) << ": " << error << "\n";
+        return failure == st::OpenFailure::kUnreachable ? kExitUnavailable : kExitLog;
+    }
+
     vbc::platform::CatchStopSignals(OnStopSignal);  // a second Ctrl-C ends the station at once
 
     const bool live = ::isatty(STDOUT_FILENO) == 1;
@@ -308,7 +389,8 @@ int main(int argc, char** argv) {
                     settings.software.c_str(), static_cast<unsigned long long>(settings.bytes),
                     settings.sha256.c_str());
         for (int n : settings.ports) std::printf(" COM%d", n);
-        std::printf(", log %s\n", logPath.c_str());
+        std::printf(", log %s, database %s\n", logPath.c_str(),
+                    st::IsServerTarget(database) ? "server" : database.c_str());
         std::fflush(stdout);
     } else {
         std::printf("%s %s: %s (%llu bytes, sha256 %.16s...), log %s\n", kProgram, vbc::kVersion,
@@ -316,9 +398,14 @@ int main(int argc, char** argv) {
                     settings.sha256.c_str(), logPath.c_str());
     }
     Table table;
+    UnitInput units;
+    std::size_t lastWaiting = 0;
     auto lastDraw = std::chrono::steady_clock::time_point{};
     while (!station.Finished()) {
-        station.Step(250, station.Stopping() ? -1 : vbc::platform::JobStopWakeFd());
+        bool input = false;
+        station.Step(250, station.Stopping() ? -1 : vbc::platform::JobStopWakeFd(), units.Fd(),
+                     &input);
+        if (input) units.Read(station, live);
         if (vbc::JobStopRequested() && !station.Stopping()) station.Stop();
         if (live) {
             station.TakeEvents();
@@ -329,16 +416,30 @@ int main(int argc, char** argv) {
             }
         } else {
             PrintEvents(station);
+            // The server's record count, each time it changes.
+            if (const std::size_t waiting = station.DatabaseWaiting(); waiting != lastWaiting) {
+                std::printf("%s database: %s\n",
+                            st::IsoUtc(std::chrono::system_clock::now()).c_str(),
+                            waiting ? (std::to_string(waiting) + " records waiting").c_str()
+                                    : "every record sent");
+                std::fflush(stdout);
+                lastWaiting = waiting;
+            }
         }
     }
+    // Records still waiting for the server get a last chance to reach it.
+    station.FlushDatabase(kFlushMs);
     if (live) {
         table.Draw(station);
     } else {
-        std::printf("%s\n", TotalsText(station.GetTotals()).c_str());
+        std::printf("%s\n", TotalsText(station).c_str());
     }
     std::fflush(stdout);
+    if (const std::size_t waiting = station.DatabaseWaiting(); waiting > 0)
+        std::cerr << kProgram << ": database: " << waiting << " records waiting in "
+                  << station.SpoolPath() << ": they are sent when the station next runs\n";
     if (!station.LogError().empty()) {
-        std::cerr << kProgram << ": cannot write the log: " << station.LogError() << "\n";
+        std::cerr << kProgram << ": " << station.LogError() << "\n";
         return kExitLog;
     }
     if (gStopSignal != 0) return 128 + gStopSignal;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "core/resultcodes.h"
 #include "data/mfl10fla.h"
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "toolkit/toolkit.h"
+#include "ui/jobevents.h"
 #include "ui/mfl52display.h"
 #include "ui/transferstatus.h"
 #include "ui/uirids.h"
@@ -38,6 +40,38 @@ void Fail(DownloadResult* result, std::int32_t category, std::int32_t code) {
     result->code = code;
 }
 
+std::uint32_t gIdentityOffset = 0;
+std::uint32_t gIdentityLength = 0;
+
+// The identity range, read with the command verify uses; its bytes go to the observer and, in
+// hexadecimal, to the comment list. Before anything is written: a range the flash does not
+// hold fails the job with the phone untouched.
+void ReadIdentity(DownloadResult* result, const DownloadContext& context) {
+    std::uint32_t flashSize = 0;
+    const std::int32_t status =
+        _mfl10_5GetFlashSize(context.targetInfo[2], context.targetInfo[3], &flashSize);
+    if (status != kStatusOk) return Fail(result, ResultFlashFile, status);
+    if (gIdentityOffset >= flashSize || gIdentityLength > flashSize - gIdentityOffset)
+        return Fail(result, ResultFlashFile, FlashFileCode::kRangeOutsideFlash);
+    char text[80];
+    std::snprintf(text, sizeof text, "Read the identity: %u bytes from 0x%08X",
+                  static_cast<unsigned>(gIdentityLength),
+                  static_cast<unsigned>(_sg_FlashAddr + gIdentityOffset));
+    AddCommentLine(text);
+    std::vector<std::uint8_t> bytes(gIdentityLength);
+    const std::int32_t read = _mfl11_55ReadFlash(_sg_FlashAddr + gIdentityOffset, gIdentityLength,
+                                                 bytes.data(), context.comPort);
+    if (read != kStatusOk) return Fail(result, ResultCommand, read);
+    CurrentJobObserver().IdentityRead(bytes.data(), gIdentityLength);
+    std::string hex = "Identity ";
+    for (const std::uint8_t b : bytes) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", b);
+        hex += two;
+    }
+    AddFullCommentLine(hex);
+}
+
 }  // namespace
 
 void _mfl3_0Generic4410(DownloadResult* result, DownloadContext context) {
@@ -62,6 +96,10 @@ void _mfl3_0Generic4410(DownloadResult* result, DownloadContext context) {
         if (status != kStatusOk) return Fail(result, ResultFlashFile, status);
         _mfl52_0DisplaySector(k, size, 0, "N. A.", &context, &_mv_NbSectorsDisplay);
     }
+    if (gIdentityLength > 0) {
+        ReadIdentity(result, context);
+        if (!IsSuccess(*result)) return;
+    }
     AddCommentLine("Check the compatibility");
 
     if (context.downloadType == 0) {
@@ -83,6 +121,11 @@ void _mfl3_0Generic4410(DownloadResult* result, DownloadContext context) {
         status = _mfl11_7SwitchOffCommand(context.comPort);
         if (status != kStatusOk) Fail(result, ResultCommand, status);
     }
+}
+
+void SetIdentityRange(std::uint32_t offset, std::uint32_t length) {
+    gIdentityOffset = offset;
+    gIdentityLength = length;
 }
 
 void _mfl3_1DownloadSoftware(DownloadResult* result, DownloadContext context) {

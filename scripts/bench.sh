@@ -12,6 +12,9 @@
 #                                    (about 7 minutes)
 #   scripts/bench.sh --station       instead: four paced phones at once under vbcflash-station,
 #                                    1 MiB each at 115200 bit/s (about 1.5 minutes)
+#   scripts/bench.sh --records       instead: the station's database, one phone's record (100
+#                                    phones) and vbcflash-report over 1,000,000 records (about
+#                                    1 minute; its files in the build directory)
 #
 # Not part of scripts/test.sh: the job takes the line's real time.
 set -euo pipefail
@@ -22,14 +25,16 @@ ROWS="1 8"
 BUILD=build/bench
 READBACK=0
 STATION=0
+RECORDS=0
 while (($#)); do
     case "$1" in
         --readback) READBACK=1; shift ;;
         --station) STATION=1; shift ;;
+        --records) RECORDS=1; shift ;;
         --size) SIZE="$2"; shift 2 ;;
         --rows) ROWS="$2"; shift 2 ;;
         --build-dir) BUILD="$2"; shift 2 ;;
-        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "bench.sh: unknown option $1 (try --help)" >&2; exit 64 ;;
     esac
 done
@@ -38,7 +43,29 @@ scripts/deps.sh
 JOBS="${JOBS:-$(nproc)}"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVBC_BUILD_GUI=OFF \
     -DVBC_BUILD_TESTS=OFF -DVBC_BUILD_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target vbcsim vbcflash-cli vbcflash-station job_bench geometry_bench >/dev/null
+cmake --build "$BUILD" -j "$JOBS" --target vbcsim vbcflash-cli vbcflash-station job_bench geometry_bench record_bench >/dev/null
+
+if ((RECORDS)); then
+    echo "Recording 100 phones in a SQLite station.db, then summing up 1,000,000 records ..." >&2
+    (cd "$BUILD" && bench/record_bench) | awk '
+        function ms(t, unit) { return unit == "s" ? t * 1000 : unit == "us" ? t / 1000 : t }
+        /^RecordPhone/ { record = ms($2, $3); split($NF, s, "="); slowest = s[2] }
+        /^ReportSummary/ { report = ms($2, $3) }
+        END {
+            f = "| %-58s | %-30s | %-16s | %-6s |\n"
+            printf f, "figure", "measured", "target", "result"
+            printf "|%s|%s|%s|%s|\n", "------------------------------------------------------------",
+                "--------------------------------", "------------------", "--------"
+            ok = record < 50 && slowest < 50; missed += !ok
+            printf f, "one phone recorded in station.db (mean of 100, slowest)",
+                sprintf("%.1f ms, %.1f ms", record, slowest), "under 50 ms", ok ? "ok" : "MISSED"
+            ok = report > 0 && report < 2000; missed += !ok
+            printf f, "summary of 1,000,000 records (SQLite)", sprintf("%.2f s", report / 1000),
+                "under 2 s", ok ? "ok" : "MISSED"
+            exit missed > 0
+        }'
+    exit $?
+fi
 
 # Read-back figures: each run's wall time against its line time, and the PC's CPU share.
 readback_table() {

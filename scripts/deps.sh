@@ -20,6 +20,9 @@ PACKAGES=(
     libpugixml-dev              # XML reader of the panel resources (toolkit/uiresources.cpp)
     nlohmann-json3-dev          # vbcflash-cli --json, the station's worker lines and log
     libssl-dev                  # libcrypto: SHA-256 of the station's image
+    libsqlite3-dev uuid-dev     # the station's database (SQLite) and its records' UUIDs
+    libpq-dev                   # the station's database on a PostgreSQL server
+    postgresql                  # the server the station's PostgreSQL test starts
     qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc
     libgl-dev                   # Qt's GUI module needs the OpenGL headers
     libqt6opengl6-dev           # Qt UiTools (below) depends on Qt OpenGL and OpenGLWidgets

@@ -76,6 +76,8 @@ struct Station::Port {
     Clock::time_point passStart;
     Clock::time_point stopSentAt;
     std::string pass;
+    std::string unit;        // the phone's under way
+    std::string flashId;     // the worker's flash_id, hexadecimal
     bool phoneSeen = false;  // the boot loader answered: only such a job is a phone
     bool hung = false;
     bool stopSent = false;
@@ -105,6 +107,33 @@ bool Station::OpenLog(std::string* error, std::size_t* tornBytes) {
     return log_->file.Open(settings_.logPath, error, tornBytes);
 }
 
+bool Station::OpenDatabase(std::string* error, OpenFailure* failure) {
+    store_ = OpenRecordStore(settings_.database, SpoolPathFor(settings_.logPath), error, failure);
+    return store_ != nullptr;
+}
+
+bool Station::SetUnit(int port, const std::string& unit) {
+    for (auto& p : ports_) {
+        if (p->number != port) continue;
+        p->status.unit = unit;
+        Say(*p, "unit " + unit + " for the next phone");
+        return true;
+    }
+    return false;
+}
+
+std::size_t Station::DatabaseWaiting() const {
+    return store_ ? store_->Waiting() : 0;
+}
+
+void Station::FlushDatabase(int limitMs) {
+    if (store_) store_->Flush(limitMs);
+}
+
+std::string Station::SpoolPath() const {
+    return IsServerTarget(settings_.database) ? SpoolPathFor(settings_.logPath) : "";
+}
+
 void Station::Say(Port& port, const std::string& text) {
     events_.push_back(Event{port.number, text});
 }
@@ -124,6 +153,7 @@ void Station::Launch(Port& port) {
     argv.insert(argv.end(), {"--product", std::to_string(s.product), "--wait-states", ws, "--speed",
                              std::to_string(s.speedRow)});
     if (s.verify) argv.push_back("--verify");
+    if (!s.readId.empty()) argv.insert(argv.end(), {"--read-id", s.readId});
     argv.push_back(s.imagePath);
 
     port.pending.clear();
@@ -131,6 +161,8 @@ void Station::Launch(Port& port) {
     port.phoneSeen = port.hung = port.stopSent = port.stopIgnored = port.haveResult = false;
     port.result = Json();
     port.pass.clear();
+    port.unit.clear();
+    port.flashId.clear();
     port.lastLine.clear();
     port.lastOther.clear();
     port.status.flash.clear();
@@ -161,6 +193,10 @@ void Station::HandleLine(Port& port, const std::string& line) {
     } else if (event == "phone" && !port.phoneSeen) {
         port.phoneSeen = true;
         port.phoneAt = now;
+        // The identity given for the next phone is this one's.
+        port.unit = std::move(port.status.unit);
+        port.status.unit.clear();
+        port.status.phoneUnit = port.unit;
         // The worker holds the port now: what it opened is what the name stands for.
         port.status.device = DeviceOf(port.number);
         port.status.state = State::kBooting;
@@ -177,6 +213,8 @@ void Station::HandleLine(Port& port, const std::string& line) {
         port.status.flash = name;
         port.passStart = now;
         Say(port, "flash " + name);
+    } else if (event == "progress" && j.value("pass", "") == "read") {
+        // The identity range (--read-id): the port is still booting its phone.
     } else if (event == "progress") {
         const std::string pass = j.value("pass", "");
         if (pass != port.pass) {
@@ -189,6 +227,8 @@ void Station::HandleLine(Port& port, const std::string& line) {
         port.status.percent = j.value("percent", 0);
         const double t = Seconds(now - port.passStart);
         port.status.rate = t > 0 ? j.value("bytes", 0.0) / t : 0;
+    } else if (event == "flash_id") {
+        port.flashId = j.value("hex", "");
     } else if (event == "result") {
         port.haveResult = true;
         port.result = j;
@@ -224,8 +264,22 @@ void Station::Record(Port& port, bool ok, int category, int code, const std::str
     // Names come from the file system and may hold any bytes: those that are not UTF-8 become
     // U+FFFD rather than cost the phone its record.
     const std::string line = r.dump(-1, ' ', false, Json::error_handler_t::replace);
-    if (logError_.empty() && log_ && !log_->file.Append(line, &error)) {
-        logError_ = s.logPath + ": " + error;
+    // The database first: a kill between the two leaves every logged phone in the database.
+    if (store_) {
+        Json row;
+        row["id"] = NewUuid();
+        for (const auto& [key, value] : r.items()) row[key] = value;
+        row["unit"] = port.unit.empty() ? Json(nullptr) : Json(port.unit);
+        row["flash_id"] = port.flashId.empty() ? Json(nullptr) : Json(port.flashId);
+        // The same text the log holds: bad bytes of a name replaced alike.
+        row = Json::parse(row.dump(-1, ' ', false, Json::error_handler_t::replace));
+        if (logError_.empty() && !store_->Add(row, &error)) {
+            logError_ = "cannot write the database: " + error;
+            Stop();
+        }
+    }
+    if (log_ && !log_->file.Append(line, &error)) {
+        if (logError_.empty()) logError_ = "cannot write the log: " + s.logPath + ": " + error;
         Stop();
     }
     PortStatus& st = port.status;
@@ -317,7 +371,7 @@ void Station::Finish(Port& port, bool died, int signal, int status) {
     if (stopping_) port.status.done = true;
 }
 
-bool Station::Step(int timeoutMs, int wakeFd) {
+bool Station::Step(int timeoutMs, int wakeFd, int inputFd, bool* inputReady) {
     auto now = Clock::now();
     // Ports due to start are started before the wait, so the wait is for their workers too.
     for (auto& p : ports_) {
@@ -335,6 +389,7 @@ bool Station::Step(int timeoutMs, int wakeFd) {
             wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::max(p->restartAt - now, Clock::duration::zero())));
     }
+    fds.push_back(inputFd);
     fds.push_back(wakeFd);
     std::vector<bool> readable;
     platform::WaitReadable(fds, static_cast<int>(wait.count()), &readable);
@@ -369,6 +424,7 @@ bool Station::Step(int timeoutMs, int wakeFd) {
             }
         }
     }
+    if (inputReady) *inputReady = readable[ports_.size()];
     return readable.back();
 }
 
@@ -512,6 +568,23 @@ std::string Sha256Hex(const std::vector<std::uint8_t>& bytes) {
         hex += two;
     }
     return hex;
+}
+
+bool ParseUnitLine(const std::string& line, int* port, std::string* unit) {
+    std::size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const std::size_t digits = i;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    int n = 0;
+    const auto [ptr, ec] = std::from_chars(line.data() + digits, line.data() + i, n);
+    if (i == digits || ec != std::errc() || n < 1 || n > 255) return false;
+    if (i == line.size() || (line[i] != ' ' && line[i] != '\t')) return false;
+    const auto first = line.find_first_not_of(" \t", i);
+    if (first == std::string::npos) return false;
+    const auto last = line.find_last_not_of(" \t\r");
+    *port = n;
+    *unit = line.substr(first, last - first + 1);
+    return true;
 }
 
 bool ParsePortList(const std::string& text, std::vector<int>* ports) {

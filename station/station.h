@@ -17,6 +17,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "platform/uniquefd.h"
+#include "station/recordstore.h"
 
 namespace vbc::station {
 
@@ -47,6 +48,12 @@ struct Settings {
     std::string sha256;
     std::uint64_t bytes = 0;
     std::string logPath;
+    // The database every phone goes into as well: a SQLite file ("" for station.db) or a
+    // PostgreSQL connection string (station/recordstore.h).
+    std::string database;
+    // --read-id OFFSET:LENGTH for every worker: that range of the phone's flash is recorded as
+    // its flash_id. "" for none.
+    std::string readId;
     std::string stationName;  // host name
     // A worker silent for longer is taken as hung (ended and logged as an internal fault).
     int silenceLimitMs = 180'000;
@@ -72,7 +79,9 @@ struct PortStatus {
     std::string lastMessage;
     int lastPercent = 0;  // of the pass it ended in
     double lastSeconds = 0;
-    int phones = 0;  // logged on this port
+    std::string unit;       // given for the port's next phone (a scanner's line), "" for none
+    std::string phoneUnit;  // the phone's under way, or the last logged one's
+    int phones = 0;         // logged on this port
     int passed = 0;
     int failed = 0;  // internal faults included
     int stopped = 0;
@@ -103,9 +112,22 @@ class Station {
     // Only a regular file is taken; a torn last line left by an earlier program is cut off
     // (tornBytes, when given, says how many bytes).
     bool OpenLog(std::string* error, std::size_t* tornBytes = nullptr);
+    // The database of Settings::database (its spool beside the log for a server). False, with
+    // error and why, when it cannot be used; the station then takes no phone.
+    bool OpenDatabase(std::string* error, OpenFailure* failure);
+    // The next phone that answers on port takes unit as its identity (a later call replaces
+    // it). False for a port the station does not serve.
+    bool SetUnit(int port, const std::string& unit);
+    // Records not yet in the database's server ("database: N records waiting").
+    std::size_t DatabaseWaiting() const;
+    // At the end: waits up to limitMs for the waiting records to reach the server.
+    void FlushDatabase(int limitMs);
+    // Where the waiting records are kept ("" without a server).
+    std::string SpoolPath() const;
     // Waits up to timeoutMs for the workers, handles what they said and how they ended, and
-    // starts the ports' next jobs. True when wakeFd (skipped when negative) became readable.
-    bool Step(int timeoutMs, int wakeFd = -1);
+    // starts the ports' next jobs. True when wakeFd (skipped when negative) became readable;
+    // *inputReady (when given) whether inputFd did.
+    bool Step(int timeoutMs, int wakeFd = -1, int inputFd = -1, bool* inputReady = nullptr);
     // Stops every job (each phone on a port is logged as stopped) and takes no further phone.
     void Stop();
     bool Stopping() const { return stopping_; }
@@ -113,7 +135,8 @@ class Station {
     bool Finished() const;
     // Every logged phone passed (and at least one was logged).
     bool AllPassed() const;
-    // The log could not be written: the station stopped. "" while it is fine.
+    // The log or the database could not be written: the station stopped. "" while it is fine;
+    // "cannot write the log: ..." or "cannot write the database: ...".
     const std::string& LogError() const { return logError_; }
 
     std::vector<PortStatus> Ports() const;
@@ -140,6 +163,7 @@ class Station {
     std::string logError_;
     struct Log;
     std::unique_ptr<Log> log_;
+    std::unique_ptr<RecordStore> store_;
 };
 
 const char* StateName(State state);
@@ -161,6 +185,10 @@ std::string WorkerBesideProgram();
 // "2026-12-09T01:23:45.678Z"
 std::string IsoUtc(std::chrono::system_clock::time_point when);
 std::string Sha256Hex(const std::vector<std::uint8_t>& bytes);
+// A line a barcode scanner types at the station's terminal: "N ID" gives ID to port N's next
+// phone. False (port and unit untouched) for any other line; the ID is what follows the
+// blanks after N, up to the line's end without its trailing blanks.
+bool ParseUnitLine(const std::string& line, int* port, std::string* unit);
 // "1-4,7" into the port numbers (1 to 255), each once; false on anything else.
 bool ParsePortList(const std::string& text, std::vector<int>* ports);
 

@@ -810,7 +810,7 @@ TEST_F(CliE2e, JsonReportsTheJobObjectByObject) {
         for (const auto& line : run.out) objects.push_back(nlohmann::json::parse(line));
         ASSERT_GE(objects.size(), 3u);
         EXPECT_EQ(objects.front()["event"], "start");
-        EXPECT_EQ(objects.front()["schema"], 2);
+        EXPECT_EQ(objects.front()["schema"], 3);
         EXPECT_EQ(objects.front()["version"], VBC_VERSION);
         const nlohmann::json& last = objects.back();
         EXPECT_EQ(last["event"], "result");

@@ -20,6 +20,8 @@ class JobObserver {
     // pass: "write" (the software), "verify" or "read" (the flash read back).
     virtual void Progress(const char* /*pass*/, std::uint32_t /*bytes*/, std::uint32_t /*total*/) {}
     virtual void SectorResent() {}
+    // The identity range of the flash (SetIdentityRange), read before the software is written.
+    virtual void IdentityRead(const std::uint8_t* /*bytes*/, std::uint32_t /*length*/) {}
 };
 
 // The caller keeps ownership; nullptr sets one that does nothing.

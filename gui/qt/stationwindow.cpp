@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "cli/options.h"
 #include "core/context.h"
 #include "data/mfl10fla.h"
 #include "gui/qt/qtfrontend.h"
@@ -114,6 +115,10 @@ StationTileView ViewOf(const st::PortStatus& p) {
         QStringLiteral("passed %1 %2 failed %3").arg(p.passed).arg(QChar(0x00B7)).arg(p.failed);
     if (p.stopped > 0)
         v.counts += QStringLiteral(" %1 stopped %2").arg(QChar(0x00B7)).arg(p.stopped);
+    if (!p.phoneUnit.empty()) v.unit = QStringLiteral("unit ") + Qs(p.phoneUnit);
+    if (!p.unit.empty())
+        v.unit += (v.unit.isEmpty() ? QString() : QStringLiteral(" %1 ").arg(QChar(0x00B7))) +
+                  QStringLiteral("next ") + Qs(p.unit);
     return v;
 }
 
@@ -189,6 +194,8 @@ struct StationWindow::Tile {
     QLabel* elapsed = nullptr;
     QLabel* message = nullptr;
     QLabel* counts = nullptr;
+    QLineEdit* unitEdit = nullptr;
+    QLabel* unit = nullptr;
     QString colour;
 };
 
@@ -241,6 +248,28 @@ StationWindow::StationWindow() : held_(std::make_unique<Held>()) {
         if (!path.isEmpty()) logPath_->setText(path);
     });
     settingsColumn->addWidget(log);
+
+    auto* records = new QGroupBox(QStringLiteral("Database"));
+    auto* recordRows = new QVBoxLayout(records);
+    database_ = new QLineEdit(QStringLiteral("station.db"));
+    database_->setObjectName(QStringLiteral("database"));
+    database_->setToolTip(
+        QStringLiteral("Every phone is recorded here too: a SQLite file (relative to the working "
+                       "directory), or a PostgreSQL server: postgresql://USER@HOST/DB"));
+    recordRows->addWidget(database_);
+    auto* idRow = new QHBoxLayout;
+    auto* idLabel = new QLabel(QStringLiteral("Read identity:"));
+    readId_ = new QLineEdit;
+    readId_->setObjectName(QStringLiteral("readId"));
+    readId_->setPlaceholderText(QStringLiteral("OFFSET:LENGTH (none)"));
+    readId_->setToolTip(
+        QStringLiteral("A range of each phone's flash read before writing and recorded as its "
+                       "flash_id, e.g. 0x7F0000:16"));
+    idLabel->setBuddy(readId_);
+    idRow->addWidget(idLabel);
+    idRow->addWidget(readId_, 1);
+    recordRows->addLayout(idRow);
+    settingsColumn->addWidget(records);
 
     auto* buttons = new QHBoxLayout;
     start_ = new QPushButton(QStringLiteral("Start"));
@@ -355,6 +384,8 @@ void StationWindow::SetEditable(bool editable) {
     for (QCheckBox* box : portBoxes_) box->setEnabled(editable && !allPorts_->isChecked());
     logPath_->setEnabled(editable);
     chooseLog_->setEnabled(editable);
+    database_->setEnabled(editable);
+    readId_->setEnabled(editable);
     start_->setEnabled(editable);
     stop_->setEnabled(!editable);
 }
@@ -406,6 +437,12 @@ void StationWindow::OnStart() {
                            "program or on PATH."));
     s.logPath = logPath_->text().trimmed().toStdString();
     if (s.logPath.empty()) return refuse(QStringLiteral("Give the log file a name."));
+    s.database = database_->text().trimmed().toStdString();
+    if (s.database.empty()) return refuse(QStringLiteral("Give the database a name."));
+    s.readId = readId_->text().trimmed().toStdString();
+    if (const std::string bad = cli::CheckRange(s.readId, nullptr, nullptr);
+        !s.readId.empty() && !bad.empty())
+        return refuse(QStringLiteral("Read identity: ") + Qs(bad));
 
     // The image the main panel holds, as it holds it now.
     const std::vector<std::uint8_t> image(c.fileBuffer, c.fileBuffer + c.fileSize);
@@ -418,6 +455,11 @@ void StationWindow::OnStart() {
     auto station = std::make_unique<st::Station>(s);
     if (!station->OpenLog(&error))
         return refuse(QStringLiteral("Cannot open the log ") + Qs(error));
+    st::OpenFailure failure = st::OpenFailure::kNone;
+    if (!station->OpenDatabase(&error, &failure))
+        return refuse(QStringLiteral("Cannot use the database ") +
+                      (st::IsServerTarget(s.database) ? QStringLiteral("server") : Qs(s.database)) +
+                      QStringLiteral(": ") + Qs(error));
     station_ = std::move(station);
     running_ = true;
     closeWhenStopped_ = false;
@@ -447,8 +489,7 @@ void StationWindow::OnTick() {
     if (!station_->LogError().empty() && !logErrorShown_) {
         logErrorShown_ = true;
         QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kTitle),
-                        QStringLiteral("The log cannot be written, so the station stopped: ") +
-                            Qs(station_->LogError()),
+                        QStringLiteral("The station stopped: ") + Qs(station_->LogError()),
                         QMessageBox::Ok, this);
         box.setTextFormat(Qt::PlainText);
         box.exec();
@@ -516,7 +557,7 @@ void StationWindow::BuildTiles(const std::vector<int>& ports) {
         t->frame->setObjectName(QStringLiteral("StationTile"));
         t->frame->setProperty("port", ports[i]);
         t->frame->setFrameShape(QFrame::StyledPanel);
-        t->frame->setFixedSize(270, 236);
+        t->frame->setFixedSize(270, 292);
         auto* v = new QVBoxLayout(t->frame);
         v->setSpacing(3);
         auto* head = new QHBoxLayout;
@@ -561,6 +602,23 @@ void StationWindow::BuildTiles(const std::vector<int>& ports) {
         t->counts = new QLabel;
         t->counts->setObjectName(QStringLiteral("counts"));
         v->addWidget(t->counts);
+        // A barcode scanner types the next phone's unit here; Enter gives it to the port.
+        t->unitEdit = new QLineEdit;
+        t->unitEdit->setObjectName(QStringLiteral("unit"));
+        t->unitEdit->setPlaceholderText(QStringLiteral("Unit of the next phone (scan)"));
+        const int port = ports[i];
+        QLineEdit* edit = t->unitEdit;
+        connect(edit, &QLineEdit::returnPressed, this, [this, port, edit] {
+            const QString unit = edit->text().trimmed();
+            if (unit.isEmpty() || !station_ || !running_) return;
+            station_->SetUnit(port, unit.toStdString());
+            edit->clear();
+            ShowTiles();
+        });
+        v->addWidget(t->unitEdit);
+        t->unit = new QLabel;
+        t->unit->setObjectName(QStringLiteral("unitText"));
+        v->addWidget(t->unit);
         grid_->addWidget(t->frame, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
         tiles_.push_back(std::move(t));
     }
@@ -604,6 +662,8 @@ void StationWindow::ShowTiles() {
         set(t.message, FitLines(t.message, v.message, kMessageLines));
         t.message->setToolTip(v.message);
         set(t.counts, v.counts);
+        set(t.unit, QFontMetrics(t.unit->font()).elidedText(v.unit, Qt::ElideRight, 250));
+        t.unit->setToolTip(v.unit);
     }
     const QString totals = TotalsText();
     if (totals_->text() != totals) totals_->setText(totals);
@@ -619,11 +679,20 @@ std::vector<StationTileView> StationWindow::Tiles() const {
 QString StationWindow::TotalsText() const {
     if (!station_) return QStringLiteral("Passed 0   Failed 0   Stopped 0");
     const st::Totals t = station_->GetTotals();
-    return QStringLiteral("Passed %1   Failed %2   Stopped %3   %4 phones/h")
-        .arg(t.passed)
-        .arg(t.failed)
-        .arg(t.stopped)
-        .arg(t.phonesPerHour, 0, 'f', 1);
+    QString text = QStringLiteral("Passed %1   Failed %2   Stopped %3   %4 phones/h")
+                       .arg(t.passed)
+                       .arg(t.failed)
+                       .arg(t.stopped)
+                       .arg(t.phonesPerHour, 0, 'f', 1);
+    if (const std::size_t waiting = station_->DatabaseWaiting(); waiting > 0)
+        text += QStringLiteral("\ndatabase: %1 records waiting").arg(waiting);
+    return text;
+}
+
+QLineEdit* StationWindow::UnitEdit(int port) const {
+    for (const auto& t : tiles_)
+        if (t->frame->property("port").toInt() == port) return t->unitEdit;
+    return nullptr;
 }
 
 void OpenStationWindow() {

@@ -35,6 +35,7 @@ struct StationTileView {
     QString elapsed;
     QString message;  // the last result's
     QString counts;   // "passed 2 · failed 1"
+    QString unit;     // "unit SN-1", "next SN-2", both, or ""
 };
 
 class StationWindow : public QWidget {
@@ -48,6 +49,10 @@ class StationWindow : public QWidget {
     QCheckBox* PortBox(int port) const;  // COM1 to COM16
     QCheckBox* AllPortsBox() const { return allPorts_; }
     QLineEdit* LogPathEdit() const { return logPath_; }
+    QLineEdit* DatabaseEdit() const { return database_; }
+    QLineEdit* ReadIdEdit() const { return readId_; }
+    // The unit field of a port's tile (nullptr before Start).
+    QLineEdit* UnitEdit(int port) const;
     QPushButton* StartButton() const { return start_; }
     QPushButton* StopButton() const { return stop_; }
     std::vector<StationTileView> Tiles() const;
@@ -79,6 +84,8 @@ class StationWindow : public QWidget {
     QCheckBox* allPorts_ = nullptr;
     QLineEdit* logPath_ = nullptr;
     QPushButton* chooseLog_ = nullptr;
+    QLineEdit* database_ = nullptr;
+    QLineEdit* readId_ = nullptr;
     QPushButton* start_ = nullptr;
     QPushButton* stop_ = nullptr;
     QWidget* jobBox_ = nullptr;

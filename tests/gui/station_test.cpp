@@ -18,6 +18,7 @@
 #include "core/resultcodes.h"
 #include "gui/qt/stationwindow.h"
 #include "platform/serial.h"
+#include "report/report.h"
 #include "tests/gui/guisession.h"
 #include "ui/mfl51mmi.h"
 
@@ -271,6 +272,65 @@ TEST_F(Station, StopAndTheCloseBoxStopEveryTileMidTransferAndLogTheStoppedPhones
         EXPECT_EQ(records[n][1]["category"], ResultStopped);
     }
     EXPECT_TRUE(StationPorts().empty());
+}
+
+// The scanner's way: a unit typed into a tile's field and Enter gives it to that port's next
+// phone; the database and identity fields of the window apply to every phone; a bad range is
+// refused before any worker runs.
+TEST_F(Station, AUnitTypedIntoATileGoesWithThePortsNextPhoneIntoTheDatabase) {
+    sim::SimulatorOptions silent;
+    silent.phone.faults.neverAnswer = true;
+    StartPhone(1, silent);
+    StartPhone(2, silent);
+    OpenStation(60'000, {1, 2});
+    window->DatabaseEdit()->selectAll();
+    QTest::keyClicks(window->DatabaseEdit(), "line2.db");
+    std::string refusal;
+    AnswerModal<QMessageBox>([&](QMessageBox* box) {
+        refusal = box->text().toStdString();
+        box->accept();
+    });
+    QTest::keyClicks(window->ReadIdEdit(), "0x10:0");
+    ClickStart();
+    EXPECT_EQ(refusal,
+              "Read identity: expected OFFSET:LENGTH, decimal or 0x hexadecimal, LENGTH at least "
+              "1, e.g. 0x10000:4096, not \"0x10:0\"");
+    EXPECT_FALSE(window->Running());
+    window->ReadIdEdit()->selectAll();
+    QTest::keyClicks(window->ReadIdEdit(), "0x7F0000:4");
+    ClickStart();
+    ASSERT_TRUE(window->Running());
+
+    QLineEdit* unit = window->UnitEdit(2);
+    ASSERT_TRUE(unit);
+    unit->setFocus();
+    QTest::keyClicks(unit, "SN 0042");
+    QTest::keyClick(unit, Qt::Key_Return);
+    EXPECT_TRUE(unit->text().isEmpty());
+    EXPECT_EQ(Tile(2).unit, "next SN 0042");
+    ASSERT_TRUE(WaitUntil([&] {
+        return std::none_of(phones.begin(), phones.end(),
+                            [](const auto& p) { return p.second->Running(); });
+    }));
+    StartPhone(1);
+    StartPhone(2);
+    ASSERT_TRUE(WaitForStates({1, 2}, "passed"));
+    EXPECT_EQ(Tile(2).unit, "unit SN 0042");
+    EXPECT_EQ(Tile(1).unit, "");
+    QTest::mouseClick(window->StopButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntilIdle());
+
+    std::map<int, Json> rows;
+    std::string error;
+    auto source = report::OpenSource("line2.db", &error);
+    ASSERT_TRUE(source) << error;
+    ASSERT_TRUE(source->Records(
+        {}, [&](const Json& r) { rows[r["port"].get<int>()] = r; }, &error));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[2]["unit"], "SN 0042");
+    EXPECT_TRUE(rows[1]["unit"].is_null());
+    for (int n : {1, 2}) EXPECT_EQ(rows[n]["flash_id"], "ffffffff") << n;
+    EXPECT_FALSE(std::filesystem::exists("station.db"));
 }
 
 // What Start refuses, before any worker runs: no software loaded, no port chosen, a bootstrap

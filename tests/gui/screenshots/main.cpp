@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -21,6 +23,7 @@
 #include <functional>
 
 #include "gui/qt/stationwindow.h"
+#include "platform/serial.h"
 #include "tests/gui/guisession.h"
 #include "ui/mfl51mmi.h"
 
@@ -145,13 +148,23 @@ void ShootStation(GuiProgram& program) {
         phones[n] = std::make_unique<sim::Simulator>(options);
         if (!phones[n]->Start(&why)) Fail("a simulator does not start");
     };
-    for (int n = 1; n <= 4; ++n) start(n, false);
+    // Silent boot loaders hold the ports until the units are given; then the phones come.
+    for (int n = 1; n <= 4; ++n) start(n, true);
     platform::SetStationWorkerProgram(VBC_CLI_PATH);
     if (QAction* item = program.MenuItem(MENU_ITEM_STATION)) item->trigger();
     platform::StationWindow* window = platform::CurrentStationWindow();
     if (!window) return Fail("no station window");
     for (int n = 1; n <= 4; ++n) window->PortBox(n)->setChecked(true);
     window->StartButton()->click();
+    // A scanner gives each port's next phone its unit, typed into the tile.
+    for (int n = 1; n <= 4; ++n) {
+        QLineEdit* unit = window->UnitEdit(n);
+        if (!unit) return Fail("no unit field");
+        unit->setText(QStringLiteral("35209100%1").arg(421770 + 13 * n));
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(unit, &enter);
+    }
+    for (int n = 1; n <= 4; ++n) start(n, false);
     auto tiles = [window](const std::function<bool(const platform::StationTileView&)>& all) {
         const auto views = window->Tiles();
         return !views.empty() && std::all_of(views.begin(), views.end(), all);
@@ -257,6 +270,8 @@ int Run() {
         if (QAbstractButton* off = GuiProgram::PanelButton(panel, SERVICE_SWITCH_OFF)) {
             off->click();
         }
+        // Switch off leaves the program holding COM1, which the station window then refuses.
+        CloseCom(1);
     } else {
         Fail("no service panel");
     }
