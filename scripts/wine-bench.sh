@@ -22,23 +22,14 @@ SIZE="${SIZE:-131072}"
 RUNS="${RUNS:-3}"
 IDLE="${IDLE:-10}"
 
-if [ "${VBC_BENCH_INNER:-0}" != 1 ]; then
-    for tool in xvfb-run xdotool xprop openbox; do
-        command -v "$tool" >/dev/null || { echo "wine-bench: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
-    done
-    WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbcwinebench.XXXXXX")"
-    export WORK WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" SIZE RUNS IDLE
-    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; if [ "${KEEP:-0}" = 1 ]; then echo "kept: $WORK"; else rm -rf "$WORK"; fi' EXIT
-    cp examples/flash.txt examples/mfl104_4.spm examples/mfl104_5.spm "$WORK/"
-    head -c "$SIZE" /dev/urandom >"$WORK/image.cla"
-    printf '%s\r\n' '* ***********************' '* Configuration save file' \
-        '* ***********************' 'CLA File : image.cla' 'COM : 1' 'PMU : 0' \
-        'Product Type : 1' 'Download Type : 0' >"$WORK/config.txt"
-    VBC_BENCH_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wm.sh "$0" "$GUI" "$CLI" "$SIM"
+. scripts/lib/winegui.sh
+if [ "${VBC_WINEGUI_INNER:-0}" != 1 ]; then
+    winegui_outer wine-bench
+    export SIZE RUNS IDLE
+    winegui_inner "$GUI" "$CLI" "$SIM"
     exit $?
 fi
 
-. scripts/lib/winegui.sh
 GUI_PID=""
 trap '[ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null; winegui_sim_stop' EXIT
 fail() {
@@ -92,8 +83,8 @@ done
 # The window at rest: the last run's program, its job over and its message answered.
 done_panel=$(window_of 'Download complete')
 [ -n "$done_panel" ] && press "$done_panel" Return
-pid=$(pgrep -f 'vbcflash\.exe' | head -n 1)
-[ -n "$pid" ] || fail "the desktop program is gone"
+pid=$GUI_PID
+[ -r "/proc/$pid/stat" ] || fail "the desktop program is gone"
 sleep 2  # the answer's repaint
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 before=$(ticks "$pid")

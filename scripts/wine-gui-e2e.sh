@@ -22,24 +22,14 @@ EXE="$(realpath "${1:-build/windows/gui/win32/vbcflash.exe}")"
 SIM="$(realpath "${2:-build/default/vbcsim}")"
 SIZE="${SIZE:-131072}"
 
-if [ "${VBC_E2E_INNER:-0}" != 1 ]; then
-    for tool in xvfb-run xdotool xprop openbox; do
-        command -v "$tool" >/dev/null || { echo "wine-gui-e2e: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
-    done
-    WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbcwineguie2e.XXXXXX")"
-    export WORK WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" STOP
-    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; if [ "${KEEP:-0}" = 1 ]; then echo "kept: $WORK"; else rm -rf "$WORK"; fi' EXIT
-    cp examples/flash.txt examples/mfl104_4.spm examples/mfl104_5.spm "$WORK/"
-    head -c "$SIZE" /dev/urandom >"$WORK/image.cla"
-    # The settings the operator restores: the image, COM1, PMU off, product type 1, whole software.
-    printf '%s\r\n' '* ***********************' '* Configuration save file' \
-        '* ***********************' 'CLA File : image.cla' 'COM : 1' 'PMU : 0' \
-        'Product Type : 1' 'Download Type : 0' >"$WORK/config.txt"
-    VBC_E2E_INNER=1 xvfb-run -a -s "-screen 0 1280x1024x24" scripts/with-wm.sh "$0" "$EXE" "$SIM"
+. scripts/lib/winegui.sh
+if [ "${VBC_WINEGUI_INNER:-0}" != 1 ]; then
+    winegui_outer wine-gui-e2e
+    export STOP
+    winegui_inner "$EXE" "$SIM"
     exit $?
 fi
 
-. scripts/lib/winegui.sh
 GUI_PID=""
 cleanup_inner() {
     [ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null

@@ -15,20 +15,18 @@ OUT="$(realpath -m "${1:-docs/screenshots}")"
 EXE="$(realpath "${2:-build/windows/gui/win32/vbcflash.exe}")"
 SIM="$(realpath "${3:-build/default/vbcsim}")"
 
-if [ "${VBC_SHOTS_INNER:-0}" != 1 ]; then
-    for tool in xvfb-run xdotool xprop openbox xwd xwdtopnm pnmcut pnmtopng; do
+. scripts/lib/winegui.sh
+if [ "${VBC_WINEGUI_INNER:-0}" != 1 ]; then
+    winegui_outer wine-screenshots
+    mkdir -p "$OUT"
+    for tool in xwd xwdtopnm pnmcut pnmtopng; do
         command -v "$tool" >/dev/null || { echo "wine-screenshots: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
     done
-    WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbcwineshots.XXXXXX")"
-    export WORK WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WORK"' EXIT
-    mkdir -p "$OUT"
-    cp examples/flash.txt examples/mfl104_4.spm examples/mfl104_5.spm "$WORK/"
-    VBC_SHOTS_INNER=1 xvfb-run -a -s "-screen 0 1400x900x24 -dpi 96" scripts/with-wm.sh "$0" "$OUT" "$EXE" "$SIM"
+    SCREEN=1400x900
+    winegui_inner "$OUT" "$EXE" "$SIM"
     exit $?
 fi
 
-. scripts/lib/winegui.sh
 GUI_PID=""
 trap '[ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null; winegui_sim_stop' EXIT
 fail() {

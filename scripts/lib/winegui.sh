@@ -1,12 +1,39 @@
 # Shared by the scripts that drive vbcflash.exe under Wine on a virtual X display
-# (wine-gui-e2e.sh, wine-screenshots.sh, wine-bench.sh). Sourced; the caller has set -eu, WORK
-# (its scratch directory) and WINEPREFIX (inside it), and runs on the display with a window
-# manager (xvfb-run ... scripts/with-wm.sh).
+# (wine-gui-e2e.sh, wine-screenshots.sh, wine-bench.sh). Sourced, with set -eu. Each script
+# runs twice: first outside the display (winegui_outer: its tools, its scratch directory WORK
+# with the Wine prefix and the files of the job), then again, with VBC_WINEGUI_INNER=1, on a
+# virtual display with a window manager (xvfb-run ... scripts/with-wm.sh), where the rest of
+# these functions serve.
 WINE=/usr/lib/wine/wine64
 TITLE='vbcflash - VBC4410 software download'
 WAIT=60  # seconds for anything Wine must show: its first start is slow
 SIM_PID=""
 PTY=""
+
+# Outside the display: checks the tools, makes WORK (kept with KEEP=1) with flash.txt and the
+# bootstrap files, and a SIZE-byte image.cla with a config.txt naming it, COM1 and product
+# type 1. The caller then runs itself again on the display (winegui_inner).
+winegui_outer() {
+    local name=$1 tool
+    for tool in xvfb-run xdotool xprop openbox; do
+        command -v "$tool" >/dev/null || { echo "$name: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
+    done
+    WORK="$(mktemp -d "${TMPDIR:-/tmp}/vbc$name.XXXXXX")"
+    export WORK WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; if [ "${KEEP:-0}" = 1 ]; then echo "kept: $WORK"; else rm -rf "$WORK"; fi' EXIT
+    cp examples/flash.txt examples/mfl104_4.spm examples/mfl104_5.spm "$WORK/"
+    head -c "${SIZE:-131072}" /dev/urandom >"$WORK/image.cla"
+    printf '%s\r\n' '* ***********************' '* Configuration save file' \
+        '* ***********************' 'CLA File : image.cla' 'COM : 1' 'PMU : 0' \
+        'Product Type : 1' 'Download Type : 0' >"$WORK/config.txt"
+}
+
+# Runs the calling script again with these arguments on a virtual display with a window
+# manager; its status is the script's.
+winegui_inner() {
+    VBC_WINEGUI_INNER=1 xvfb-run -a -s "-screen 0 ${SCREEN:-1280x1024}x24 -dpi 96" \
+        scripts/with-wm.sh "$0" "$@"
+}
 
 # A fresh prefix, its first start over before any window.
 winegui_prefix() {
