@@ -59,15 +59,7 @@ for run in $(seq "$RUNS"); do
     cp "$WORK/sim.trace" "$WORK/cli-$run.trace"
 
     winegui_sim --once --pace --flash-out "$WORK/flash.bin" || fail "vbcsim did not start"
-    (cd "$WORK" && exec "$WINE" "$GUI") >"$WORK/gui.out" 2>&1 &
-    GUI_PID=$!
-    main=$(window_of "$TITLE")
-    [ -n "$main" ] || fail "no window titled '$TITLE'"
-    press "$main" ctrl+r
-    for _ in 1 2 3; do
-        press "$main" alt+s
-        for _ in $(seq 50); do port_opened && break 2; sleep 0.1; done
-    done
+    winegui_start_job "$GUI" || fail "the desktop program's job did not start"
     winegui_sim_done || fail "vbcsim did not end after the desktop program's job"
     check_job vbcflash.exe
     gui_times+=("$(job_ms)")

@@ -45,23 +45,8 @@ fail() {
 
 winegui_prefix
 winegui_sim --once --pace --flash-out "$WORK/flash.bin" || fail "vbcsim did not start"
-(cd "$WORK" && exec "$WINE" "$EXE") >"$WORK/gui.out" 2>&1 &
-GUI_PID=$!
-main=$(window_of "$TITLE")
-[ -n "$main" ] || fail "no window titled '$TITLE'"
-press "$main" ctrl+r
-# The restore loads the image with the panel locked, Start dimmed: an Alt+S typed meanwhile is
-# dropped, as it would be for a quick operator. Alt+S again until the job opens the port.
-started=0
-for _ in 1 2 3; do
-    press "$main" alt+s
-    for _ in $(seq 50); do
-        if port_opened; then started=1; break; fi
-        sleep 0.1
-    done
-    [ "$started" = 1 ] && break
-done
-[ "$started" = 1 ] || fail "Alt+S did not start the job (COM1 never opened)"
+winegui_start_job "$EXE" || fail "the job did not start"
+main=$MAIN
 
 if [ "$STOP" = 1 ]; then
     wait_sectors 3 || fail "the transfer never reached its third sector"

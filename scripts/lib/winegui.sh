@@ -104,6 +104,28 @@ port_opened() {
     return 1
 }
 
+# Starts the desktop program EXE in WORK and runs a job as an operator would: Ctrl+R restores
+# config.txt, Alt+S starts. The restore loads the image with the panel locked, Start dimmed: an
+# Alt+S typed meanwhile is dropped, as it would be for a quick operator, so Alt+S again until
+# the job opens the port. Sets GUI_PID and MAIN (the main window); false when no job started.
+winegui_start_job() {
+    (cd "$WORK" && exec "$WINE" "$1") >"$WORK/gui.out" 2>&1 &
+    GUI_PID=$!
+    MAIN=$(window_of "$TITLE")
+    [ -n "$MAIN" ] || { echo "no window titled '$TITLE'" >&2; return 1; }
+    press "$MAIN" ctrl+r
+    local i
+    for _ in 1 2 3; do
+        press "$MAIN" alt+s
+        for i in $(seq 50); do
+            port_opened && return 0
+            sleep 0.1
+        done
+    done
+    echo "Alt+S did not start the job (COM1 never opened)" >&2
+    return 1
+}
+
 # The number of download-sector commands the phone has taken so far.
 sectors_taken() {
     grep -c 'download sector:' "$WORK/sim.trace" 2>/dev/null || true
