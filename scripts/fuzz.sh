@@ -12,9 +12,10 @@
 # (fuzz/corpus/NAME/) and from the corpus of earlier runs, kept in fuzz/corpus/NAME.run/ (not
 # committed: thousands of small files). Findings (crash-*, leak-*, timeout-*, oom-*) go to
 # fuzz/findings/NAME/. The log is fuzz/findings/NAME/fuzz.log. At the end it prints the
-# executions, their rate and the edges covered before and after the run, and exits 1 if the
-# run found anything: fix it, then put a small copy of the input into fuzz/corpus/NAME/, which
-# the test suite replays (protocol) or scripts/test.sh starts from.
+# executions, their rate and the edges covered before and after the run (also when stopped
+# with Ctrl-C, which exits 130), and exits 1 if the run found anything: fix it, then put a
+# small copy of the input into fuzz/corpus/NAME/, which the test suite replays (protocol) or
+# scripts/test.sh starts from.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT="$PWD"
@@ -52,7 +53,8 @@ findings="$ROOT/fuzz/findings/$target"
 mkdir -p "$work" "$findings"
 log="$findings/fuzz.log"
 
-args=(-timeout=25 -print_final_stats=1 -artifact_prefix="$findings/")
+# Ctrl-C (SIGINT) ends the run with its figures: libFuzzer then exits 130.
+args=(-timeout=25 -print_final_stats=1 -artifact_prefix="$findings/" -interrupted_exitcode=130)
 if [ -n "$runs" ]; then
     args+=(-runs="$runs")
 else
@@ -83,6 +85,10 @@ seconds=$((SECONDS - start))
 echo "fuzz.sh: $executed executions in $seconds s ($((executed / (seconds > 0 ? seconds : 1))) a second)," \
     "edges $edges_before at the start, $edges_after at the end," \
     "corpus $(find "$work" -type f | wc -l) inputs"
+if [ "$after" -eq "$before" ] && [ "$status" -eq 130 ]; then
+    echo "fuzz.sh: interrupted, nothing found"
+    exit 130
+fi
 if [ "$after" -gt "$before" ] || [ "$status" -ne 0 ]; then
     tail -n 40 "$log"
     echo "fuzz.sh: FINDINGS in $findings (exit status $status)"
