@@ -101,7 +101,13 @@ int ReadByteStoppable(int port, SerialDevice& d, int timeoutMs) {
 }
 
 void CloseAllLocked() {
-    for (Port& p : gPorts) p = Port{};
+    // Only the ports in use: the table is cleared on every change of provider, which the
+    // protocol fuzz target makes twice a run.
+    for (Port& p : gPorts) {
+        if (p.device || !p.deviceName.empty() || p.timeoutMs != kDefaultComTimeoutMs ||
+            p.systemError != 0)
+            p = Port{};
+    }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ PACKAGES=(
     ccache                      # optional compiler cache; rebuilds in CI and scripts are faster
     libgtest-dev libgmock-dev googletest  # unit and end-to-end tests
     strace                      # station_e2e_test: kills the station as it writes a record
+    python3                     # scripts/soak.sh: the station soak's phones and checks
     libbenchmark-dev            # bench/
     libcli11-dev                # vbcflash-cli's and vbcsim's options
     libpugixml-dev              # XML reader of the panel resources (toolkit/uiresources.cpp)

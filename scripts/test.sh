@@ -9,6 +9,7 @@
 #                     mostly sit through the phone's time-outs, so they overlap well beyond the
 #                     cores)
 #   FUZZ_SECONDS=S    time per fuzz target (default 45; 0 skips fuzzing)
+#   SOAK_PHONES=N     phones of the station soak (default 300; 0 skips it)
 #
 # The default build's fault matrix holds the real-time rows (vbcflash-cli against vbcsim), which
 # mostly sleep through the phone's time-outs: it runs in the background from the start of the
@@ -111,6 +112,11 @@ if [ "$FUZZ_SECONDS" -gt 0 ] && command -v clang++ >/dev/null; then
     done
 elif [ "$FUZZ_SECONDS" -gt 0 ]; then
     stage "fuzz: skipped (no clang++)"
+fi
+
+stage "default: station soak, 300 phones with random faults (scripts/soak.sh)"
+if [ "${SOAK_PHONES:-300}" -gt 0 ]; then
+    scripts/soak.sh --phones "${SOAK_PHONES:-300}" --build build/default || fail "station soak"
 fi
 
 stage "default: fault matrix, waiting for its end"

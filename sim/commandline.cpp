@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "core/version.h"
 #include "platform/files.h"
@@ -40,6 +42,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], SimulatorOption
         "  job N end=E product-type=T bootstrap=B sectors=S bytes=N resends=R flash-size=Z\n"
         "      flash-sum=0x... flash-crc32=0x... pc-rate=P phone-rate=R (the PC's and the\n"
         "      phone's line rates at the end, in bit/s; pc-rate=0 where the line cannot tell)\n"
+        "      answered=yes|no (whether the PC answered the boot loader: a phone it saw)\n"
         "Bytes are written as C integers (0xBE or 190)."};
     app.get_formatter()->column_width(36);
     app.set_version_flag("--version", std::string("vbcsim ") + kVersion);
@@ -162,6 +165,13 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], SimulatorOption
                    "OFFSET: the first read that covers this flash offset sends that byte with its "
                    "lowest bit inverted, so its checksum fails once")
         ->group("Faults");
+    std::string jobFaults;
+    app.add_option("--job-faults", jobFaults,
+                   "FILE: the fault options of each job in turn, one line a job (an empty line: "
+                   "none; jobs past the last line: none), in place of the options above; every "
+                   "job then starts with the flash as at the start, as another phone would")
+        ->check(CLI::ExistingFile)
+        ->group("Faults");
     app.add_option("--drop-at", drop,
                    "Close the line at this stage: " + DropStageNames() +
                        " (sector stages: the sector's first attempt, any sector by default). The "
@@ -223,6 +233,28 @@ CommandLine ParseCommandLine(int argc, const char* const argv[], SimulatorOption
         return usage("--stuck-bit: '" + stuckBit + "' is not a flash offset");
     if (!readNoise.empty() && !ParseOffset(readNoise, &f.readNoise))
         return usage("--read-noise: '" + readNoise + "' is not a flash offset");
+    if (!jobFaults.empty()) {
+        std::vector<std::uint8_t> bytes;
+        if (!platform::ReadWholeFile(jobFaults.c_str(), bytes))
+            return usage("cannot read " + jobFaults);
+        std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+        std::string line;
+        for (int number = 1; std::getline(lines, line); ++number) {
+            std::vector<std::string> words{"vbcsim"};
+            std::istringstream split(line);
+            for (std::string word; split >> word;) words.push_back(word);
+            SimulatorOptions job;
+            const CommandLine parsed = ParseCommandLine(words, &job);
+            if (!parsed.run) {
+                std::string why = parsed.err.empty() ? "not fault options" : parsed.err;
+                if (why.rfind("vbcsim: ", 0) == 0) why.erase(0, 8);
+                while (!why.empty() && why.back() == '\n') why.pop_back();
+                return usage("--job-faults: line " + std::to_string(number) + ": " + why);
+            }
+            o.jobFaults.push_back(job.phone.faults);
+        }
+        o.faultsPerJob = true;
+    }
     result.run = true;
     return result;
 }

@@ -15,11 +15,12 @@ constexpr std::uint8_t kUnknownManufacturer = 0x55;
 std::string JobSummary(const JobReport& r, const FlashMemory& flash) {
     return Format(
         "job %d end=%s product-type=%d bootstrap=%s sectors=%d bytes=%llu resends=%d "
-        "flash-size=%u flash-sum=0x%08X flash-crc32=0x%08X pc-rate=%ld phone-rate=%ld",
+        "flash-size=%u flash-sum=0x%08X flash-crc32=0x%08X pc-rate=%ld phone-rate=%ld "
+        "answered=%s",
         r.number, JobEndName(r.end), r.productType,
         r.bootstrapRunning ? "running" : (r.bootRefusal.empty() ? "not-started" : "refused"),
         r.sectorsWritten, static_cast<unsigned long long>(r.bytesWritten), r.resends, flash.Size(),
-        flash.Sum(), flash.Crc32(), r.pcRate, r.phoneRate);
+        flash.Sum(), flash.Crc32(), r.pcRate, r.phoneRate, r.answered ? "yes" : "no");
 }
 
 bool SetUpPhone(const SimulatorOptions& options, PhoneSetup* setup, std::string* error) {
@@ -107,6 +108,7 @@ bool Simulator::Start(std::string* error) {
         trace_ = std::make_unique<Trace>(out);
     }
     phone_ = std::make_unique<Phone>(phoneOptions_, flash_.get(), trace_.get());
+    if (options_.faultsPerJob) firstFlash_ = flash_->Image();
 
     if (!stopFd_.Valid()) stopFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!stopFd_.Valid()) return fail("cannot create an event descriptor");
@@ -137,6 +139,15 @@ bool Simulator::Start(std::string* error) {
 
 void Simulator::Host() {
     for (int number = 1;; ++number) {
+        if (options_.faultsPerJob) {
+            // Another phone: its own faults, and the flash it came with.
+            PhoneOptions phone = phoneOptions_;
+            const auto index = static_cast<std::size_t>(number - 1);
+            phone.faults = index < options_.jobFaults.size() ? options_.jobFaults[index] : Faults{};
+            phone_ = std::make_unique<Phone>(phone, flash_.get(), trace_.get());
+            std::string why;
+            if (!flash_->Load(firstFlash_, &why)) Log("cannot restore the flash: " + why);
+        }
         const JobReport report = phone_->RunJob(*line_, number);
         if (report.end == JobEnd::kNotStarted) break;
         // After a drop the cable is back: a fresh line under the same name, in place before

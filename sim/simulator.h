@@ -31,6 +31,11 @@ struct SimulatorOptions {
     std::string flashOut;              // the whole flash, written at the end of every job
     std::string linkName = "COM1";     // empty: no link
     std::string linkDir = ".";
+    // The faults of each job in turn, in place of phone.faults (jobs past the last have none);
+    // with them every job starts with the flash as it was at the start: each job is another
+    // phone.
+    std::vector<Faults> jobFaults;
+    bool faultsPerJob = false;
     bool pace = false;  // take the line's time for every byte
     bool once = false;  // serve one job, then stop
     bool trace = false;
@@ -94,6 +99,7 @@ class Simulator {
     PhoneOptions phoneOptions_;
     std::unique_ptr<FlashDescriptionTable> table_;
     std::unique_ptr<FlashMemory> flash_;
+    std::vector<std::uint8_t> firstFlash_;  // what every job starts with, with faultsPerJob
     std::FILE* traceFile_ = nullptr;
     std::unique_ptr<Trace> trace_;
     std::unique_ptr<Phone> phone_;

@@ -203,7 +203,7 @@ void ScriptedLine::OnDtr(DtrCallback callback) {
 void ScriptedLine::Drop() {
     dropped_ = true;
     inbox_.clear();
-    events_.push_back("drop");
+    if (recording_) events_.push_back("drop");
 }
 
 void ScriptedLine::SetOpenError(int code, int systemError) {
@@ -219,6 +219,9 @@ void ScriptedLine::SetDevicePath(std::string path) {
 }
 void ScriptedLine::SetOutQueueReadings(std::vector<int> readings) {
     outQueueTemplate_ = std::move(readings);
+}
+void ScriptedLine::SetRecording(bool on) {
+    recording_ = on;
 }
 void ScriptedLine::SetIdlePollMs(int ms) {
     idlePollMs_ = std::max(ms, 1);
@@ -246,7 +249,9 @@ void ScriptedLine::FireEmptySteps() {
 }
 
 void ScriptedLine::OnWrite(std::span<const std::uint8_t> bytes) {
-    for (std::uint8_t b : bytes) {
+    const bool scripted = (!steps_.empty() && scriptErrors_.empty()) || !rules_.empty();
+    if (!scripted) pcByteCount_ += bytes.size();
+    for (std::uint8_t b : scripted ? bytes : bytes.first(0)) {
         ++pcByteCount_;
         // The script, in order.
         if (!steps_.empty() && scriptErrors_.empty()) {
@@ -283,9 +288,13 @@ void ScriptedLine::OnWrite(std::span<const std::uint8_t> bytes) {
             }
         }
     }
-    // Callbacks may add callbacks: go over the ones present now.
-    std::vector<PcBytesCallback> callbacks = pcBytesCallbacks_;
-    for (auto& cb : callbacks) cb(*this, bytes);
+    // Callbacks may add callbacks: go over the ones present now, each by a copy (the vector
+    // may grow under it).
+    const std::size_t present = pcBytesCallbacks_.size();
+    for (std::size_t i = 0; i < present; ++i) {
+        PcBytesCallback cb = pcBytesCallbacks_[i];
+        cb(*this, bytes);
+    }
 }
 
 // ---- provider and devices ----
@@ -295,7 +304,7 @@ std::unique_ptr<SerialDevice> ScriptedLine::Open(int port, const std::string& de
     if (dropped_ || openError_ != 0) {
         *error = dropped_ ? kComErrCannotOpen : openError_;
         errno = dropped_ ? ENOENT : openSystemError_;
-        events_.push_back("open failed " + deviceName);
+        if (recording_) events_.push_back("open failed " + deviceName);
         return nullptr;
     }
     auto device = std::make_unique<ScriptedDevice>(this);
@@ -303,14 +312,14 @@ std::unique_ptr<SerialDevice> ScriptedLine::Open(int port, const std::string& de
     devices_.push_back(device.get());
     opens_.push_back({port, deviceName, settings, false});
     settings_ = settings;
-    events_.push_back("open " + Describe(deviceName, settings));
+    if (recording_) events_.push_back("open " + Describe(deviceName, settings));
     return device;
 }
 
 void ScriptedLine::Detach(ScriptedDevice* device) {
     devices_.erase(std::remove(devices_.begin(), devices_.end(), device), devices_.end());
     ++closes_;
-    events_.push_back("close");
+    if (recording_) events_.push_back("close");
 }
 
 int ScriptedLine::Gone() {
@@ -322,7 +331,7 @@ int ScriptedLine::DevConfigure(ScriptedDevice* d, const LineSettings& s) {
     if (dropped_) return Gone();
     if (reopenError_ != 0) {
         systemError_ = reopenSystemError_;
-        events_.push_back("configure failed " + Describe(d->name, s));
+        if (recording_) events_.push_back("configure failed " + Describe(d->name, s));
         return reopenError_;
     }
     opens_.push_back({0, d->name, s, true});
@@ -330,7 +339,7 @@ int ScriptedLine::DevConfigure(ScriptedDevice* d, const LineSettings& s) {
         if (!r.reopen && r.deviceName == d->name) opens_.back().port = r.port;
     }
     settings_ = s;
-    events_.push_back("configure " + Describe(d->name, s));
+    if (recording_) events_.push_back("configure " + Describe(d->name, s));
     return 0;
 }
 
@@ -338,7 +347,7 @@ int ScriptedLine::DevSetDtr(bool on) {
     if (dropped_) return Gone();
     dtr_ = on;
     dtrChanges_.push_back(on);
-    events_.push_back(on ? "dtr on" : "dtr off");
+    if (recording_) events_.push_back(on ? "dtr on" : "dtr off");
     std::vector<DtrCallback> callbacks = dtrCallbacks_;
     for (auto& cb : callbacks) cb(*this, on);
     return 0;
@@ -346,14 +355,14 @@ int ScriptedLine::DevSetDtr(bool on) {
 
 int ScriptedLine::DevFlag(const char* name, bool on) {
     if (dropped_) return Gone();
-    events_.push_back(std::string(name) + (on ? " on" : " off"));
+    if (recording_) events_.push_back(std::string(name) + (on ? " on" : " off"));
     return 0;
 }
 
 int ScriptedLine::DevTimeout(int ms) {
     if (dropped_) return Gone();
     timeoutMs_ = ms;
-    events_.push_back("timeout " + std::to_string(ms));
+    if (recording_) events_.push_back("timeout " + std::to_string(ms));
     return 0;
 }
 
@@ -362,7 +371,7 @@ int ScriptedLine::DevFlushInput() {
     // What has arrived is discarded; what is still on its way arrives later.
     inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(Arrived()));
     ++inputFlushes_;
-    events_.push_back("flush in");
+    if (recording_) events_.push_back("flush in");
     return 0;
 }
 
@@ -370,15 +379,16 @@ int ScriptedLine::DevFlushOutput() {
     if (dropped_) return Gone();
     outQueue_.clear();
     ++outputFlushes_;
-    events_.push_back("flush out");
+    if (recording_) events_.push_back("flush out");
     return 0;
 }
 
 int ScriptedLine::DevWrite(const std::uint8_t* data, std::size_t count) {
     if (dropped_) return Gone();
-    sent_.insert(sent_.end(), data, data + count);
-    events_.push_back("write " + std::to_string(count));
-    outQueue_.assign(outQueueTemplate_.begin(), outQueueTemplate_.end());
+    if (recording_) sent_.insert(sent_.end(), data, data + count);
+    if (recording_) events_.push_back("write " + std::to_string(count));
+    if (!outQueueTemplate_.empty() || !outQueue_.empty())
+        outQueue_.assign(outQueueTemplate_.begin(), outQueueTemplate_.end());
     OnWrite({data, count});
     return static_cast<int>(count);
 }
@@ -395,7 +405,7 @@ int ScriptedLine::DevReadByte(int timeoutMs) {
     }
     clock_.AdvanceMs(wait);
     ++timeoutsFired_;
-    events_.push_back("read timeout");
+    if (recording_) events_.push_back("read timeout");
     systemError_ = ETIMEDOUT;
     return kComTimeout;
 }

@@ -78,6 +78,9 @@ class ScriptedLine : public SerialProvider {
     void SetDevicePath(std::string path);
     // What GetOutQLen reports after each write, one reading a call, before it reports 0.
     void SetOutQueueReadings(std::vector<int> readings);
+    // Whether Events() and Sent() keep what the PC does (default on); off for a caller that
+    // runs millions of jobs and checks none of it (the protocol fuzz target).
+    void SetRecording(bool on);
     // How far the clock moves on a GetInQLen that finds nothing (default 1 ms), so that any
     // loop polling the queue against the clock ends.
     void SetIdlePollMs(int ms);
@@ -171,6 +174,7 @@ class ScriptedLine : public SerialProvider {
     std::vector<int> outQueueTemplate_;
     std::deque<int> outQueue_;
     int idlePollMs_ = 1;
+    bool recording_ = true;
 
     std::vector<std::uint8_t> sent_;
     std::uint64_t pcByteCount_ = 0;   // every byte the PC ever wrote

@@ -7,6 +7,7 @@
 #include <numeric>
 #include <thread>
 
+#include "sim/commandline.h"
 #include "sim/minipc.h"
 #include "sim/ptyhost.h"
 #include "sim/simulator.h"
@@ -120,7 +121,7 @@ TEST_F(SimPty, WholeJobArrivesByteForByte) {
         JobSummary(r, sim->Flash()),
         Format("job 1 end=switched-off product-type=2 bootstrap=running sectors=3 "
                "bytes=21384 resends=0 flash-size=49152 flash-sum=0x%08X "
-               "flash-crc32=0x%08X pc-rate=115200 phone-rate=116071",
+               "flash-crc32=0x%08X pc-rate=115200 phone-rate=116071 answered=yes",
                Sum(expected.data(), expected.size()), Crc32(expected.data(), expected.size())));
 }
 
@@ -175,6 +176,55 @@ TEST_F(SimPty, DroppedLineEndsTheJobAndComesBackUnderTheSameName) {
     BootAndRaise(again);
     ASSERT_TRUE(again.SwitchOff(&why)) << why;
     ASSERT_TRUE(sim->WaitJobDone(10s, 2));
+}
+
+// --job-faults: each job is another phone, with its own faults and the flash it came with.
+TEST_F(SimPty, EachJobTakesItsOwnFaultsAndStartsWithTheFirstFlash) {
+    test::WriteFile("initial.bin", std::string(100, '\x11'));
+    test::WriteFile("jobs.txt", "\n--bad-checksum 0:*\n");
+    const CommandLine command =
+        ParseCommandLine({"vbcsim", "--flash-in", "initial.bin", "--flash-out", "flash.bin",
+                          "--job-faults", "jobs.txt"},
+                         &options);
+    ASSERT_TRUE(command.run) << command.err;
+    StartSim();
+    const Bytes data = Pattern(8192, 3);
+    // Job 1 writes sector 1; job 2's phone corrupts every data of sector 0; job 3 (past the
+    // file's lines: no fault) writes sector 0. Each finds the flash of initial.bin.
+    const struct {
+        std::uint32_t offset;
+        bool intact;
+    } jobs[] = {{0x2000, true}, {0, false}, {0, true}};
+    for (int job = 1; job <= 3; ++job) {
+        SCOPED_TRACE(job);
+        const auto& j = jobs[job - 1];
+        MiniPc pc;
+        BootAndRaise(pc);
+        std::string why;
+        std::uint8_t answer = 0;
+        std::uint32_t sum = 0;
+        ASSERT_TRUE(
+            pc.DownloadSector(0x800000 + j.offset, 8192, data.data(), 8192, &answer, &sum, &why))
+            << why;
+        EXPECT_EQ(sum == Sum(data.data(), data.size()), j.intact);
+        ASSERT_TRUE(pc.SwitchOff(&why)) << why;
+        ASSERT_TRUE(sim->WaitJobDone(10s, job));
+        Bytes expected(kFlashSize, 0xFF);
+        std::fill_n(expected.begin(), 100, 0x11);
+        std::copy(data.begin(), data.end(), expected.begin() + j.offset);
+        const std::string file = test::ReadFile("flash.bin");  // the flash at the job's end
+        const Bytes image(file.begin(), file.end());
+        EXPECT_EQ(image == expected, j.intact);
+        EXPECT_EQ(Bytes(image.begin() + 0x2000, image.begin() + 0x4000),
+                  Bytes(expected.begin() + 0x2000, expected.begin() + 0x4000));
+    }
+
+    // A line that is not fault options is refused, with its number.
+    test::WriteFile("jobs.txt", "--noise 5\n--drop-at nowhere\n");
+    const CommandLine bad = ParseCommandLine({"vbcsim", "--job-faults", "jobs.txt"}, &options);
+    EXPECT_FALSE(bad.run);
+    EXPECT_EQ(bad.exitStatus, 2);
+    EXPECT_EQ(bad.err.rfind("vbcsim: --job-faults: line 2: --drop-at: ", 0), 0u) << bad.err;
 }
 
 // A drop lands after what was sent before it: the PC that starts reading only once the phone
