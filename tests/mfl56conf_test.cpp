@@ -220,8 +220,8 @@ TEST_F(Config, InputDuringTheRestoreSeesAllOrNothing) {
     test::WriteFile("a.cla", "A");
     const std::string good =
         Crlf({"CLA File : a.cla", "COM : 2", "PMU : 1", "Product Type : 2", "Download Type : 3"});
-    for (const auto& [file, status] : {std::pair{good, 1},
-                                        std::pair{Crlf({"CLA File : a.cla", "COM : 2"}), 10}}) {
+    for (const auto& [file, status] :
+         {std::pair{good, 1}, std::pair{Crlf({"CLA File : a.cla", "COM : 2"}), 10}}) {
         SCOPED_TRACE(file);
         Set(kBefore);
         int runs = 0;

@@ -258,7 +258,7 @@ struct Win32Toolkit::Impl {
         Size measuredHint;
         Size measuredMinimum;
         Rect placed{-1, -1, -1, -1};
-        int number = 0;             // a number display's value and range
+        int number = 0;  // a number display's value and range
         int numberMin = 0;
         int numberMax = 99;
         std::wstring suffix;
