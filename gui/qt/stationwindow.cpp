@@ -30,6 +30,7 @@
 #include "gui/qt/qtfrontend.h"
 #include "gui/qt/qttoolkit.h"
 #include "link/mfl12pclib.h"
+#include "platform/files.h"
 #include "platform/jobstop.h"
 #include "platform/process.h"
 #include "platform/serial.h"
@@ -179,7 +180,7 @@ st::Settings SettingsFromMainPanel() {
 }  // namespace
 
 struct StationWindow::Held {
-    UniqueFd image;  // the sealed copy the workers read
+    SealedImage image;  // the sealed copy the workers read
 };
 
 struct StationWindow::Tile {
