@@ -12,13 +12,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --preset windows >/dev/null
-programs=(build/windows/cli/vbcflash-cli.exe build/windows/gui/win32/vbcflash.exe)
-targets=(vbcflash-cli vbcflash)
-if cmake --build --preset windows --target help | grep -q '^vbcflash-station:'; then
-    programs+=(build/windows/cli/vbcflash-station.exe)
-    targets+=(vbcflash-station)
-fi
-cmake --build --preset windows -j "${JOBS:-2}" --target "${targets[@]}"
+programs=(build/windows/cli/vbcflash-cli.exe build/windows/gui/win32/vbcflash.exe
+    build/windows/cli/vbcflash-station.exe)
+cmake --build --preset windows -j "${JOBS:-2}" --target vbcflash-cli vbcflash vbcflash-station
 version=$(sed -n 's/^project(vbcflash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 stage=build/windows/zip/vbcflash-windows-x86_64
 rm -rf build/windows/zip
@@ -28,8 +24,10 @@ cp README.md "$stage/README.md"
 cp examples/flash.txt "$stage/examples/"
 # What is linked into the .exe, each with its Debian copyright file (the licence texts):
 # the compiler's run-time (libgcc, libstdc++: GPL with the GCC run-time library exception),
-# the MinGW-w64 run-time and winpthreads, pugixml, CLI11 and nlohmann-json.
-for pkg in gcc-mingw-w64-base mingw-w64-common libpugixml-dev libcli11-dev nlohmann-json3-dev; do
+# the MinGW-w64 run-time and winpthreads, pugixml, CLI11, nlohmann-json and (in the station)
+# SQLite.
+for pkg in gcc-mingw-w64-base mingw-w64-common libpugixml-dev libcli11-dev nlohmann-json3-dev \
+    libsqlite3-dev; do
     cp "/usr/share/doc/$pkg/copyright" "$stage/licences/$pkg.txt"
 done
 cp /usr/share/common-licenses/GPL-3 "$stage/licences/GPL-3.txt"

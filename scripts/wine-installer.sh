@@ -50,7 +50,7 @@ reg_value() {
         sed -n 's/^.*    REG_[A-Z_]*    //p' | head -n 1
 }
 reg_exists() { "$WINE" reg query "$1" >/dev/null 2>&1; }
-files_under() { (cd "$1" && find . -type f | LC_ALL=C sort); }
+files_under() { [ ! -d "$1" ] || (cd "$1" && find . -type f | LC_ALL=C sort); }
 # Until every program of the prefix has ended (the uninstaller runs as a copy of itself in
 # %TEMP%, so its own process ends first).
 settle() { /usr/lib/wine/wineserver -w; }
@@ -72,9 +72,7 @@ while read -r f; do
 done < <(files_under "$STAGE")
 say "installed: $(files_under "$INST" | wc -l) files in $WINST"
 
-programs=(vbcflash-cli vbcflash)
-[ -f "$STAGE/vbcflash-station.exe" ] && programs+=(vbcflash-station)
-for p in "${programs[@]}"; do
+for p in vbcflash-cli vbcflash-station vbcflash; do
     said=$("$WINE" "$WINST\\$p.exe" --version 2>/dev/null | tr -d '\r')
     [ "$said" = "$p $version" ] || fail "installed $p.exe --version said '$said', expected '$p $version'"
     say "installed $p.exe --version: $said"
@@ -146,7 +144,7 @@ before=$(cd "$WORK" && sha256sum config.txt station.jsonl "new soft.cla" "$INST/
 "$WINE" "$WINST\\uninstall.exe" /S || fail "the silent uninstall ended with status $?"
 settle
 [ "$(files_under "$INST")" = "$(printf './config.txt\n./station.jsonl')" ] ||
-    fail "left in $WINST: $(files_under "$INST" | tr '\n' ' ')"
+    fail "$WINST holds '$(files_under "$INST" | tr '\n' ' ')', not just the user's config.txt and station.jsonl"
 [ "$(cd "$WORK" && sha256sum config.txt station.jsonl "new soft.cla" "$INST/config.txt" "$INST/station.jsonl")" = "$before" ] ||
     fail "the uninstall changed the user's files"
 [ ! -e "$MENU" ] || fail "the Start-menu entry is still there"
