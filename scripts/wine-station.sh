@@ -84,6 +84,13 @@ for r in sorted((json.loads(l) for l in open(sys.argv[1])), key=lambda r: r["por
 }
 sha=$(sha256sum "$WORK/image.cla" | cut -d' ' -f1)
 
+echo "== a PostgreSQL server is refused in words before any port starts"
+status=0
+(cd "$WORK" && "$WINE" vbcflash-station.exe --ports 1 --db postgresql://line3@db/trace \
+    image.cla) >"$WORK/station0.out" 2>&1 || status=$?
+[ "$status" = 69 ] || fail "a server's connection string gave exit status $status, not 69"
+grep -q "this build has no PostgreSQL client" "$WORK/station0.out" || fail "no reason given"
+
 echo "== two phones, --once"
 sim 1
 sim 2
