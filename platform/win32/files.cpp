@@ -10,15 +10,14 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/serialsystem.h"
+#include "platform/win32/wide.h"
 
 namespace vbc::platform::detail {
 namespace {
 
 std::wstring Widen(const char* s) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
-    return w;
+    return platform::Widen(std::string(s));
 }
 
 }  // namespace
@@ -95,23 +94,8 @@ std::FILE* CreateExclusive(const char* path, int* error) {
 namespace vbc::platform {
 namespace {
 
-// The system's text for an error code, without its full stop.
 std::string SystemText(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring w = n ? std::wstring(text, n) : std::wstring();
-    if (text) ::LocalFree(text);
-    while (!w.empty() &&
-           (w.back() == L'\n' || w.back() == L'\r' || w.back() == L' ' || w.back() == L'.'))
-        w.pop_back();
-    if (w.empty()) return "system error " + std::to_string(code);
-    const int size = static_cast<int>(w.size());
-    const int m = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(m), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), size, narrow.data(), m, nullptr, nullptr);
-    return narrow;
+    return SystemErrorText(static_cast<int>(code));
 }
 
 std::string ErrorText(const char* what, DWORD code) {
@@ -212,11 +196,7 @@ bool SealedImage::Make(const std::vector<std::uint8_t>& bytes, std::string* erro
         (!bytes.empty() && !ReadAt(s.file, 0, back.data(), static_cast<DWORD>(back.size()))) ||
         back != bytes)
         return fail("it changed before it could be locked");
-    const int size = static_cast<int>(s.widePath.size());
-    const int m =
-        ::WideCharToMultiByte(CP_UTF8, 0, s.widePath.data(), size, nullptr, 0, nullptr, nullptr);
-    s.path.assign(static_cast<std::size_t>(m), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, s.widePath.data(), size, s.path.data(), m, nullptr, nullptr);
+    s.path = Narrow(s.widePath);
     return true;
 }
 

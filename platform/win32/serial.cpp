@@ -13,6 +13,7 @@
 
 #include "platform/jobstop.h"
 #include "platform/serialsystem.h"
+#include "platform/win32/wide.h"
 
 namespace vbc::platform {
 namespace {
@@ -46,21 +47,9 @@ bool NoModemLines(DWORD error) {
            error == ERROR_INVALID_PARAMETER || error == ERROR_GEN_FAILURE;
 }
 
-std::wstring Widen(const std::string& s) {
-    if (s.empty()) return {};
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
 std::string Narrow(const wchar_t* w, int length) {
-    if (length <= 0) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w, length, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w, length, s.data(), n, nullptr, nullptr);
-    return s;
+    return length > 0 ? platform::Narrow(std::wstring(w, static_cast<std::size_t>(length)))
+                      : std::string();
 }
 
 // One overlapped operation's event, owned.
