@@ -41,7 +41,8 @@ WINDOWS_PACKAGES=(
     librsvg2-bin icoutils       # vbcflash.exe's icon: rsvg-convert and icotool, from the SVG
     xdotool                     # vbcflash.exe under Wine: waits for its window, types keys
     x11-apps netpbm             # scripts/wine-screenshots.sh: xwd, and its pictures made PNG
-    zip unzip                   # scripts/package.sh: the Windows zip, and its listing
+    zip unzip                   # scripts/package-windows.sh: the Windows zip, and its listing
+    nsis                        # scripts/package-windows.sh: the Windows installer (makensis)
     tcl                         # SQLite's one-file source (sqlite3.c) is made by a Tcl script
 )
 windows=0

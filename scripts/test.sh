@@ -20,7 +20,9 @@
 #                     vbcflash-cli.exe against vbcsim over a pseudo-terminal mapped to COM1
 #                     (scripts/wine-e2e.sh), and the desktop program vbcflash.exe started and
 #                     closed by keyboard on a virtual display (scripts/wine-gui-smoke.sh), a whole job
-#                     and a stopped one by keyboard (scripts/wine-gui-e2e.sh). Its packages (MinGW-w64, Wine) are installed by
+#                     and a stopped one by keyboard (scripts/wine-gui-e2e.sh); the installer made by
+#                     scripts/package-windows.sh, installed, used and uninstalled silently in a
+#                     fresh prefix (scripts/wine-installer.sh). Its packages (MinGW-w64, Wine, NSIS) are installed by
 #                     scripts/deps.sh windows only when it runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -81,6 +83,13 @@ if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
     scripts/wine-gui-e2e.sh || fail "vbcflash.exe's keyboard job under Wine"
     stage "windows: vbcflash.exe's job stopped by keyboard under Wine (Alt+O)"
     scripts/wine-gui-e2e.sh --stop || fail "vbcflash.exe's keyboard stop under Wine"
+    stage "windows: the installer under Wine (silent install, a .cla opened, silent uninstall)"
+    if scripts/package-windows.sh >"$ROOT/build/windows/package-windows.log" 2>&1; then
+        scripts/wine-installer.sh "" build/default/vbcsim || fail "the installer under Wine"
+    else
+        cat "$ROOT/build/windows/package-windows.log"
+        fail "the Windows zip and installer (scripts/package-windows.sh)"
+    fi
 fi
 
 stage "default: fault matrix, in the background"

@@ -132,5 +132,81 @@ TEST_F(StartUp, StartMainPanelReportsWhatFlashTxtGave) {
     EXPECT_NE(platform::FindCallback("_mfl54_1FlashFileErrButton"), nullptr);
 }
 
+// The program's argument: a software file (a .cla opened from the file manager), loaded once
+// the main panel is up as Load file loads it, with the same messages when it cannot be.
+TEST_F(StartUp, ASoftwareFileArgumentIsLoadedAsLoadFileLoadsIt) {
+    const std::string tooLong = (dir_.path() / std::string(300, 'x')).string() + ".cla";
+    const std::string kTooLong =
+        "The path of the chosen file is too long (259 characters at most): nothing was loaded.";
+    struct Case {
+        std::string argument;  // relative to the working directory, or absolute
+        int size;              // of the image loaded, -1 for none
+        std::string libPcError;
+        std::string popup;
+    };
+    test::WriteFile("soft.cla", std::string(1234, '\x5A'));
+    for (const Case& c :
+         {Case{"soft.cla", 1234, "", ""}, Case{(dir_.path() / "soft.cla").string(), 1234, "", ""},
+          Case{"missing.cla", -1, "LIB_PC : File not found", ""},
+          Case{tooLong, -1, "", kTooLong}}) {
+        SCOPED_TRACE(c.argument);
+        test::ResetProgramState();
+        platform::RecordingToolkit rec;
+        platform::ScopedToolkit use(rec);
+        Lines libPc;  // what the panel shows once the loop runs
+        rec.SetRunHook([&] {
+            for (int h : rec.DisplayedPanels(kUtilityUir, UTIL_LIB_PC_ERR))
+                libPc.push_back(rec.CtrlText(h, UTIL_MESSAGE_TEXT));
+        });
+        std::string arg0 = "vbcflash";
+        std::string arg1 = c.argument;
+        char* argv[] = {arg0.data(), arg1.data(), nullptr};
+        EXPECT_EQ(_main(2, argv, c.argument.c_str()), 0);
+
+        const DownloadContext& ctx = _sg_DownloadContext;
+        EXPECT_EQ(libPc, c.libPcError.empty() ? Lines{} : Lines{c.libPcError});
+        Lines popups;
+        for (const auto& p : rec.Popups()) popups.push_back(p.title + ": " + p.text);
+        EXPECT_EQ(popups, c.popup.empty() ? Lines{} : Lines{"LOAD FILE: " + c.popup});
+        if (c.size >= 0) {
+            // Named absolute, as the dialog names it, so that a Save keeps the same file.
+            EXPECT_EQ(std::string(ctx.claFileName), (dir_.path() / "soft.cla").string());
+            EXPECT_EQ(rec.TextBoxLines(_v_Panel, MAIN_FILE_NAME), Lines{ctx.claFileName});
+            EXPECT_EQ(ctx.fileSize, c.size);
+            EXPECT_EQ(rec.CtrlValue(_v_Panel, MAIN_FILE_SIZE), c.size);
+        } else {
+            EXPECT_EQ(ctx.fileBuffer, nullptr);
+            EXPECT_EQ(ctx.fileSize, 0);
+        }
+    }
+}
+
+TEST(ProgramArguments, AtMostOneSoftwareFileAndNoUnknownOption) {
+    struct Case {
+        std::vector<const char*> args;
+        std::string file;
+        std::string error;
+    };
+    for (const Case& c : {
+             Case{{}, "", ""},
+             Case{{"C:\\Work\\soft.cla"}, "C:\\Work\\soft.cla", ""},
+             Case{{"--", "-odd.cla"}, "-odd.cla", ""},
+             Case{{"-"}, "-", ""},
+             Case{{"a.cla", "b.cla"}, "", "one software file at most ('a.cla', 'b.cla')"},
+             Case{{"--load", "a.cla"}, "", "unknown option '--load'"},
+             Case{{"a.cla", "-x"}, "", "unknown option '-x'"},
+         }) {
+        std::vector<const char*> argv{"vbcflash"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(argv.size() > 1 ? argv[1] : "(none)");
+        const ProgramArguments parsed =
+            ParseProgramArguments(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(parsed.error, c.error);
+        if (c.error.empty()) {
+            EXPECT_EQ(parsed.softwareFile, c.file);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vbc

@@ -54,11 +54,34 @@ std::int32_t StartMainPanel() {
     return status;
 }
 
-int _main(int argc, char* argv[]) {
+int _main(int argc, char* argv[], const char* softwareFile) {
     if (StartToolkitRunTime(argc, argv) == 0) return -1;
     StartMainPanel();
+    if (softwareFile && *softwareFile) LoadSoftwareFile(softwareFile);
     RunUserInterface();
     return 0;
+}
+
+ProgramArguments ParseProgramArguments(int argc, const char* const argv[]) {
+    ProgramArguments parsed;
+    bool options = true;
+    int files = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg.size() > 1 && arg[0] == '-') {
+            parsed.error = "unknown option '" + arg + "'";
+            return parsed;
+        } else if (++files > 1) {
+            parsed.error =
+                "one software file at most ('" + parsed.softwareFile + "', '" + arg + "')";
+            return parsed;
+        } else {
+            parsed.softwareFile = arg;
+        }
+    }
+    return parsed;
 }
 
 }  // namespace vbc

@@ -3,13 +3,24 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vbc {
 
 // The program's entry: returns -1 when the toolkit's run-time cannot start (nothing shown),
 // else 0 once the event loop ends. The front end installs its toolkit backend (and, when it
-// has one, its run-time functions) before calling it.
-int _main(int argc, char* argv[]);
+// has one, its run-time functions) before calling it. A softwareFile (the desktop program's
+// argument, as opening a .cla file passes it) is loaded once the main panel is up, as Load
+// file loads it.
+int _main(int argc, char* argv[], const char* softwareFile = nullptr);
+
+// The desktop program's arguments after --help and --version, which it answers first: at most
+// one software file, "--" ending the options. error is the usage error, or empty.
+struct ProgramArguments {
+    std::string softwareFile;
+    std::string error;
+};
+ProgramArguments ParseProgramArguments(int argc, const char* const argv[]);
 
 // Start-up after the run-time has started: registers the program's callbacks, loads and shows
 // the main panel, loads its menu bar and reads flash.txt, showing a failure on the

@@ -3,7 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <iterator>
+#include <string>
+#include <system_error>
 
 #include "core/context.h"
 #include "core/mfl3spm10.h"
@@ -24,6 +28,8 @@ namespace {
 
 // Label of the file dialog's button, as the dialog expects it.
 constexpr int kFileSelectButtonLabel = 3;
+constexpr const char* kPathTooLong =
+    "The path of the chosen file is too long (259 characters at most): nothing was loaded.";
 
 // The window's close box asked to quit during a job: the job was told to stop, and the program
 // ends once it has released the port.
@@ -178,13 +184,23 @@ int _mfl51_52MMILoadFile(int, int, int event, void*, int, int) {
                                        0, 0, 1, 0, context.claFileName);
     if (chosen == kUiErrOutOfRange) {
         // The dialog refused a path that does not fit rather than cut it to another name.
-        MessagePopup("LOAD FILE",
-                     "The path of the chosen file is too long (259 characters at "
-                     "most): nothing was loaded.");
+        MessagePopup("LOAD FILE", kPathTooLong);
         return 0;
     }
     if (chosen >= 1) _mfl51_0InitLoadFile();
     return 0;
+}
+
+void LoadSoftwareFile(const char* path) {
+    // Absolute, as the dialog names it: the next dialog opens in its folder and a Save keeps it.
+    std::error_code ec;
+    const std::string name = std::filesystem::absolute(path, ec).string();
+    if (ec || name.size() >= static_cast<std::size_t>(kPathSize)) {
+        MessagePopup("LOAD FILE", kPathTooLong);
+        return;
+    }
+    std::memcpy(_sg_DownloadContext.claFileName, name.c_str(), name.size() + 1);
+    _mfl51_0InitLoadFile();
 }
 
 // ---- Selectors ----

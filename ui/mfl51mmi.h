@@ -16,6 +16,9 @@ int _mfl51_51MMIQuit(int panel, int control, int event, void* callbackData, int 
 // Load file, on commit: the file dialog, then the software-file load.
 int _mfl51_52MMILoadFile(int panel, int control, int event, void* callbackData, int eventData1,
                          int eventData2);
+// Loads the named software file as Load file does once its dialog has chosen it: relative to
+// the working directory, with the same messages (a path too long for the panel loads nothing).
+void LoadSoftwareFile(const char* path);
 // Stop (control 18, enabled only while a job runs), on commit: asks the job to stop at its
 // next wait; the job then ends with the stopped result and releases the port.
 int _mfl51_53MMIStop(int panel, int control, int event, void* callbackData, int eventData1,

@@ -1,6 +1,7 @@
-// vbcflash.exe: the desktop program on Windows' own controls. No options; it starts as the
-// program always does, in the working directory that holds flash.txt and the bootstrap files
-// (the program's folder when it is started from the Explorer).
+// vbcflash.exe: the desktop program on Windows' own controls. It starts as the program always
+// does, in the working directory that holds flash.txt and the bootstrap files (the program's
+// folder when it is started from the Explorer); a software file given as its argument (a .cla
+// file opened from the Explorer) is loaded at once.
 #include <windows.h>
 
 #include <cwchar>
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: vbcflash [--help] [--version]\n"
+    "Usage: vbcflash [--help] [--version] [FILE.cla]\n"
     "\n"
     "Writes software into the flash memory of VBC4410 phones over a serial port, on a window.\n"
     "Start it in the folder that holds flash.txt and the bootstrap files (mfl104_4.spm for\n"
@@ -25,6 +26,7 @@ constexpr const char* kHelp =
     "Load the software file (*.cla), choose the port and the product type, and press Start.\n"
     "\n"
     "Options:\n"
+    "  FILE.cla   A software file, loaded at start as Load file loads it\n"
     "  --help     Print this help and exit\n"
     "  --version  Print the version and exit\n"
     "\n"
@@ -77,12 +79,17 @@ int wmain(int argc, wchar_t* argv[]) {
     std::vector<char*> argvUtf8;
     for (std::string& a : args) argvUtf8.push_back(a.data());
     argvUtf8.push_back(nullptr);
+    const vbc::ProgramArguments parsed = vbc::ParseProgramArguments(argc, argvUtf8.data());
+    if (!parsed.error.empty()) {
+        Say("vbcflash: " + parsed.error + "\nRun with --help for more information.\n");
+        return 64;
+    }
 
     int code = 0;
     {
         vbc::platform::win32::FrontEndToolkit toolkit;
         vbc::platform::SetToolkit(&toolkit);
-        code = vbc::_main(argc, argvUtf8.data());
+        code = vbc::_main(argc, argvUtf8.data(), parsed.softwareFile.c_str());
         // A job ends by releasing the port; a service panel's switch on leaves it open.
         vbc::platform::CloseAllPorts();
         vbc::platform::SetToolkit(nullptr);

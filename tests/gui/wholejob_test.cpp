@@ -206,6 +206,51 @@ TEST_F(Gui, LoadFileThroughTheDialog) {
     EXPECT_TRUE(P().Button(MAIN_START)->isEnabled());
 }
 
+// vbcflash FILE.cla, as the desktop entry starts it for a file: the program comes up with the
+// file loaded, ready to Start; a file that cannot be loaded gives Load file's message.
+TEST_F(Gui, TheSoftwareFileArgumentIsLoadedAtStart) {
+    WriteFile("soft.cla", SoftwareImage(5000));
+    for (const std::string file : {"soft.cla", "missing.cla"}) {
+        SCOPED_TRACE(file);
+        test::ResetProgramState();
+        // What the operator sees once the event loop would run.
+        struct AtLoop : ObservedToolkit {
+            std::function<void()> look;
+            int RunUserInterface() override {
+                look();
+                return 0;
+            }
+        } tk;
+        platform::SetToolkit(&tk);
+        std::string name;
+        int size = -1;
+        bool startEnabled = false;
+        std::string libPc;
+        tk.look = [&] {
+            name = qobject_cast<QLineEdit*>(tk.ControlWidget(_v_Panel, MAIN_FILE_NAME))
+                       ->text()
+                       .toStdString();
+            size = qobject_cast<QSpinBox*>(tk.ControlWidget(_v_Panel, MAIN_FILE_SIZE))->value();
+            startEnabled = tk.ControlWidget(_v_Panel, MAIN_START)->isEnabled();
+            libPc = GuiProgram::MessageText("LibPcErrPanel");
+        };
+        std::string arg0 = "vbcflash", arg1 = file;
+        char* argv[] = {arg0.data(), arg1.data(), nullptr};
+        EXPECT_EQ(_main(2, argv, file.c_str()), 0);
+        EXPECT_EQ(name, (dir.path() / file).string());
+        if (file == "soft.cla") {
+            EXPECT_EQ(size, 5000);
+            EXPECT_TRUE(startEnabled);
+            EXPECT_EQ(libPc, "");
+        } else {
+            EXPECT_EQ(size, 0);
+            EXPECT_EQ(libPc, "LIB_PC : File not found");
+        }
+        platform::SetToolkit(nullptr);
+    }
+    test::ResetProgramState();
+}
+
 TEST_F(Gui, StartWithoutAFileAsksForOne) {
     StartProgram();
     std::string seen;
