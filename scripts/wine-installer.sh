@@ -123,12 +123,18 @@ for _ in 1 2 3; do
 done
 [ "$started" = 1 ] || fail "Alt+S did not start a job with the opened file"
 winegui_sim_done || fail "the job did not end within $((WAIT * 2)) s, or vbcsim failed"
-cmp -n "$SIZE" "$WORK/new soft.cla" "$WORK/flash.bin" || fail "the flash does not hold the opened file"
+if ! cmp -n "$SIZE" "$WORK/new soft.cla" "$WORK/flash.bin"; then
+    other="neither file"
+    cmp -s -n "$SIZE" "$WORK/image.cla" "$WORK/flash.bin" && other="image.cla, config.txt's file"
+    fail "the flash does not hold the opened file but $other; the phone: $(tail -n 1 "$WORK/sim.out")"
+fi
 done_panel=$(window_of 'Download complete')
 [ -n "$done_panel" ] || fail "no 'Download complete' panel after the job"
 say "opened 'new soft.cla' from its folder: the flash holds it ($SIZE bytes)"
 if [ -n "${SHOT:-}" ]; then xwd -root -silent -out "$SHOT"; fi
 press "$done_panel" Return
+# Alt+F4 typed while the message is still up would close the message, not the program.
+window_gone 'Download complete' || fail "Return did not close 'Download complete'"
 press "$main" alt+F4
 ask=$(window_of 'Confirm to quit')
 [ -n "$ask" ] || fail "Alt+F4 did not ask 'Confirm to quit'"

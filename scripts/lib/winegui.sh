@@ -46,6 +46,16 @@ window_of() {
     timeout "$WAIT" xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true
 }
 
+# Until no visible window of that exact title is left; false after WAIT s.
+window_gone() {
+    local i
+    for i in $(seq $((WAIT * 10))); do
+        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # Focuses the window, then types the keys.
 press() {
     xdotool windowfocus --sync "$1"
