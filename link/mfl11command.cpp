@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -103,9 +105,23 @@ std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-// Adds the bytes, read where they lie, to a running 32-bit sum.
-std::uint32_t AddBytes(std::uint32_t sum, const std::uint8_t* data, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) sum += data[i];
+// Adds the bytes, read where they lie, to a running 32-bit sum: eight at a time, each pair added
+// into a 16-bit lane (at most 510) and the four lanes by one multiplication (at most 2040 in the
+// top lane), so that a checked build does not pay a check per byte of a 64 KiB block. Out of
+// line, so that the fuzz build can leave it out of the coverage (inlined, its loop would be
+// traced as part of the download).
+[[gnu::noinline]] std::uint32_t AddBytes(std::uint32_t sum, const std::uint8_t* data,
+                                         std::size_t count) {
+    constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+    constexpr std::uint64_t kLaneSum = 0x0001000100010001ull;
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        const std::uint64_t lanes = (word & kLowBytes) + ((word >> 8) & kLowBytes);
+        sum += static_cast<std::uint32_t>((lanes * kLaneSum) >> 48);
+    }
+    for (; i < count; ++i) sum += data[i];
     return sum;
 }
 

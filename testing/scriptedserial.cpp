@@ -218,6 +218,13 @@ void ScriptedLine::SetDevicePath(std::string path) {
     devicePath_ = std::move(path);
 }
 void ScriptedLine::SetOutQueueReadings(std::vector<int> readings) {
+    // Readings still due from the last write keep their values.
+    if (outQueue_ == &outQueueTemplate_) {
+        outQueueHeld_.assign(outQueueTemplate_.begin() + static_cast<std::ptrdiff_t>(outQueueNext_),
+                             outQueueTemplate_.end());
+        outQueue_ = &outQueueHeld_;
+        outQueueNext_ = 0;
+    }
     outQueueTemplate_ = std::move(readings);
 }
 void ScriptedLine::SetRecording(bool on) {
@@ -225,6 +232,9 @@ void ScriptedLine::SetRecording(bool on) {
 }
 void ScriptedLine::SetIdlePollMs(int ms) {
     idlePollMs_ = std::max(ms, 1);
+}
+void ScriptedLine::SetCoarseIdleWaits(bool on) {
+    coarseIdleWaits_ = on;
 }
 
 std::vector<std::uint8_t> ScriptedLine::TakeSent() {
@@ -348,8 +358,12 @@ int ScriptedLine::DevSetDtr(bool on) {
     dtr_ = on;
     dtrChanges_.push_back(on);
     if (recording_) events_.push_back(on ? "dtr on" : "dtr off");
-    std::vector<DtrCallback> callbacks = dtrCallbacks_;
-    for (auto& cb : callbacks) cb(*this, on);
+    // As for the PC's bytes: the callbacks present now, each by a copy.
+    const std::size_t present = dtrCallbacks_.size();
+    for (std::size_t i = 0; i < present; ++i) {
+        DtrCallback cb = dtrCallbacks_[i];
+        cb(*this, on);
+    }
     return 0;
 }
 
@@ -377,7 +391,7 @@ int ScriptedLine::DevFlushInput() {
 
 int ScriptedLine::DevFlushOutput() {
     if (dropped_) return Gone();
-    outQueue_.clear();
+    ClearOutQueue();
     ++outputFlushes_;
     if (recording_) events_.push_back("flush out");
     return 0;
@@ -387,8 +401,9 @@ int ScriptedLine::DevWrite(const std::uint8_t* data, std::size_t count) {
     if (dropped_) return Gone();
     if (recording_) sent_.insert(sent_.end(), data, data + count);
     if (recording_) events_.push_back("write " + std::to_string(count));
-    if (!outQueueTemplate_.empty() || !outQueue_.empty())
-        outQueue_.assign(outQueueTemplate_.begin(), outQueueTemplate_.end());
+    // The readings are read where they are: no copy per write.
+    outQueue_ = &outQueueTemplate_;
+    outQueueNext_ = 0;
     OnWrite({data, count});
     return static_cast<int>(count);
 }
@@ -417,13 +432,17 @@ int ScriptedLine::DevInputQueueLength() {
     return static_cast<int>(n);
 }
 
+void ScriptedLine::ClearOutQueue() {
+    outQueueHeld_.clear();
+    outQueue_ = &outQueueHeld_;
+    outQueueNext_ = 0;
+}
+
 int ScriptedLine::DevOutputQueueLength() {
     if (dropped_) return Gone();
     ++outQueuePolls_;
-    if (outQueue_.empty()) return 0;
-    const int reading = outQueue_.front();
-    outQueue_.pop_front();
-    return reading;
+    if (outQueueNext_ >= outQueue_->size()) return 0;
+    return (*outQueue_)[outQueueNext_++];
 }
 
 int ScriptedLine::DevWaitInput(int timeoutMs) {
@@ -434,21 +453,28 @@ int ScriptedLine::DevWaitInput(int timeoutMs) {
         if (inbox_.front().atMs > now) clock_.AdvanceMs(inbox_.front().atMs - now);
         return 1;
     }
-    clock_.AdvanceMs(wait);
-    return 0;
+    std::int64_t end = now + wait;
+    if (coarseIdleWaits_) {
+        std::int64_t until = (now / 1000 + 1) * 1000;
+        if (!inbox_.empty()) until = std::min(until, inbox_.front().atMs);
+        end = std::max(end, until);
+    }
+    clock_.AdvanceMs(end - now);
+    return !inbox_.empty() && inbox_.front().atMs <= end ? 1 : 0;
 }
 
 int ScriptedLine::DevWaitOutputEmpty(int timeoutMs) {
     if (dropped_) return Gone();
     // Each scripted reading stands for one idle step of the clock.
     std::int64_t waited = 0;
-    while (!outQueue_.empty() && outQueue_.front() != 0) {
-        if (waited + idlePollMs_ > timeoutMs) return outQueue_.front();
+    const std::vector<int>& q = *outQueue_;
+    while (outQueueNext_ < q.size() && q[outQueueNext_] != 0) {
+        if (waited + idlePollMs_ > timeoutMs) return q[outQueueNext_];
         clock_.AdvanceMs(idlePollMs_);
         waited += idlePollMs_;
-        outQueue_.pop_front();
+        ++outQueueNext_;
     }
-    outQueue_.clear();
+    ClearOutQueue();
     return 0;
 }
 

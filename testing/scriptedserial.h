@@ -84,6 +84,12 @@ class ScriptedLine : public SerialProvider {
     // How far the clock moves on a GetInQLen that finds nothing (default 1 ms), so that any
     // loop polling the queue against the clock ends.
     void SetIdlePollMs(int ms);
+    // With on, a WaitInput that nothing arrives within lasts until the next arrival or the
+    // clock's next whole second, whichever comes first (never less than asked). Deadlines of
+    // the protocol code are whole seconds of the clock, so a job decides as with short waits,
+    // in some fifty times fewer polls (the protocol fuzz target); off by default, for tests
+    // that count waits.
+    void SetCoarseIdleWaits(bool on);
 
     // ---- what the PC did ----
 
@@ -136,6 +142,7 @@ class ScriptedLine : public SerialProvider {
     void FireEmptySteps();
     void OnWrite(std::span<const std::uint8_t> bytes);
     void Detach(ScriptedDevice* device);
+    void ClearOutQueue();
 
     // Device operations.
     int DevConfigure(ScriptedDevice* d, const LineSettings& s);
@@ -171,10 +178,15 @@ class ScriptedLine : public SerialProvider {
     int reopenSystemError_ = 0;
     std::string devicePath_;
     int systemError_ = 0;  // of the last failure of a device
+    // The readings still to come are (*outQueue_)[outQueueNext_...]: the template after a
+    // write, outQueueHeld_ once the template changed under them (or nothing is queued).
     std::vector<int> outQueueTemplate_;
-    std::deque<int> outQueue_;
+    std::vector<int> outQueueHeld_;
+    const std::vector<int>* outQueue_ = &outQueueHeld_;
+    std::size_t outQueueNext_ = 0;
     int idlePollMs_ = 1;
     bool recording_ = true;
+    bool coarseIdleWaits_ = false;
 
     std::vector<std::uint8_t> sent_;
     std::uint64_t pcByteCount_ = 0;   // every byte the PC ever wrote

@@ -55,7 +55,10 @@ std::string TransferStatusText(std::uint32_t bytesDone, std::uint32_t totalBytes
 }
 
 void BeginTransferStatus(std::uint32_t totalBytes, std::int64_t jobStart) {
-    gTransfer = Transfer{};
+    // Field by field: a fresh deque would allocate its map at every pass of every job.
+    gTransfer.lastShownMs = 0;
+    gTransfer.shownOnce = false;
+    gTransfer.samples.clear();
     gTransfer.total = totalBytes;
     gTransfer.jobStart = jobStart;
     UpdateTransferStatus(0, true);

@@ -74,6 +74,53 @@ TEST(ScriptedLine, QueueLengthsAndWaitsOnTheManualClock) {
     EXPECT_EQ(WaitOutQEmpty(1, 1000), 0);
 }
 
+TEST(ScriptedLine, CoarseIdleWaitsEndAtTheNextArrivalOrWholeSecondNeverEarly) {
+    struct Case {
+        const char* name;
+        int startMs;    // into a whole second of the clock
+        int arrivalMs;  // from the start; -1: nothing on its way
+        int waitMs;
+        int result;
+        int endMs;  // from the start
+    };
+    const Case cases[] = {
+        {"nothing to come: to the next whole second", 250, -1, 20, 0, 750},
+        {"a byte after the second: the second", 250, 2'000, 20, 0, 750},
+        {"a byte before the second: the byte", 250, 300, 20, 1, 300},
+        {"a byte within the wait: as without", 250, 10, 20, 1, 10},
+        {"a wait past the second: the wait", 250, -1, 1'500, 0, 1'500},
+        {"on a whole second: the next one", 0, -1, 20, 0, 1'000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLine line;
+        line.SetCoarseIdleWaits(true);
+        ASSERT_EQ(OpenComConfig(1, "COM1", 115200, 0, 8, 1, 65536, 65536), 0);
+        line.Clock().AdvanceMs(c.startMs);
+        const std::int64_t t0 = line.Clock().NowMs();
+        if (c.arrivalMs >= 0) line.SendAfter(c.arrivalMs, "CB");
+        EXPECT_EQ(WaitInQ(1, c.waitMs), c.result);
+        EXPECT_EQ(line.Clock().NowMs() - t0, c.endMs);
+    }
+}
+
+TEST(ScriptedLine, OutQueueReadingsDueKeepTheirValuesWhenTheReadingsChange) {
+    ScriptedLine line;
+    ASSERT_EQ(OpenComConfig(1, "COM1", 115200, 0, 8, 1, 65536, 65536), 0);
+    line.SetOutQueueReadings({300, 200, 100});
+    const std::uint8_t byte = 0x5A;
+    ASSERT_EQ(ComWrt(1, &byte, 1), 1);
+    EXPECT_EQ(GetOutQLen(1), 300);
+    line.SetOutQueueReadings({7});
+    EXPECT_EQ(GetOutQLen(1), 200);
+    EXPECT_EQ(GetOutQLen(1), 100);
+    EXPECT_EQ(GetOutQLen(1), 0);
+    ASSERT_EQ(ComWrt(1, &byte, 1), 1);
+    EXPECT_EQ(GetOutQLen(1), 7);
+    ASSERT_EQ(FlushOutQ(1), 0);
+    EXPECT_EQ(GetOutQLen(1), 0);
+}
+
 TEST(ScriptedLine, ScriptAnswersThePcAndReportsWhereItWasBroken) {
     ScriptedLine line;
     line.Expect("E0", "C0");
