@@ -1,9 +1,6 @@
 // vbcflash-station: flashes FILE into a phone on each of several ports at the same time, one
 // vbcflash-cli worker a port, and logs every phone. On a terminal a live table, one row a port;
 // otherwise one plain line a change.
-#include <signal.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -59,7 +56,8 @@ It works in the current directory (or the DIR of -C): flash.txt and the bootstra
 read there, and checked before any port starts. FILE is read once; every worker writes that same copy.
 
 Ctrl-C (SIGINT) or SIGTERM stops every job (each phone under way is logged as stopped),
-prints the totals and exits 130 (143).
+prints the totals and exits 130 (143). On Windows Ctrl-C exits 130, and Ctrl-Break or
+closing the console window stop it as SIGTERM does (143).
 
 Exit status:
   0      with --once: every port's phone passed
@@ -120,15 +118,9 @@ std::string TotalsText(const st::Station& station) {
 // next phone. Anything else is said to be ignored.
 class UnitInput {
   public:
-    int Fd() const { return open_ ? STDIN_FILENO : -1; }
+    vbc::platform::WaitObject Wait() const { return input_.Wait(); }
     void Read(st::Station& station, bool live) {
-        char buffer[512];
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n <= 0) {
-            if (n == 0 || (errno != EINTR && errno != EAGAIN)) open_ = false;
-            return;
-        }
-        pending_.append(buffer, static_cast<std::size_t>(n));
+        input_.ReadAvailable(&pending_);
         for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
             const std::string line = pending_.substr(0, nl);
             pending_.erase(0, nl + 1);
@@ -150,7 +142,7 @@ class UnitInput {
     }
 
   private:
-    bool open_ = true;
+    vbc::platform::StandardInput input_;
     std::string pending_;
 };
 
@@ -320,8 +312,9 @@ int main(int argc, char** argv) {
     }
     if (file.empty()) return Usage("the software FILE is an empty name");
     if (database.empty()) return Usage("--db: the database is an empty name");
-    if (!directory.empty() && ::chdir(directory.c_str()) != 0)
-        return Usage("cannot change to directory '" + directory + "': " + std::strerror(errno));
+    std::string error;
+    if (!directory.empty() && !vbc::platform::ChangeDirectory(directory, &error))
+        return Usage("cannot change to directory '" + directory + "': " + error);
 
     // flash.txt once, before any port starts, as every worker will read it.
     const std::int32_t flashTxt = vbc::_mfl10_100InitFlashDescription();
@@ -333,7 +326,6 @@ int main(int argc, char** argv) {
         return kExitFlashTxt;
     }
     // The bootstrap, as flash.txt: a worker without it fails before any phone answers.
-    std::string error;
     if (!st::CheckBootstrap(settings.product, &error)) {
         std::cerr << kProgram << ": " << error << "\n";
         return kExitBootstrap;
@@ -343,7 +335,7 @@ int main(int argc, char** argv) {
     if (!vbc::platform::ReadWholeFile(file.c_str(), image))
         return Usage("cannot read the software file '" + file + "': " + std::strerror(errno));
     if (image.empty()) return Usage("the software file '" + file + "' is empty");
-    vbc::platform::UniqueFd imageHolder;
+    vbc::platform::SealedImage imageHolder;
     if (!st::SetImage(image, file, &settings, &imageHolder, &error)) {
         std::cerr << kProgram << ": " << error << "\n";
         return kExitInternal;
@@ -358,7 +350,8 @@ int main(int argc, char** argv) {
     settings.readId = readId;
     settings.workerProgram = st::WorkerBesideProgram();
     if (settings.workerProgram.empty()) {
-        std::cerr << kProgram << ": cannot find the worker program vbcflash-cli beside "
+        std::cerr << kProgram << ": cannot find the worker program "
+                  << vbc::platform::ProgramFileName("vbcflash-cli") << " beside "
                   << vbc::platform::OwnProgramPath() << "\n";
         return kExitInternal;
     }
@@ -382,7 +375,8 @@ int main(int argc, char** argv) {
 
     vbc::platform::CatchStopSignals(OnStopSignal);  // a second Ctrl-C ends the station at once
 
-    const bool live = ::isatty(STDOUT_FILENO) == 1;
+    const bool live =
+        vbc::platform::IsTerminal(stdout) && vbc::platform::EnableTerminalEscapes(stdout);
     if (!live) {
         std::printf("%s %s %s: %s (%llu bytes, sha256 %s), ports",
                     st::IsoUtc(std::chrono::system_clock::now()).c_str(), kProgram, vbc::kVersion,
@@ -403,8 +397,10 @@ int main(int argc, char** argv) {
     auto lastDraw = std::chrono::steady_clock::time_point{};
     while (!station.Finished()) {
         bool input = false;
-        station.Step(250, station.Stopping() ? -1 : vbc::platform::JobStopWakeFd(), units.Fd(),
-                     &input);
+        station.Step(
+            250,
+            station.Stopping() ? vbc::platform::kNoWaitObject : vbc::platform::JobStopWaitObject(),
+            units.Wait(), &input);
         if (input) units.Read(station, live);
         if (vbc::JobStopRequested() && !station.Stopping()) station.Stop();
         if (live) {

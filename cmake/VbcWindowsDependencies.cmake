@@ -34,6 +34,24 @@ target_compile_options(vbc_pugixml PRIVATE -w)  # third-party code: its warnings
 add_library(pugixml::pugixml ALIAS vbc_pugixml)
 set(VBC_PROVIDED_pugixml TRUE CACHE INTERNAL "")
 
+# SQLite: the one-file build (sqlite3.c) made by scripts/deps.sh windows from Debian's source
+# package of the same version as libsqlite3-dev.
+set(VBC_SQLITE_SOURCE_DIR ${CMAKE_SOURCE_DIR}/build/deps/sqlite3 CACHE PATH
+    "SQLite's sqlite3.c and sqlite3.h, made from Debian's source package (scripts/deps.sh windows)")
+if(NOT EXISTS ${VBC_SQLITE_SOURCE_DIR}/sqlite3.c)
+    message(FATAL_ERROR
+        " Missing the SQLite sources in ${VBC_SQLITE_SOURCE_DIR}: run scripts/deps.sh windows")
+endif()
+enable_language(C)  # SQLite is C
+add_library(vbc_sqlite3 STATIC ${VBC_SQLITE_SOURCE_DIR}/sqlite3.c)
+target_include_directories(vbc_sqlite3 SYSTEM PUBLIC ${VBC_SQLITE_SOURCE_DIR})
+# As Debian builds it: foreign keys on, no extension loading (no DLL of anybody's is run).
+target_compile_definitions(vbc_sqlite3 PRIVATE SQLITE_DEFAULT_FOREIGN_KEYS=1
+    SQLITE_OMIT_LOAD_EXTENSION SQLITE_THREADSAFE=1)
+target_compile_options(vbc_sqlite3 PRIVATE -w -O2)
+add_library(SQLite::SQLite3 ALIAS vbc_sqlite3)
+set(VBC_PROVIDED_SQLite3 TRUE CACHE INTERNAL "")
+
 # GoogleTest: Debian's googletest package ships its sources for any compiler.
 if(VBC_BUILD_TESTS)
     if(NOT EXISTS /usr/src/googletest/CMakeLists.txt)

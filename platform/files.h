@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,16 +39,36 @@ std::string AtomicWriteProblem(const char* name);
 // such (the system's texts for ELOOP and EINVAL would mislead), the system's text otherwise.
 std::string AtomicWriteErrorText(int error);
 
-// An unchangeable copy of bytes that this process's children open by the returned path while
-// holder stays open: however the original file changes meanwhile, every child reads these
-// bytes. "" (and error) when the system cannot make one.
-std::string SealedCopy(const std::vector<std::uint8_t>& bytes, UniqueFd* holder,
-                       std::string* error);
+// An unchangeable copy of bytes that this process's children open by its path while it is
+// held: however the original file changes meanwhile, every child reads these bytes. POSIX: a
+// sealed memfd the children inherit (/dev/fd/N). Windows: a file in the temporary folder, held
+// open with read sharing only (nobody can write, rename or delete it) and read back to check
+// that it holds the bytes; removed when the holder goes.
+class SealedImage {
+  public:
+    SealedImage();
+    ~SealedImage();
+    SealedImage(SealedImage&& other) noexcept;
+    SealedImage& operator=(SealedImage&& other) noexcept;
+    SealedImage(const SealedImage&) = delete;
+    SealedImage& operator=(const SealedImage&) = delete;
+
+    // False (and error) when the system cannot make one.
+    bool Make(const std::vector<std::uint8_t>& bytes, std::string* error);
+    // What the children open ("" before Make).
+    const std::string& Path() const;
+    // The descriptor the children must keep (POSIX), -1 when they open it by name.
+    int InheritedFd() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // A file of records, one line each, appended whole: each line goes in one write to a
-// descriptor opened for appending, then to the disk (fsync) before Append returns, so a crash
-// or power cut never leaves half a line and loses no line that was appended. A write cut short
-// (a full disk, a file-size limit) is taken back, so the file keeps only whole lines.
+// file opened for appending, then to the disk (fsync, FlushFileBuffers) before Append returns, so a
+// crash or power cut never leaves half a line and loses no line that was appended. A write cut
+// short (a full disk, a file-size limit) is taken back, so the file keeps only whole lines.
 class AppendFile {
   public:
     // Only a regular file is taken: a FIFO or a device cannot hold the promise above. A last
@@ -57,8 +78,14 @@ class AppendFile {
     // line: without its newline.
     bool Append(const std::string& line, std::string* error);
 
+    AppendFile();
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
   private:
-    UniqueFd fd_;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 namespace detail {

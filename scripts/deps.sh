@@ -21,7 +21,7 @@ PACKAGES=(
     libpugixml-dev              # XML reader of the panel resources (toolkit/uiresources.cpp)
     nlohmann-json3-dev          # vbcflash-cli --json, the station's worker lines and log
     libssl-dev                  # libcrypto: SHA-256 of the station's image
-    libsqlite3-dev uuid-dev     # the station's database (SQLite) and its records' UUIDs
+    libsqlite3-dev              # the station's database (SQLite)
     libpq-dev                   # the station's database on a PostgreSQL server
     postgresql                  # the server the station's PostgreSQL test starts
     qt6-base-dev qt6-base-dev-tools  # Qt Widgets, Qt Test; moc
@@ -42,6 +42,7 @@ WINDOWS_PACKAGES=(
     xdotool                     # vbcflash.exe under Wine: waits for its window, types keys
     x11-apps netpbm             # scripts/wine-screenshots.sh: xwd, and its pictures made PNG
     zip unzip                   # scripts/package.sh: the Windows zip, and its listing
+    tcl                         # SQLite's one-file source (sqlite3.c) is made by a Tcl script
 )
 windows=0
 if [ "${1:-}" = windows ]; then
@@ -64,14 +65,14 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The Windows build compiles pugixml itself (libpugixml-dev holds a Linux library): from
-# Debian's source package of the same version, unpacked under build/deps/pugixml.
-if ((windows)) && [ ! -f build/deps/pugixml/src/pugixml.cpp ]; then
-    SUDO=""
+# The Windows build compiles pugixml and SQLite itself (Debian's -dev packages hold Linux
+# libraries): from Debian's source packages of the same versions, under build/deps/.
+debian_source() {  # SOURCE_PACKAGE BINARY_PACKAGE DIRECTORY
+    local SUDO="" version srclist uris suite
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-    version=$(dpkg-query -W -f='${source:Version}' libpugixml-dev)
+    version=$(dpkg-query -W -f='${source:Version}' "$2")
     srclist=/etc/apt/sources.list.d/vbcflash-deb-src.sources
-    if ! apt-get source --print-uris -qq "pugixml=$version" >/dev/null 2>&1; then
+    if ! apt-get source --print-uris -qq "$1=$version" >/dev/null 2>&1; then
         # Source packages of the release the machine runs, from its own Debian mirror.
         uris=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1 || true)
         suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -80,9 +81,24 @@ if ((windows)) && [ ! -f build/deps/pugixml/src/pugixml.cpp ]; then
             /usr/share/keyrings/debian-archive-keyring.gpg | $SUDO tee "$srclist" >/dev/null
         $SUDO apt-get update -qq
     fi
-    rm -rf build/deps/pugixml build/deps/pugixml-src
-    mkdir -p build/deps/pugixml-src
-    (cd build/deps/pugixml-src && apt-get source -qq "pugixml=$version" >/dev/null 2>&1)
-    mv build/deps/pugixml-src/pugixml-*/ build/deps/pugixml
-    rm -rf build/deps/pugixml-src
+    rm -rf "$3" "$3-src"
+    mkdir -p "$3-src"
+    (cd "$3-src" && apt-get source -qq "$1=$version" >/dev/null 2>&1)
+    mv "$3-src/$1"-*/ "$3"
+    rm -rf "$3-src"
+}
+if ((windows)) && [ ! -f build/deps/pugixml/src/pugixml.cpp ]; then
+    debian_source pugixml libpugixml-dev build/deps/pugixml
+fi
+# SQLite's sources become the one file its own build makes (sqlite3.c, with sqlite3.h), which
+# the Windows build compiles; the rest is removed.
+if ((windows)) && [ ! -f build/deps/sqlite3/sqlite3.c ]; then
+    debian_source sqlite3 libsqlite3-dev build/deps/sqlite3-tree
+    (mkdir -p build/deps/sqlite3-tree/bld && cd build/deps/sqlite3-tree/bld &&
+        ../configure --disable-tcl >/dev/null && make -j2 sqlite3.c >/dev/null)
+    mkdir -p build/deps/sqlite3.new
+    cp build/deps/sqlite3-tree/bld/sqlite3.c build/deps/sqlite3-tree/bld/sqlite3.h \
+        build/deps/sqlite3-tree/LICENSE.md build/deps/sqlite3.new/
+    rm -rf build/deps/sqlite3 build/deps/sqlite3-tree
+    mv build/deps/sqlite3.new build/deps/sqlite3
 fi

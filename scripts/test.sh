@@ -73,6 +73,8 @@ if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
     stage "windows: end-to-end job under Wine (vbcsim paced to the line)"
     scripts/wine-e2e.sh build/windows/cli/vbcflash-cli.exe build/default/vbcsim ||
         fail "windows end-to-end job under Wine"
+    stage "windows: vbcflash-station.exe under Wine (two phones; Ctrl-C logs them stopped)"
+    scripts/wine-station.sh || fail "vbcflash-station.exe under Wine"
     stage "windows: vbcflash.exe under Wine (window up, close box asks, Yes ends it)"
     scripts/wine-gui-smoke.sh || fail "vbcflash.exe under Wine"
     stage "windows: vbcflash.exe's whole job by keyboard under Wine (Ctrl+R, Alt+S)"

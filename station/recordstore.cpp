@@ -2,14 +2,16 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <uuid/uuid.h>
 
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "platform/digest.h"
 #include "station/sqlitedb.h"
 
 namespace vbc::station {
@@ -39,10 +41,16 @@ const std::vector<Field>& PhoneFields() {
 }
 
 std::string NewUuid() {
-    uuid_t bytes;
-    uuid_generate_random(bytes);  // version 4, from the system's random source
+    // Version 4 (random), variant 1, from the system's random source.
+    std::uint8_t b[16] = {};
+    if (!platform::RandomBytes(b, sizeof b)) return "";
+    b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);
+    b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);
     char text[37];
-    uuid_unparse_lower(bytes, text);
+    std::snprintf(text, sizeof text,
+                  "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0],
+                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
     return text;
 }
 

@@ -1,15 +1,11 @@
 #include "station/station.h"
 
-#include <openssl/evp.h>
-#include <unistd.h>
-
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -20,6 +16,7 @@
 #include "core/version.h"
 #include "data/mfl10fla.h"
 #include "link/mfl12pclib.h"
+#include "platform/digest.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/serial.h"
@@ -315,8 +312,8 @@ std::string Station::WorkerEnd(const Port& port, bool died, int signal, int stat
                       settings_.silenceLimitMs / 1000);
     } else if (died) {
         *code = InternalFaultCode::kWorkerDied;
-        std::snprintf(message, sizeof message, "The worker ended on signal %d (%s).", signal,
-                      strsignal(signal));
+        std::snprintf(message, sizeof message, "The worker ended on %s.",
+                      platform::DescribeAbnormalEnd(signal).c_str());
     } else {
         std::snprintf(message, sizeof message,
                       "The worker exited with status %d without a result%s%s", status,
@@ -371,17 +368,18 @@ void Station::Finish(Port& port, bool died, int signal, int status) {
     if (stopping_) port.status.done = true;
 }
 
-bool Station::Step(int timeoutMs, int wakeFd, int inputFd, bool* inputReady) {
+bool Station::Step(int timeoutMs, platform::WaitObject wake, platform::WaitObject input,
+                   bool* inputReady) {
     auto now = Clock::now();
     // Ports due to start are started before the wait, so the wait is for their workers too.
     for (auto& p : ports_) {
         if (!p->worker.Running() && !p->status.done && !stopping_ && p->restartAt <= now)
             Launch(*p);
     }
-    std::vector<int> fds;
+    std::vector<platform::WaitObject> waits;
     auto wait = std::chrono::milliseconds(timeoutMs);
     for (auto& p : ports_) {
-        fds.push_back(p->worker.Running() ? p->worker.OutputFd() : -1);
+        waits.push_back(p->worker.Running() ? p->worker.OutputWait() : platform::kNoWaitObject);
         // A worker whose output ended is reaped as soon as it has exited.
         if (p->worker.Running() && p->outputEnded)
             wait = std::min(wait, std::chrono::milliseconds(10));
@@ -389,10 +387,10 @@ bool Station::Step(int timeoutMs, int wakeFd, int inputFd, bool* inputReady) {
             wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::max(p->restartAt - now, Clock::duration::zero())));
     }
-    fds.push_back(inputFd);
-    fds.push_back(wakeFd);
+    waits.push_back(input);
+    waits.push_back(wake);
     std::vector<bool> readable;
-    platform::WaitReadable(fds, static_cast<int>(wait.count()), &readable);
+    platform::WaitReady(waits, static_cast<int>(wait.count()), &readable);
     now = Clock::now();
     for (std::size_t i = 0; i < ports_.size(); ++i) {
         Port& p = *ports_[i];
@@ -501,10 +499,11 @@ const char* StateName(State state) {
 }
 
 bool SetImage(const std::vector<std::uint8_t>& bytes, const std::string& software,
-              Settings* settings, platform::UniqueFd* holder, std::string* error) {
-    settings->imagePath = platform::SealedCopy(bytes, holder, error);
-    if (settings->imagePath.empty()) return false;
-    settings->imageFd = holder->Get();
+              Settings* settings, platform::SealedImage* holder, std::string* error) {
+    // The copy holds exactly these bytes (checked as it was made): their hash is the workers'.
+    if (!holder->Make(bytes, error)) return false;
+    settings->imagePath = holder->Path();
+    settings->imageFd = holder->InheritedFd();
     settings->software = std::filesystem::path(software).filename().string();
     settings->sha256 = Sha256Hex(bytes);
     settings->bytes = bytes.size();
@@ -540,31 +539,33 @@ int SilenceLimitMs(std::uint32_t rate) {
 std::string WorkerBesideProgram() {
     const std::string self = platform::OwnProgramPath();
     if (self.empty()) return "";
-    const auto worker = std::filesystem::path(self).parent_path() / "vbcflash-cli";
-    return ::access(worker.c_str(), X_OK) == 0 ? worker.string() : "";
+    const auto worker =
+        std::filesystem::path(self).parent_path() / platform::ProgramFileName("vbcflash-cli");
+    return platform::CanRun(worker.string()) ? worker.string() : "";
 }
 
 std::string IsoUtc(std::chrono::system_clock::time_point when) {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
-    const std::time_t secs = static_cast<std::time_t>(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(when);
+    const auto day = floor<days>(ms);
+    const year_month_day date{day};
+    const hh_mm_ss time{ms - day};
     char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    std::snprintf(
+        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+        static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
     return text;
 }
 
 std::string Sha256Hex(const std::vector<std::uint8_t>& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-        return "";
+    platform::Sha256Digest digest{};
+    if (!platform::Sha256(bytes, &digest)) return "";
     std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
+    for (std::uint8_t b : digest) {
         char two[3];
-        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        std::snprintf(two, sizeof two, "%02x", b);
         hex += two;
     }
     return hex;

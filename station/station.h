@@ -16,8 +16,12 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "platform/uniquefd.h"
+#include "platform/process.h"
 #include "station/recordstore.h"
+
+namespace vbc::platform {
+class SealedImage;
+}
 
 namespace vbc::station {
 
@@ -43,7 +47,7 @@ struct Settings {
     bool once = false;
     std::string workerProgram;  // vbcflash-cli
     std::string imagePath;      // what the workers load (a sealed copy of the file)
-    int imageFd = -1;           // the copy's descriptor, which the workers inherit
+    int imageFd = -1;           // the copy's descriptor, which the workers inherit (POSIX)
     std::string software;       // the file's name, for the log
     std::string sha256;
     std::uint64_t bytes = 0;
@@ -125,9 +129,10 @@ class Station {
     // Where the waiting records are kept ("" without a server).
     std::string SpoolPath() const;
     // Waits up to timeoutMs for the workers, handles what they said and how they ended, and
-    // starts the ports' next jobs. True when wakeFd (skipped when negative) became readable;
-    // *inputReady (when given) whether inputFd did.
-    bool Step(int timeoutMs, int wakeFd = -1, int inputFd = -1, bool* inputReady = nullptr);
+    // starts the ports' next jobs. True when wake (skipped when kNoWaitObject) became ready;
+    // *inputReady (when given) whether input did.
+    bool Step(int timeoutMs, platform::WaitObject wake = platform::kNoWaitObject,
+              platform::WaitObject input = platform::kNoWaitObject, bool* inputReady = nullptr);
     // Stops every job (each phone on a port is logged as stopped) and takes no further phone.
     void Stop();
     bool Stopping() const { return stopping_; }
@@ -172,14 +177,14 @@ const char* StateName(State state);
 // the log, its SHA-256 and its size. holder keeps the copy while the station runs. False, with
 // error, when the copy cannot be made.
 bool SetImage(const std::vector<std::uint8_t>& bytes, const std::string& software,
-              Settings* settings, platform::UniqueFd* holder, std::string* error);
+              Settings* settings, platform::SealedImage* holder, std::string* error);
 // Every worker reads the product type's bootstrap before it boots a phone: a missing or
 // unreadable one is found once, before any port starts. False, with error, when it cannot be read.
 bool CheckBootstrap(int product, std::string* error);
 // The silence limit for a line rate: twice the longest quiet wait of a job (60 s) plus the
 // largest sector of the flash table loaded (or a 64 KiB read) at that rate.
 int SilenceLimitMs(std::uint32_t rate);
-// vbcflash-cli beside the running program, "" when it is not there.
+// vbcflash-cli (vbcflash-cli.exe) beside the running program, "" when it is not there.
 std::string WorkerBesideProgram();
 
 // "2026-12-09T01:23:45.678Z"

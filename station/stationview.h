@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uniquefd.h"
+#include "platform/files.h"
 #include "station/station.h"
 
 namespace vbc::station {
@@ -62,7 +62,7 @@ struct StartForm {
 };
 
 // The sealed copy of the image the workers read, kept while the station runs.
-using ImageHolder = platform::UniqueFd;
+using ImageHolder = platform::SealedImage;
 
 // Checks the main panel's job and the form, hands the image to the workers and opens the log
 // and the database. The refusal to show the operator, or "" with *station ready to Step.

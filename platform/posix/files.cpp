@@ -38,8 +38,27 @@ std::FILE* CreateExclusive(const char* path, int* error) {
 
 namespace vbc::platform {
 
-std::string SealedCopy(const std::vector<std::uint8_t>& bytes, UniqueFd* holder,
-                       std::string* error) {
+struct SealedImage::State {
+    UniqueFd fd;
+    std::string path;
+};
+
+SealedImage::SealedImage() : state_(std::make_unique<State>()) {}
+SealedImage::~SealedImage() = default;
+SealedImage::SealedImage(SealedImage&& other) noexcept = default;
+SealedImage& SealedImage::operator=(SealedImage&& other) noexcept = default;
+
+const std::string& SealedImage::Path() const {
+    static const std::string none;
+    return state_ ? state_->path : none;
+}
+
+int SealedImage::InheritedFd() const {
+    return state_ ? state_->fd.Get() : -1;
+}
+
+bool SealedImage::Make(const std::vector<std::uint8_t>& bytes, std::string* error) {
+    if (!state_) state_ = std::make_unique<State>();
     // Not close-on-exec: the children inherit it and open it through /dev/fd.
     UniqueFd fd(::memfd_create("vbcflash-image", MFD_ALLOW_SEALING));
     // Never one of the standard descriptors (one left closed by whoever started us): a child's
@@ -58,11 +77,11 @@ std::string SealedCopy(const std::vector<std::uint8_t>& bytes, UniqueFd* holder,
         if (error)
             *error =
                 std::string("cannot make a private copy of the image: ") + std::strerror(errno);
-        return "";
+        return false;
     }
-    const std::string path = "/dev/fd/" + std::to_string(fd.Get());
-    *holder = std::move(fd);
-    return path;
+    state_->path = "/dev/fd/" + std::to_string(fd.Get());
+    state_->fd = std::move(fd);
+    return true;
 }
 
 namespace {
@@ -88,29 +107,36 @@ bool EndOfWholeLines(int fd, off_t size, off_t* end) {
 
 }  // namespace
 
+struct AppendFile::State {
+    UniqueFd fd;
+};
+
+AppendFile::AppendFile() : state_(std::make_unique<State>()) {}
+AppendFile::~AppendFile() = default;
+
 bool AppendFile::Open(const std::string& path, std::string* error, std::size_t* tornBytes) {
     if (tornBytes) *tornBytes = 0;
     auto fail = [&](const std::string& why) {
         if (error) *error = path + ": " + why;
-        fd_.Reset();
+        state_->fd.Reset();
         return false;
     };
     const bool existed = ::access(path.c_str(), F_OK) == 0;
     // Not blocking: a FIFO without a reader would hold the open until one came.
-    fd_.Reset(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                     0644));
-    if (fd_.Get() < 0) return fail(std::strerror(errno));
+    state_->fd.Reset(::open(path.c_str(),
+                            O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
+    if (state_->fd.Get() < 0) return fail(std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd_.Get(), &st) != 0) return fail(std::strerror(errno));
+    if (::fstat(state_->fd.Get(), &st) != 0) return fail(std::strerror(errno));
     if (!S_ISREG(st.st_mode))
         return fail(
             "not a regular file (a FIFO, a device or a socket): the log must be a file on a disk");
-    ::fcntl(fd_.Get(), F_SETFL, ::fcntl(fd_.Get(), F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(state_->fd.Get(), F_SETFL, ::fcntl(state_->fd.Get(), F_GETFL) & ~O_NONBLOCK);
     off_t whole = st.st_size;
-    if (!EndOfWholeLines(fd_.Get(), st.st_size, &whole))
+    if (!EndOfWholeLines(state_->fd.Get(), st.st_size, &whole))
         return fail(std::string("cannot read its last line: ") + std::strerror(errno));
     if (whole != st.st_size) {
-        if (::ftruncate(fd_.Get(), whole) != 0 || ::fsync(fd_.Get()) != 0)
+        if (::ftruncate(state_->fd.Get(), whole) != 0 || ::fsync(state_->fd.Get()) != 0)
             return fail(std::string("cannot cut off its torn last line: ") + std::strerror(errno));
         if (tornBytes) *tornBytes = static_cast<std::size_t>(st.st_size - whole);
     }
@@ -128,11 +154,11 @@ bool AppendFile::Append(const std::string& line, std::string* error) {
     const std::string whole = line + "\n";
     ssize_t n;
     do {
-        n = ::write(fd_.Get(), whole.data(), whole.size());
+        n = ::write(state_->fd.Get(), whole.data(), whole.size());
     } while (n < 0 && errno == EINTR);
     const int writeError = errno;
     if (n == static_cast<ssize_t>(whole.size())) {
-        if (::fsync(fd_.Get()) == 0) return true;
+        if (::fsync(state_->fd.Get()) == 0) return true;
         if (error) *error = std::strerror(errno);
         return false;
     }
@@ -140,8 +166,9 @@ bool AppendFile::Append(const std::string& line, std::string* error) {
     // the next record would be appended onto the fragment.
     struct stat st {};
     bool takenBack = n <= 0;
-    if (n > 0 && ::fstat(fd_.Get(), &st) == 0 && st.st_size >= n)
-        takenBack = ::ftruncate(fd_.Get(), st.st_size - n) == 0 && ::fsync(fd_.Get()) == 0;
+    if (n > 0 && ::fstat(state_->fd.Get(), &st) == 0 && st.st_size >= n)
+        takenBack =
+            ::ftruncate(state_->fd.Get(), st.st_size - n) == 0 && ::fsync(state_->fd.Get()) == 0;
     if (error) {
         *error = n < 0 ? std::string(std::strerror(writeError))
                        : "only part of the record could be written (the disk is full, or the "

@@ -11,6 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "platform/jobstop.h"
+#include "platform/uniquefd.h"
 
 namespace vbc::platform {
 namespace {
@@ -32,15 +36,34 @@ void CloseFrom(int first, int keep) {
 
 }  // namespace
 
+struct Process::State {
+    int pid = -1;
+    UniqueFd out;
+};
+
+Process::Process() : state_(std::make_unique<State>()) {}
+
 Process::~Process() {
-    if (pid_ > 0) {
+    if (state_->pid > 0) {
         Kill();
-        ::waitpid(pid_, nullptr, 0);
+        ::waitpid(state_->pid, nullptr, 0);
     }
 }
 
+bool Process::Running() const {
+    return state_->pid > 0;
+}
+
+int Process::Id() const {
+    return state_->pid;
+}
+
+WaitObject Process::OutputWait() const {
+    return state_->out.Valid() ? state_->out.Get() : kNoWaitObject;
+}
+
 bool Process::Start(const std::vector<std::string>& argv, std::string* error, int keepFd) {
-    if (pid_ > 0 || argv.empty()) {
+    if (state_->pid > 0 || argv.empty()) {
         if (error) *error = "no program to start";
         return false;
     }
@@ -88,62 +111,89 @@ bool Process::Start(const std::vector<std::string>& argv, std::string* error, in
         ::_exit(127);
     }
     ::fcntl(readEnd.Get(), F_SETFL, ::fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
-    pid_ = pid;
-    out_ = std::move(readEnd);
+    state_->pid = pid;
+    state_->out = std::move(readEnd);
     return true;
 }
 
 bool Process::ReadAvailable(std::string* into) {
-    if (out_.Get() < 0) return false;
+    UniqueFd& out = state_->out;
+    if (out.Get() < 0) return false;
     char chunk[4096];
     for (;;) {
-        const ssize_t n = ::read(out_.Get(), chunk, sizeof chunk);
+        const ssize_t n = ::read(out.Get(), chunk, sizeof chunk);
         if (n > 0) {
             into->append(chunk, static_cast<std::size_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-        out_.Reset();  // its end, or a read fault: either way nothing more comes
+        out.Reset();  // its end, or a read fault: either way nothing more comes
         return false;
     }
 }
 
 void Process::RequestStop() {
-    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    if (state_->pid > 0) ::kill(state_->pid, SIGTERM);
 }
 
 void Process::Kill() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
+    if (state_->pid > 0) ::kill(state_->pid, SIGKILL);
 }
 
 std::optional<ProcessEnd> Process::TryReap() {
-    if (pid_ <= 0) return std::nullopt;
+    const pid_t pid = state_->pid;
+    if (pid <= 0) return std::nullopt;
     int status = 0;
     pid_t r;
     do {
-        r = ::waitpid(pid_, &status, WNOHANG);
+        r = ::waitpid(pid, &status, WNOHANG);
     } while (r < 0 && errno == EINTR);
     if (r == 0) return std::nullopt;
     ProcessEnd end;
-    if (r == pid_ && WIFEXITED(status)) {
+    if (r == pid && WIFEXITED(status)) {
         end.exited = true;
         end.code = WEXITSTATUS(status);
-    } else if (r == pid_ && WIFSIGNALED(status)) {
+    } else if (r == pid && WIFSIGNALED(status)) {
         end.signal = WTERMSIG(status);
     }
-    pid_ = -1;
-    out_.Reset();
+    state_->pid = -1;
+    state_->out.Reset();
     return end;
 }
 
-void WaitReadable(const std::vector<int>& fds, int timeoutMs, std::vector<bool>* readable) {
+std::string DescribeAbnormalEnd(int signal) {
+    return "signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")";
+}
+
+void WaitReady(const std::vector<WaitObject>& objects, int timeoutMs, std::vector<bool>* ready) {
     std::vector<pollfd> polled;
-    for (int fd : fds) polled.push_back(pollfd{fd, POLLIN, 0});  // poll skips negative ones
-    readable->assign(fds.size(), false);
+    for (WaitObject o : objects)  // poll skips negative ones
+        polled.push_back(pollfd{static_cast<int>(o), POLLIN, 0});
+    ready->assign(objects.size(), false);
     if (::poll(polled.data(), polled.size(), timeoutMs) <= 0) return;
-    for (std::size_t i = 0; i < fds.size(); ++i)
-        (*readable)[i] = fds[i] >= 0 && (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    for (std::size_t i = 0; i < objects.size(); ++i)
+        (*ready)[i] = objects[i] >= 0 && (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+struct StandardInput::State {
+    bool open = true;
+};
+
+StandardInput::StandardInput() : state_(std::make_unique<State>()) {}
+StandardInput::~StandardInput() = default;
+
+WaitObject StandardInput::Wait() const {
+    return state_->open ? STDIN_FILENO : kNoWaitObject;
+}
+
+bool StandardInput::ReadAvailable(std::string* into) {
+    if (!state_->open) return false;
+    char buffer[512];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n > 0) into->append(buffer, static_cast<std::size_t>(n));
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) state_->open = false;
+    return state_->open;
 }
 
 void KeepStandardDescriptors() {
@@ -171,6 +221,24 @@ std::string OwnProgramPath() {
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return "";
     return std::string(path, static_cast<std::size_t>(n));
+}
+
+std::string ProgramFileName(const std::string& stem) {
+    return stem;
+}
+
+bool CanRun(const std::string& path) {
+    return ::access(path.c_str(), X_OK) == 0;
+}
+
+bool ChangeDirectory(const std::string& path, std::string* error) {
+    if (::chdir(path.c_str()) == 0) return true;
+    if (error) *error = std::strerror(errno);
+    return false;
+}
+
+WaitObject JobStopWaitObject() {
+    return JobStopWakeFd();
 }
 
 }  // namespace vbc::platform
