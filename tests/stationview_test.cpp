@@ -114,9 +114,10 @@ class StationStart : public ::testing::Test {
     void Ready() {
         _sg_DownloadContext.fileBuffer = nullptr;
         ResetProgramState();
+        // Removed first: MinGW's copy_file refuses to overwrite.
+        std::filesystem::remove("mfl104_4.spm");
         std::filesystem::copy_file(std::filesystem::path(VBC_SOURCE_DIR) / "examples/mfl104_4.spm",
-                                   "mfl104_4.spm",
-                                   std::filesystem::copy_options::overwrite_existing);
+                                   "mfl104_4.spm");
         static std::uint8_t bytes[] = "0123456789abcdef";
         DownloadContext& c = _sg_DownloadContext;
         c.productType = 1;
