@@ -83,6 +83,8 @@ if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
     scripts/wine-gui-e2e.sh || fail "vbcflash.exe's keyboard job under Wine"
     stage "windows: vbcflash.exe's job stopped by keyboard under Wine (Alt+O)"
     scripts/wine-gui-e2e.sh --stop || fail "vbcflash.exe's keyboard stop under Wine"
+    stage "windows: vbcflash.exe's station window by keyboard under Wine (a refusal, then COM1 and COM2 pass)"
+    scripts/wine-gui-station.sh || fail "vbcflash.exe's station window under Wine"
     stage "windows: the installer under Wine (silent install, a .cla opened, silent uninstall)"
     if scripts/package-windows.sh >"$ROOT/build/windows/package-windows.log" 2>&1; then
         scripts/wine-installer.sh "" build/default/vbcsim || fail "the installer under Wine"

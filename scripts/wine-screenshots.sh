@@ -5,15 +5,18 @@
 #   windows-download.png  a download in progress (Alt+S), with its rate and time left
 #   windows-service.png   the service panel (Tools > Service panel...) after Switch on
 #   windows-error.png     an error panel (a flash that flash.txt does not describe)
+#   windows-station.png   the station window (Tools > Station...): COM3's phone failed, COM2's
+#                         being written (vbcflash-cli.exe beside the program as its workers)
 # into docs/screenshots/ or the directory given. scripts/screenshots.sh runs it when the
 # Windows build is there.
 #
-#   scripts/wine-screenshots.sh [OUTPUT_DIRECTORY [GUI_EXE [VBCSIM]]]
+#   scripts/wine-screenshots.sh [OUTPUT_DIRECTORY [GUI_EXE [VBCSIM [CLI_EXE]]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 OUT="$(realpath -m "${1:-docs/screenshots}")"
 EXE="$(realpath "${2:-build/windows/gui/win32/vbcflash.exe}")"
 SIM="$(realpath "${3:-build/default/vbcsim}")"
+CLI="$(realpath "${4:-build/windows/cli/vbcflash-cli.exe}")"
 
 . scripts/lib/winegui.sh
 if [ "${VBC_WINEGUI_INNER:-0}" != 1 ]; then
@@ -23,24 +26,27 @@ if [ "${VBC_WINEGUI_INNER:-0}" != 1 ]; then
         command -v "$tool" >/dev/null || { echo "wine-screenshots: $tool is missing (scripts/deps.sh windows)" >&2; exit 1; }
     done
     SCREEN=1400x900
-    winegui_inner "$OUT" "$EXE" "$SIM"
+    # The station's workers are found beside the program.
+    mkdir -p "$WORK/bin"
+    cp "$EXE" "$CLI" "$WORK/bin/"
+    winegui_inner "$OUT" "$WORK/bin/$(basename "$EXE")" "$SIM"
     exit $?
 fi
 
 GUI_PID=""
-trap '[ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null; winegui_sim_stop' EXIT
+trap '[ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null; winegui_sim_stop; winegui_sims_stop' EXIT
 fail() {
     echo "wine-screenshots: $*; the screen is in $OUT/failed.png" >&2
     xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng >"$OUT/failed.png" || true
     exit 1
 }
 
-# The screen, once two looks a moment apart agree (the windows have painted), cut to the
-# windows given and a margin, as a PNG.
+# The screen, once two looks a moment apart agree (the windows have painted; at most LOOKS
+# looks, 40 by default), cut to the windows given and a margin, as a PNG.
 shot() {
     local name=$1 prev="" now i w left=99999 top=99999 right=0 bottom=0
     shift
-    for i in $(seq 40); do
+    for i in $(seq "${LOOKS:-40}"); do
         xwd -root -silent -out "$WORK/screen.xwd"
         now=$(md5sum <"$WORK/screen.xwd")
         [ "$now" = "$prev" ] && break
@@ -118,4 +124,24 @@ for _ in $(seq $((WAIT * 10))); do
 done
 shot windows-service.png "$main" "$service"
 press "$service" alt+F4
+winegui_sim_stop
 
+# The station, on COM2 and COM3 (the service panel keeps COM1 switched on, and the station
+# would refuse it): COM3's phone answers the image with a bad checksum and fails, COM2's is
+# paced to the line and still being written when the picture is taken (at once: its tile
+# changes ten times a second, so the screen never settles).
+winegui_sim_port 2 --once --pace --trace --trace-file "$WORK/sim2.trace" ||
+    fail "vbcsim on COM2 did not start"
+winegui_sim_port 3 --once --bad-checksum '*:*' || fail "vbcsim on COM3 did not start"
+winegui_open_station "$main" || fail "Tools > Station... opened no window"
+station=$STATION
+xdotool windowmove --sync "$station" 24 40
+press "$station" alt+2 alt+3 alt+s
+for _ in $(seq $((WAIT * 10))); do
+    grep -q '"port":3,.*"ok":false' "$WORK/station.jsonl" 2>/dev/null &&
+        [ "$(grep -c 'download sector:' "$WORK/sim2.trace" 2>/dev/null || true)" -ge 4 ] && break
+    sleep 0.1
+done
+grep -q '"port":3,.*"ok":false' "$WORK/station.jsonl" 2>/dev/null || fail "COM3's phone did not fail"
+grep -q '"port":2,' "$WORK/station.jsonl" && fail "COM2's phone ended before the picture"
+LOOKS=2 shot windows-station.png "$station"

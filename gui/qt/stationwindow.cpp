@@ -19,22 +19,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <array>
-#include <cmath>
-#include <cstdio>
-#include <filesystem>
 
 #include "cli/options.h"
-#include "core/context.h"
-#include "data/mfl10fla.h"
 #include "gui/qt/qtfrontend.h"
 #include "gui/qt/qttoolkit.h"
-#include "link/mfl12pclib.h"
-#include "platform/files.h"
-#include "platform/jobstop.h"
-#include "platform/process.h"
 #include "platform/serial.h"
 #include "station/station.h"
+#include "station/stationview.h"
 #include "toolkit/toolkit.h"
 #include "ui/mfl52display.h"
 
@@ -56,70 +47,22 @@ QString Qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-QString Duration(double seconds) {
-    const int s = static_cast<int>(seconds);
-    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
-// The state a tile shows: the job under way, else the last phone's outcome until the next phone
-// boots (an operator reads the result off the tile when unplugging), else what the port waits on.
-struct Shown {
-    QString state;
-    QString detail;
-    QString colour;
-};
-
-Shown ShownState(const st::PortStatus& p) {
-    const bool logged = !p.outcome.empty();
-    const QString outcomeColour = p.outcome == "passed"   ? QStringLiteral("#2e7d32")
-                                  : p.outcome == "failed" ? QStringLiteral("#c62828")
-                                                          : QStringLiteral("#e65100");
-    switch (p.state) {
-        case st::State::kBooting:
-            return {QStringLiteral("booting"), {}, QStringLiteral("#1565c0")};
-        case st::State::kWriting:
-            return {QStringLiteral("writing"), {}, QStringLiteral("#1565c0")};
-        case st::State::kVerifying:
-            return {QStringLiteral("verifying"), {}, QStringLiteral("#6a1b9a")};
-        case st::State::kPassed:
-        case st::State::kFailed:
-        case st::State::kStopped:
-            return {Qs(p.outcome), {}, outcomeColour};
-        case st::State::kNoPort:
-            if (logged)
-                return {Qs(p.outcome), QStringLiteral("port unavailable: ") + Qs(p.note),
-                        outcomeColour};
-            return {QStringLiteral("no port"), Qs(p.note), QStringLiteral("#8d6e00")};
-        case st::State::kWaiting:
-            break;
-    }
-    if (logged) return {Qs(p.outcome), QStringLiteral("waiting for the next phone"), outcomeColour};
-    return {QStringLiteral("waiting for a phone"), {}, QStringLiteral("#546e7a")};
-}
-
-StationTileView ViewOf(const st::PortStatus& p) {
+// The shared view's words, as the widgets take them.
+StationTileView QtViewOf(const st::PortStatus& p) {
+    const st::TileView t = st::ViewOf(p);
     StationTileView v;
-    v.port = p.port;
-    v.device = Qs(p.device);
-    const Shown s = ShownState(p);
-    v.state = s.state;
-    v.detail = s.detail;
-    const bool busy = p.state == st::State::kBooting || p.state == st::State::kWriting ||
-                      p.state == st::State::kVerifying;
-    v.flash = Qs(busy ? p.flash : p.lastFlash);
-    v.percent = busy ? p.percent : p.lastPercent;
-    if (busy && p.rate > 0) v.rate = QStringLiteral("%1 KiB/s").arg(p.rate / 1024, 0, 'f', 1);
-    const double seconds = busy ? p.elapsedSeconds : p.lastSeconds;
-    if (seconds > 0) v.elapsed = Duration(seconds);
-    v.message = Qs(p.lastMessage);
-    v.counts =
-        QStringLiteral("passed %1 %2 failed %3").arg(p.passed).arg(QChar(0x00B7)).arg(p.failed);
-    if (p.stopped > 0)
-        v.counts += QStringLiteral(" %1 stopped %2").arg(QChar(0x00B7)).arg(p.stopped);
-    if (!p.phoneUnit.empty()) v.unit = QStringLiteral("unit ") + Qs(p.phoneUnit);
-    if (!p.unit.empty())
-        v.unit += (v.unit.isEmpty() ? QString() : QStringLiteral(" %1 ").arg(QChar(0x00B7))) +
-                  QStringLiteral("next ") + Qs(p.unit);
+    v.port = t.port;
+    v.device = Qs(t.device);
+    v.state = Qs(t.state);
+    v.detail = Qs(t.detail);
+    v.flash = Qs(t.flash);
+    v.percent = t.percent;
+    v.rate = Qs(t.rate);
+    v.elapsed = Qs(t.elapsed);
+    v.message = Qs(t.message);
+    v.counts = Qs(t.counts);
+    v.unit = Qs(t.unit);
+    v.colour = Qs(t.colour);
     return v;
 }
 
@@ -144,13 +87,6 @@ QString FitLines(const QLabel* label, const QString& text, int lines) {
     return cut + QChar(0x2026);
 }
 
-// Columns of the tile grid for n tiles: 1, 2 (up to 4), 3 (up to 9), 4 (up to 16).
-int Columns(std::size_t n) {
-    int c = 1;
-    while (static_cast<std::size_t>(c * c) < n) ++c;
-    return c;
-}
-
 std::string WorkerProgram() {
     if (!gWorkerProgram.empty()) return gWorkerProgram;
     const std::string beside = st::WorkerBesideProgram();
@@ -158,29 +94,10 @@ std::string WorkerProgram() {
     return QStandardPaths::findExecutable(QStringLiteral("vbcflash-cli")).toStdString();
 }
 
-QString WaitStatesText(const std::array<int, 4>& w) {
-    return QStringLiteral("%1,%2,%3,%4").arg(w[0]).arg(w[1]).arg(w[2]).arg(w[3]);
-}
-
-// The main panel's job settings, as the station takes them at Start.
-st::Settings SettingsFromMainPanel() {
-    const DownloadContext& c = _sg_DownloadContext;
-    st::Settings s;
-    s.product = c.productType;
-    for (int i = 0; i < 4; ++i) s.waitStates[i] = c.csWaitStates[i];
-    s.speedRow = c.speedIndex;
-    s.speedRate =
-        c.speedIndex >= 0 && c.speedIndex < NB_PC_SPEED_VALUES ? _a_PCSpeedValue[c.speedIndex] : 0;
-    s.verify = c.verifyOption == 1;
-    s.software = c.claFileName;
-    s.bytes = c.fileBuffer ? static_cast<std::uint64_t>(c.fileSize) : 0;
-    return s;
-}
-
 }  // namespace
 
 struct StationWindow::Held {
-    SealedImage image;  // the sealed copy the workers read
+    st::ImageHolder image;  // the sealed copy the workers read
 };
 
 struct StationWindow::Tile {
@@ -296,9 +213,7 @@ StationWindow::StationWindow() : held_(std::make_unique<Held>()) {
     grid_ = new QGridLayout(tileArea_);
     grid_->setSpacing(10);
     grid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    auto* hint = new QLabel(QStringLiteral(
-        "Choose the ports and press Start.\nEach port then waits for a phone; plug phones in "
-        "at any time."));
+    auto* hint = new QLabel(Qs(st::kTileHint));
     hint->setAlignment(Qt::AlignCenter);
     hint_ = hint;
     grid_->addWidget(hint, 0, 0);
@@ -342,21 +257,7 @@ QCheckBox* StationWindow::PortBox(int port) const {
 }
 
 void StationWindow::ShowJobSettings() {
-    const st::Settings s = running_ ? station_->GetSettings() : SettingsFromMainPanel();
-    const QString dash(QChar(0x2014));
-    QString text;
-    if (s.software.empty() || (!running_ && s.bytes == 0)) {
-        text = QStringLiteral("Software: %1 (load a file in the main panel)").arg(dash);
-    } else {
-        text = QStringLiteral("Software: %1 (%2 bytes)")
-                   .arg(Qs(std::filesystem::path(s.software).filename().string()))
-                   .arg(s.bytes);
-        if (running_) text += QStringLiteral("\nSHA-256: %1...").arg(Qs(s.sha256.substr(0, 16)));
-    }
-    text += QStringLiteral("\nProduct type: %1").arg(s.product);
-    text += QStringLiteral("\nWait states: %1").arg(WaitStatesText(s.waitStates));
-    text += QStringLiteral("\nLine speed: %1 bit/s (row %2)").arg(s.speedRate).arg(s.speedRow);
-    text += QStringLiteral("\nVerify after writing: %1").arg(s.verify ? "yes" : "no");
+    const QString text = Qs(st::JobSettingsText(running_ ? station_.get() : nullptr));
     if (text != jobText_->text()) jobText_->setText(text);
 }
 
@@ -400,74 +301,27 @@ void StationWindow::OnStart() {
         box.exec();
     };
     if (allPorts_->isChecked()) ShowPortDevices();
-    st::Settings s = SettingsFromMainPanel();
-    const DownloadContext& c = _sg_DownloadContext;
-    if (!c.fileBuffer || c.claFileName[0] == '\0')
-        return refuse(QStringLiteral("Load a software file in the main panel first."));
-    if (s.product != 1 && s.product != 2)
-        return refuse(QStringLiteral("Choose product type 1 or 2 in the main panel first."));
-    if (s.speedRate == 0)
-        return refuse(QStringLiteral("Choose a line speed in the main panel first."));
-    if (_vg_FlashDescritpion.count <= 0)
-        return refuse(
-            QStringLiteral("flash.txt describes no flash: the phones cannot be "
-                           "written. Mend flash.txt and restart the program."));
-    std::string error;
-    if (!st::CheckBootstrap(s.product, &error))
-        return refuse(QStringLiteral("The phones cannot be booted: ") + Qs(error));
-    s.ports = ChosenPorts();
-    if (s.ports.empty())
-        return refuse(allPorts_->isChecked() ? QStringLiteral("No serial port is present.")
-                                             : QStringLiteral("Choose at least one port."));
-    // A port this program holds (the service panel's Switch on) would only ever be busy to a
-    // worker: the operator frees it first.
-    for (int n : s.ports) {
-        if (vbc::platform::PortIsOpen(n))
-            return refuse(QStringLiteral("COM%1 is open in this program (the service panel "
-                                         "switched a phone on there). Switch it off, or "
-                                         "choose other ports.")
-                              .arg(n));
-    }
-    if (JobRunning())
-        return refuse(QStringLiteral(
-            "A job of the main panel is running. Start the station when it has ended."));
-    s.workerProgram = WorkerProgram();
-    if (s.workerProgram.empty())
-        return refuse(
-            QStringLiteral("Cannot find the worker program vbcflash-cli beside this "
-                           "program or on PATH."));
-    s.logPath = logPath_->text().trimmed().toStdString();
-    if (s.logPath.empty()) return refuse(QStringLiteral("Give the log file a name."));
-    s.database = database_->text().trimmed().toStdString();
-    if (s.database.empty()) return refuse(QStringLiteral("Give the database a name."));
-    s.readId = readId_->text().trimmed().toStdString();
-    if (const std::string bad = cli::CheckRange(s.readId, nullptr, nullptr);
-        !s.readId.empty() && !bad.empty())
-        return refuse(QStringLiteral("Read identity: ") + Qs(bad));
-
-    // The image the main panel holds, as it holds it now.
-    const std::vector<std::uint8_t> image(c.fileBuffer, c.fileBuffer + c.fileSize);
-    held_ = std::make_unique<Held>();
-    if (!st::SetImage(image, c.claFileName, &s, &held_->image, &error))
-        return refuse(QStringLiteral("Cannot hand the software to the workers: ") + Qs(error));
-    s.silenceLimitMs = st::SilenceLimitMs(s.speedRate);
-    s.stationName = HostName();
-
-    auto station = std::make_unique<st::Station>(s);
-    if (!station->OpenLog(&error))
-        return refuse(QStringLiteral("Cannot open the log ") + Qs(error));
-    st::OpenFailure failure = st::OpenFailure::kNone;
-    if (!station->OpenDatabase(&error, &failure))
-        return refuse(QStringLiteral("Cannot use the database ") +
-                      (st::IsServerTarget(s.database) ? QStringLiteral("server") : Qs(s.database)) +
-                      QStringLiteral(": ") + Qs(error));
+    st::StartForm form;
+    form.ports = ChosenPorts();
+    form.allPorts = allPorts_->isChecked();
+    form.logPath = logPath_->text().trimmed().toStdString();
+    form.database = database_->text().trimmed().toStdString();
+    form.readId = readId_->text().trimmed().toStdString();
+    form.readIdProblem = cli::CheckRange(form.readId, nullptr, nullptr);
+    form.workerProgram = WorkerProgram();
+    auto held = std::make_unique<Held>();
+    std::unique_ptr<st::Station> station;
+    if (const std::string refusal = st::StartStation(form, &held->image, &station);
+        !refusal.empty())
+        return refuse(Qs(refusal));
+    held_ = std::move(held);
     station_ = std::move(station);
     running_ = true;
     closeWhenStopped_ = false;
     logErrorShown_ = false;
-    SetStationPorts(s.ports);
+    SetStationPorts(form.ports);
     SetEditable(false);
-    BuildTiles(s.ports);
+    BuildTiles(form.ports);
     ShowJobSettings();
     ShowTiles();
 }
@@ -490,8 +344,7 @@ void StationWindow::OnTick() {
     if (!station_->LogError().empty() && !logErrorShown_) {
         logErrorShown_ = true;
         QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kTitle),
-                        QStringLiteral("The station stopped: ") + Qs(station_->LogError()),
-                        QMessageBox::Ok, this);
+                        Qs(st::LogErrorText(*station_)), QMessageBox::Ok, this);
         box.setTextFormat(Qt::PlainText);
         box.exec();
     }
@@ -512,17 +365,8 @@ void StationWindow::closeEvent(QCloseEvent* event) {
     }
     event->ignore();
     if (closeWhenStopped_) return;
-    QStringList busy;
-    for (const st::PortStatus& p : station_->Ports()) {
-        if (p.state == st::State::kBooting || p.state == st::State::kWriting ||
-            p.state == st::State::kVerifying)
-            busy << QStringLiteral("COM%1").arg(p.port);
-    }
-    if (!busy.isEmpty()) {
-        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kTitle),
-                        QStringLiteral("Phones are being written on %1. Stop them and close the "
-                                       "station? Their flash may then hold part of the software.")
-                            .arg(busy.join(QStringLiteral(", "))),
+    if (const std::string question = st::CloseQuestion(station_->Ports()); !question.empty()) {
+        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kTitle), Qs(question),
                         QMessageBox::Yes | QMessageBox::No, this);
         box.setTextFormat(Qt::PlainText);
         box.setDefaultButton(QMessageBox::No);
@@ -544,7 +388,7 @@ void StationWindow::BuildTiles(const std::vector<int>& ports) {
         delete item;
     }
     hint_->hide();
-    const int columns = Columns(ports.size());
+    const int columns = st::TileColumns(ports.size());
     const QFont base = font();
     auto scaled = [&base](double factor, bool bold) {
         QFont f = base;
@@ -637,8 +481,8 @@ void StationWindow::ShowTiles() {
     const std::vector<st::PortStatus> ports = station_->Ports();
     for (std::size_t i = 0; i < ports.size() && i < tiles_.size(); ++i) {
         Tile& t = *tiles_[i];
-        const StationTileView v = ViewOf(ports[i]);
-        const QString colour = ShownState(ports[i]).colour;
+        const StationTileView v = QtViewOf(ports[i]);
+        const QString& colour = v.colour;
         auto set = [](QLabel* l, const QString& text) {
             if (l->text() != text) l->setText(text);
         };
@@ -673,21 +517,12 @@ void StationWindow::ShowTiles() {
 std::vector<StationTileView> StationWindow::Tiles() const {
     std::vector<StationTileView> out;
     if (!station_) return out;
-    for (const st::PortStatus& p : station_->Ports()) out.push_back(ViewOf(p));
+    for (const st::PortStatus& p : station_->Ports()) out.push_back(QtViewOf(p));
     return out;
 }
 
 QString StationWindow::TotalsText() const {
-    if (!station_) return QStringLiteral("Passed 0   Failed 0   Stopped 0");
-    const st::Totals t = station_->GetTotals();
-    QString text = QStringLiteral("Passed %1   Failed %2   Stopped %3   %4 phones/h")
-                       .arg(t.passed)
-                       .arg(t.failed)
-                       .arg(t.stopped)
-                       .arg(t.phonesPerHour, 0, 'f', 1);
-    if (const std::size_t waiting = station_->DatabaseWaiting(); waiting > 0)
-        text += QStringLiteral("\ndatabase: %1 records waiting").arg(waiting);
-    return text;
+    return Qs(st::TotalsText(station_.get()));
 }
 
 QLineEdit* StationWindow::UnitEdit(int port) const {

@@ -36,6 +36,7 @@ struct StationTileView {
     QString message;  // the last result's
     QString counts;   // "passed 2 · failed 1"
     QString unit;     // "unit SN-1", "next SN-2", both, or ""
+    QString colour;   // the state's: "#2e7d32"
 };
 
 class StationWindow : public QWidget {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "gui/win32/stationwindow.h"
 #include "gui/win32/unicode.h"
 #include "platform/jobstop.h"
 #include "ui/mfl51mmi.h"
@@ -35,6 +36,12 @@ std::string PortEntryText(int port, const std::vector<PortInfo>& ports) {
         if (p.path == path) device = p.description.empty() ? p.path : p.description;
     }
     return "COM" + std::to_string(port) + " \u2014 " + device;
+}
+
+bool PortHasDevice(int port, const std::vector<PortInfo>& ports) {
+    const std::string path = "\\\\.\\COM" + std::to_string(port);
+    return std::any_of(ports.begin(), ports.end(),
+                       [&path](const PortInfo& p) { return p.path == path; });
 }
 
 void ShowPortDevices(HWND selector) {
@@ -69,9 +76,12 @@ void ShowPortDevices(HWND selector) {
 
 FrontEndToolkit::FrontEndToolkit() {
     SetJobWaitHook([] { vbc::ProcessSystemEvents(); });
+    SetStationWindowOpener(OpenStationWindow);
 }
 
 FrontEndToolkit::~FrontEndToolkit() {
+    SetStationWindowOpener(nullptr);
+    DestroyStationWindow();
     SetJobWaitHook(nullptr);
 }
 
@@ -88,15 +98,6 @@ int FrontEndToolkit::LoadPanel(int parentPanel, const std::string& resourceFile,
         }
     }
     return handle;
-}
-
-int FrontEndToolkit::LoadMenuBar(int panel, const std::string& resourceFile,
-                                 int menuBarResourceId) {
-    const int bar = Win32Toolkit::LoadMenuBar(panel, resourceFile, menuBarResourceId);
-    if (bar > 0 && resourceFile == kMmiUir && menuBarResourceId == MENUBAR_MAIN) {
-        SetMenuBarAttribute(bar, MENU_ITEM_STATION, ATTR_DIMMED, 1);
-    }
-    return bar;
 }
 
 }  // namespace vbc::platform::win32

@@ -132,6 +132,18 @@ UINT DpiOf(HWND hwnd) {
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
+LOGFONTW PanelLogFont(UINT dpi, int percent, bool bold) {
+    NONCLIENTMETRICSW ncm{};
+    ncm.cbSize = sizeof(ncm);
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
+    LOGFONTW lf = ncm.lfMessageFont;
+    // The system's metrics are for its own DPI; the window may be on another monitor.
+    lf.lfHeight = ::MulDiv(lf.lfHeight, static_cast<int>(dpi), static_cast<int>(DpiOf(nullptr)));
+    lf.lfHeight = ::MulDiv(lf.lfHeight, percent, 100);
+    if (bold) lf.lfWeight = FW_BOLD;
+    return lf;
+}
+
 // ---------------------------------------------------------------------------------------
 // The LED: a round lamp, bright green when lit and dark grey when not, and its label.
 
@@ -366,13 +378,7 @@ struct Win32Toolkit::Impl {
     void MakeFonts(Panel& p) {
         if (p.font) ::DeleteObject(p.font);
         if (p.fixedFont) ::DeleteObject(p.fixedFont);
-        NONCLIENTMETRICSW ncm{};
-        ncm.cbSize = sizeof(ncm);
-        ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0);
-        LOGFONTW lf = ncm.lfMessageFont;
-        // The system's metrics are for its own DPI; the window may be on another monitor.
-        lf.lfHeight =
-            ::MulDiv(lf.lfHeight, static_cast<int>(p.dpi), static_cast<int>(DpiOf(nullptr)));
+        const LOGFONTW lf = PanelLogFont(p.dpi, 100, false);
         p.font = ::CreateFontIndirectW(&lf);
         LOGFONTW fixed = lf;
         fixed.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
@@ -990,6 +996,7 @@ struct Win32Toolkit::Impl {
             if (::IsDialogMessageW(root, &msg)) return;
             break;
         }
+        if (root && ::GetPropW(root, kDialogKeysProperty) && ::IsDialogMessageW(root, &msg)) return;
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
@@ -1052,6 +1059,15 @@ struct Win32Toolkit::Impl {
         return ::DefWindowProcW(p.hwnd, msg, wp, lp);
     }
 };
+
+UINT WindowDpi(HWND hwnd) {
+    return DpiOf(hwnd);
+}
+
+HFONT CreatePanelFont(UINT dpi, int percent, bool bold) {
+    const LOGFONTW lf = PanelLogFont(dpi, percent, bold);
+    return ::CreateFontIndirectW(&lf);
+}
 
 int Win32Toolkit::Impl::GetSystemMetricsForDpiOr(int index, const Panel& p) {
     using Fn = int(WINAPI*)(int, UINT);

@@ -26,6 +26,16 @@ inline constexpr wchar_t kLedWindowClass[] = L"VbcLed";
 constexpr UINT kLedSetLit = WM_USER + 1;
 constexpr UINT kLedGetLit = WM_USER + 2;
 
+// A top-level window of the program that is not a panel (the station window) gets the panels'
+// keyboard (Tab, Alt+mnemonics, Enter) when it carries this window property (any non-null value).
+inline constexpr wchar_t kDialogKeysProperty[] = L"VbcDialogKeys";
+
+// The window's DPI (its monitor's where the system says, else the screen's).
+UINT WindowDpi(HWND hwnd);
+// The panels' font (the system's message font) for that DPI, its height scaled by percent;
+// the caller deletes it.
+HFONT CreatePanelFont(UINT dpi, int percent = 100, bool bold = false);
+
 class Win32Toolkit : public Toolkit {
   public:
     Win32Toolkit();

@@ -150,3 +150,52 @@ wait_sectors() {
     done
     return 1
 }
+
+# Starts vbcsim with these options on a pseudo-terminal that becomes Wine's COMn (n the first
+# argument), its job lines in $WORK/simN.out; SIM_PIDS[n] is its process. Several phones at
+# once, for the station window.
+declare -A SIM_PIDS=()
+winegui_sim_port() {
+    local n=$1 pty="" i
+    shift
+    : >"$WORK/sim$n.out"
+    "$SIM" --dir "$WORK" --flash-txt "$WORK/flash.txt" "$@" >"$WORK/sim$n.out" 2>"$WORK/sim$n.err" &
+    SIM_PIDS[$n]=$!
+    for i in $(seq 100); do
+        [ -s "$WORK/sim$n.out" ] && break
+        kill -0 "${SIM_PIDS[$n]}" 2>/dev/null || break
+        sleep 0.1
+    done
+    pty=$(head -n 1 "$WORK/sim$n.out" 2>/dev/null || true)
+    [ -n "$pty" ] || { echo "vbcsim on COM$n did not start: $(cat "$WORK/sim$n.err")" >&2; return 1; }
+    "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$pty" /f >/dev/null 2>&1 || true
+    ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$n"
+}
+
+winegui_sims_stop() {
+    local n
+    for n in "${!SIM_PIDS[@]}"; do
+        kill "${SIM_PIDS[$n]}" 2>/dev/null || true
+        wait "${SIM_PIDS[$n]}" 2>/dev/null || true
+    done
+    SIM_PIDS=()
+}
+
+# Tools > Station... by keyboard (Alt+T, T) on the main window MAIN; sets STATION to the
+# station window. A T typed before Wine's menu is up is lost, as for a quick operator: the
+# menu is closed (Escape) and opened again. False when no window came.
+winegui_open_station() {
+    local i
+    STATION=""
+    for _ in 1 2 3; do
+        press "$1" alt+t
+        xdotool key --clearmodifiers t
+        for i in $(seq 50); do
+            STATION=$(xdotool search --onlyvisible --name '^vbcflash station$' 2>/dev/null | head -n 1 || true)
+            [ -n "$STATION" ] && return 0
+            sleep 0.1
+        done
+        xdotool key --clearmodifiers Escape Escape
+    done
+    return 1
+}
