@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows desktop program's station window under Wine, by keyboard: two vbcsim phones
 # (--once) on pseudo-terminals mapped to Wine's COM1 and COM2, vbcflash.exe with
-# vbcflash-cli.exe beside it (its workers) on a virtual X display. The operator restores
-# config.txt (Ctrl+R), opens Tools > Station... (Alt+T, T), ticks COM1 and COM2 (Alt+1, Alt+2),
+# vbcflash-cli.exe beside it (its workers) on a virtual X display. The program starts with the
+# image as its argument (loaded before its window takes a key: a restore by Ctrl+R would hold
+# the panel, and drop the keys typed meanwhile), the operator
+# opens Tools > Station... (Alt+T, T), ticks COM1 and COM2 (Alt+1, Alt+2),
 # gives a read identity without a length and presses Start (Alt+S): refused, nothing logged, no
 # phone touched. With the field emptied, Start again: both phones pass, the log holds two
 # records with ok true, and both flashes hold the image.
@@ -30,6 +32,10 @@ GUI_PID=""
 trap '[ -n "$GUI_PID" ] && kill "$GUI_PID" 2>/dev/null; winegui_sims_stop' EXIT
 fail() {
     echo "wine-gui-station: $*" >&2
+    echo "visible windows:" >&2
+    for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+        echo "  $(xdotool getwindowname "$w" 2>/dev/null)" >&2
+    done
     if [ -n "${SHOT:-}" ]; then xwd -root -silent -out "$SHOT" || true; fi
     cat "$WORK"/sim*.err >&2 2>/dev/null || true
     [ -f "$WORK/station.jsonl" ] && cat "$WORK/station.jsonl" >&2
@@ -43,11 +49,10 @@ winegui_prefix
 for n in 1 2; do
     winegui_sim_port "$n" --once --flash-out "$WORK/flash$n.bin" || fail "vbcsim on COM$n did not start"
 done
-(cd "$WORK" && exec "$WINE" "$WORK/bin/vbcflash.exe") >"$WORK/gui.out" 2>&1 &
+(cd "$WORK" && exec "$WINE" "$WORK/bin/vbcflash.exe" image.cla) >"$WORK/gui.out" 2>&1 &
 GUI_PID=$!
 main=$(window_of "$TITLE")
 [ -n "$main" ] || fail "no window titled '$TITLE'"
-press "$main" ctrl+r
 winegui_open_station "$main" || fail "Tools > Station... opened no window"
 station=$STATION
 

@@ -182,20 +182,21 @@ winegui_sims_stop() {
 }
 
 # Tools > Station... by keyboard (Alt+T, T) on the main window MAIN; sets STATION to the
-# station window. A T typed before Wine's menu is up is lost, as for a quick operator: the
-# menu is closed (Escape) and opened again. False when no window came.
+# station window. Wine opens the menu in its own time, and a T typed before it is up goes to the
+# main panel, where T is no mnemonic: T again until the window comes, the menu opened again now
+# and then (never Escape, which on the main panel is Quit). False when no window came.
 winegui_open_station() {
     local i
     STATION=""
-    for _ in 1 2 3; do
-        press "$1" alt+t
+    press "$1" alt+t
+    for i in $(seq 30); do
         xdotool key --clearmodifiers t
-        for i in $(seq 50); do
+        for _ in $(seq 5); do
             STATION=$(xdotool search --onlyvisible --name '^vbcflash station$' 2>/dev/null | head -n 1 || true)
             [ -n "$STATION" ] && return 0
             sleep 0.1
         done
-        xdotool key --clearmodifiers Escape Escape
+        if ((i % 10 == 0)); then press "$1" alt+t; fi
     done
     return 1
 }
